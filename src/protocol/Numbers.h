@@ -1,0 +1,33 @@
+// Number conversions between text and values, following the user's decimal separator.
+//
+// The separator is held in one place for the whole process. It defaults to "." and the
+// application sets it once at start from the user's regional settings; every decimal
+// conversion of the system (DBL, CIRC, edits, the job trace file, messages) goes through here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+char DecimalSeparator();
+void SetDecimalSeparator(char separator);
+
+// "%.<decimals>f" with the decimal separator.
+std::string FormatFixed(double value, int decimals);
+
+// The shortest general form with up to 15 significant digits ("%.15g"), with the decimal separator.
+std::string FloatToStr(double value);
+
+// Reads a decimal number: optional blanks around it, an optional sign, digits with at most one
+// decimal separator, and an optional exponent. Only the current separator is accepted.
+bool TryStrToFloat(std::string_view text, double& value);
+
+// Reads an integer: optional leading blanks, an optional sign and decimal digits, nothing after,
+// within the signed 32-bit range.
+bool TryStrToInt(std::string_view text, int32_t& value);
+
+// As TryStrToInt; raises EConvertError "'<text>' is not a valid integer value" on failure.
+int32_t StrToInt(std::string_view text);
+
+// Removes blanks and control characters (bytes up to 0x20) from both ends.
+std::string_view Trim(std::string_view text);
