@@ -10,7 +10,9 @@
 namespace {
 std::atomic<char> gDecimalSeparator{'.'};
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // to_chars output always uses '.', whatever the C locale says.
 std::string WithSeparator(std::string text) {
@@ -24,9 +26,13 @@ std::string WithSeparator(std::string text) {
 }
 } // namespace
 
-char DecimalSeparator() { return gDecimalSeparator.load(std::memory_order_relaxed); }
+char DecimalSeparator() {
+    return gDecimalSeparator.load(std::memory_order_relaxed);
+}
 
-void SetDecimalSeparator(char separator) { gDecimalSeparator.store(separator, std::memory_order_relaxed); }
+void SetDecimalSeparator(char separator) {
+    gDecimalSeparator.store(separator, std::memory_order_relaxed);
+}
 
 std::string FormatFixed(double value, int decimals) {
     char buffer[400];

@@ -1,1 +1,72 @@
-// placeholder
+// Record list operations.
+#include "protocol/RecordList.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+constexpr unsigned char LowerAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
+} // namespace
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(static_cast<unsigned char>(a[i])) != LowerAscii(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string_view TRecordList::LabelOfLine(std::string_view line) {
+    const auto eq = line.find('=');
+    return eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
+}
+
+std::ptrdiff_t TRecordList::IndexOf(std::string_view label) const {
+    for (std::size_t i = 0; i < FLines.size(); ++i) {
+        const std::string& line = FLines[i];
+        // The label is followed by '=': check that byte first, it rejects most lines cheaply.
+        if (line.size() > label.size() && line[label.size()] == '=' &&
+            SameTextAscii(std::string_view(line).substr(0, label.size()), label) &&
+            std::memchr(line.data(), '=', label.size()) == nullptr)
+            return static_cast<std::ptrdiff_t>(i);
+    }
+    return -1;
+}
+
+std::string TRecordList::Value(std::string_view label) const {
+    const auto index = IndexOf(label);
+    if (index < 0)
+        return {};
+    const std::string& line = FLines[static_cast<std::size_t>(index)];
+    return line.substr(label.size() + 1);
+}
+
+void TRecordList::SetValue(std::string_view label, std::string_view value) {
+    const auto index = IndexOf(label);
+    if (value.empty()) {
+        if (index >= 0)
+            FLines.erase(FLines.begin() + index);
+        return;
+    }
+    std::string line;
+    line.reserve(label.size() + 1 + value.size());
+    line.append(label).append(1, '=').append(value);
+    if (index >= 0)
+        FLines[static_cast<std::size_t>(index)] = std::move(line);
+    else
+        FLines.push_back(std::move(line));
+}
+
+void TRecordList::Delete(std::size_t index) {
+    if (index >= FLines.size())
+        throw std::out_of_range("record index out of range");
+    FLines.erase(FLines.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void TRecordList::Sort(const TCompare& less) {
+    std::stable_sort(FLines.begin(), FLines.end(), less);
+}
