@@ -1,8 +1,10 @@
 // OMA packet codec.
 #include "protocol/OMAMach.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 using namespace oma;
 
@@ -236,34 +238,47 @@ void TOMAMachine::ParsePacket(std::string_view packet) {
 }
 
 std::string TOMAMachine::BuildPacket() {
-    auto rank = [](std::string_view label) {
-        if (label == "ANS" || label == "REQ")
-            return 0;
-        if (label == "JOB")
-            return 1;
-        if (label == "DO")
-            return 2;
-        if (label == "STATUS")
-            return 3;
-        return 4;
+    // Order: ANS and REQ, JOB, DO, STATUS, then every other label; equal ranks by label, ordinal
+    // and case-sensitive. The keys are taken once, then indexes are sorted (stable).
+    struct TKey {
+        int rank;
+        std::string_view label;
     };
-    FReply.Sort([&](const std::string& a, const std::string& b) {
-        const auto la = TRecordList::LabelOfLine(a);
-        const auto lb = TRecordList::LabelOfLine(b);
-        const int ra = rank(la);
-        const int rb = rank(lb);
-        if (ra != rb)
-            return ra < rb;
-        return la < lb;
+    const std::size_t n = FReply.Count();
+    std::vector<TKey> keys(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string_view label = TRecordList::LabelOfLine(FReply.Line(i));
+        int rank = 4;
+        if (label == "ANS" || label == "REQ")
+            rank = 0;
+        else if (label == "JOB")
+            rank = 1;
+        else if (label == "DO")
+            rank = 2;
+        else if (label == "STATUS")
+            rank = 3;
+        keys[i] = {rank, label};
+    }
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (keys[a].rank != keys[b].rank)
+            return keys[a].rank < keys[b].rank;
+        return keys[a].label < keys[b].label;
     });
+    FReply.Reorder(order);
+    return FramePacket(FReply.Lines());
+}
 
+std::string FramePacket(std::span<const std::string> lines) {
     std::size_t size = 16;
-    for (const std::string& line : FReply.Lines())
+    for (const std::string& line : lines)
         size += line.size() + 2;
     std::string packet;
     packet.reserve(size + size / 8);
     packet.push_back(FS);
-    for (const std::string& line : FReply.Lines()) {
+    for (const std::string& line : lines) {
         AppendEscaped(packet, line);
         packet += "\r\n";
     }

@@ -6,6 +6,7 @@
 #include "protocol/RecordList.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,11 @@ void AppendEscaped(std::string& out, std::string_view text);
 std::string UnescapeText(std::string_view text);
 void UnescapeTextInto(std::string_view text, std::string& out);
 
+// Frames plain record lines as a packet: each line escaped and ended by CR LF, then RS, the CRC
+// record and GS. The lines keep their order (a tracer's job packet needs its headers before
+// their data records); BuildPacket sorts first.
+std::string FramePacket(std::span<const std::string> lines);
+
 // Control characters made visible for the log; each CR LF also ends a line.
 std::string RenderControlChars(std::string_view text);
 
@@ -55,6 +61,8 @@ public:
 
     // The value is kept plain and escaped when the packet is built; an empty value removes the label.
     void SetReplyValue(std::string_view label, std::string_view value) { FReply.SetValue(label, value); }
+    // Appends a plain line to the reply records, also when its label is there already.
+    void AddReplyLine(std::string line) { FReply.Add(std::move(line)); }
     void ClearReply() { FReply.Clear(); }
 
     bool IsInitialized() const { return !FDeviceInfo.Empty(); }

@@ -70,3 +70,13 @@ void TRecordList::Delete(std::size_t index) {
 void TRecordList::Sort(const TCompare& less) {
     std::stable_sort(FLines.begin(), FLines.end(), less);
 }
+
+void TRecordList::Reorder(const std::vector<std::size_t>& order) {
+    if (order.size() != FLines.size())
+        throw std::invalid_argument("reorder needs one index per line");
+    std::vector<std::string> lines;
+    lines.reserve(FLines.size());
+    for (std::size_t index : order)
+        lines.push_back(std::move(FLines.at(index)));
+    FLines = std::move(lines);
+}

@@ -38,6 +38,8 @@ public:
     void Assign(const TRecordList& other) { FLines = other.FLines; }
     // `less` orders two lines; lines that compare equal keep their order.
     void Sort(const TCompare& less);
+    // Puts the lines in the given order: order[k] is the index of the line that goes to place k.
+    void Reorder(const std::vector<std::size_t>& order);
 
     bool operator==(const TRecordList&) const = default;
 

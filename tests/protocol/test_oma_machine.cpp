@@ -78,6 +78,10 @@ TEST(OMACodec, BuildSortsByRankThenLabelAndFrames) {
     const std::string packet = m.BuildPacket();
     EXPECT_NE(packet.find("JOB=a\x1B\x8D"s + "b\r\n"), std::string::npos);
     EXPECT_EQ(m.ReplyValue("JOB"), "a\rb");
+    // Framing alone keeps the order of the lines (a tracer's headers precede their data).
+    const std::vector<std::string> lines{"TRCFMT=1;2;E;R", "R=1;2"};
+    EXPECT_EQ(FramePacket(lines), FS + "TRCFMT=1;2;E;R\r\nR=1;2\r\n" + RS + "CRC=" +
+                                      std::to_string(CalcCRC16("TRCFMT=1;2;E;R\r\nR=1;2\r\n" + RS)) + CRLF + GS);
     // What is built parses back with its CRC checked.
     TOMAMachine back;
     back.ParsePacket(packet);

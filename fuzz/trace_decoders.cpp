@@ -1,0 +1,57 @@
+// Fuzz target: the trace decoders and the block walk. The first byte picks a decoder and a point
+// count; the rest is the record text. Then the whole input, split into lines, is walked as the
+// records of a packet. Only EOMAParseException may come out of the walk.
+#include "protocol/TraceFormats.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+    const unsigned pick = data[0];
+    TWidthCheck check;
+    std::string decoded;
+    switch (pick % 4) {
+    case 0:
+        decoded = DecodeAsciiValues(text, &check);
+        break;
+    case 1:
+        decoded = DecodeBinaryAbsolute(text, &check);
+        break;
+    case 2:
+        decoded = DecodeBinaryDifferential(text, &check);
+        break;
+    default: {
+        const std::size_t count = (pick / 4) * 67; // up to 4200, past the largest count
+        decoded = DecodePackedBinary(text, count, &check);
+        if (count <= kMaxPackedPoints && !check.Overflow && decoded.size() != count * 4)
+            std::abort();
+    }
+    }
+    // A text without wide values is whole four-character groups (format 1 may pad short fields).
+    if (!check.Overflow && pick % 4 != 0 && decoded.size() % 4 != 0)
+        std::abort();
+    (void)SplitFields(text);
+
+    TRecordList records;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i)
+        if (i == text.size() || text[i] == '\n') {
+            records.Add(std::string(text.substr(start, i - start)));
+            start = i + 1;
+        }
+    TEyeRec right, left;
+    try {
+        DecodeTraceBlocks(records, right, left);
+        // Accepted radii are always whole four-character groups: short fields are padded and
+        // wide values refused.
+        if (right.Radii.size() % 4 != 0 || left.Radii.size() % 4 != 0)
+            std::abort();
+    } catch (const EOMAParseException&) {
+    }
+    (void)FormatAnswer(records, "TRCFMT", 4096);
+    return 0;
+}
