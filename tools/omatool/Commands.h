@@ -1,0 +1,21 @@
+// omatool's commands. Each takes its own arguments (after the command name) and returns the
+// process exit code: 0 success, 1 a failure reported as {"error": ...}, 2 a usage error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+using TArgs = std::vector<std::string>;
+
+int CmdParse(const TArgs& args);
+int CmdBuild(const TArgs& args);
+int CmdDecodeBlock(const TArgs& args);
+int CmdMeasure(const TArgs& args);
+
+// Shared by the commands.
+// Reads a whole file, or standard input for an empty name or "-". Raises std::runtime_error.
+std::string ReadInput(const std::string& file);
+// Prints {"error": message} on standard output and returns 1.
+int Fail(const std::string& message);
+// Prints a usage message on standard error and returns 2.
+int Usage(const std::string& message);
