@@ -143,3 +143,11 @@ int32_t StrToInt(std::string_view text) {
         throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
     return value;
 }
+
+int64_t TruncHundredths(double millimetres) {
+    const long double hundredths = static_cast<long double>(millimetres) * 100.0L;
+    const long double nearest = std::nearbyint(hundredths);
+    if (std::fabs(hundredths - nearest) < 1e-6L)
+        return static_cast<int64_t>(nearest);
+    return static_cast<int64_t>(std::trunc(hundredths));
+}

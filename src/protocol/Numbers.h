@@ -29,5 +29,10 @@ bool TryStrToInt(std::string_view text, int32_t& value);
 // As TryStrToInt; raises EConvertError "'<text>' is not a valid integer value" on failure.
 int32_t StrToInt(std::string_view text);
 
+// A length in millimetres as whole hundredths, truncated toward zero. A value that is a whole
+// number of hundredths but not exactly representable (17.99 is 17.98999...) counts as that
+// number: plain truncation of value × 100 would turn it into 1798.
+int64_t TruncHundredths(double millimetres);
+
 // Removes blanks and control characters (bytes up to 0x20) from both ends.
 std::string_view Trim(std::string_view text);

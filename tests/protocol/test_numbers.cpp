@@ -83,3 +83,17 @@ TEST(Numbers, IntegerTextShapes) {
         EXPECT_STREQ(e.what(), "'12x4' is not a valid integer value");
     }
 }
+
+TEST(Numbers, TruncHundredthsIsExactForTwoDecimalTexts) {
+    // Every text with two decimals up to 999.99 gives its own hundredths; more decimals truncate.
+    for (int i = 0; i < 100000; ++i) {
+        const std::string text = std::to_string(i / 100) + "." + (i % 100 < 10 ? "0" : "") + std::to_string(i % 100);
+        double v = 0;
+        ASSERT_TRUE(TryStrToFloat(text, v));
+        ASSERT_EQ(TruncHundredths(v), i) << text;
+    }
+    EXPECT_EQ(TruncHundredths(18.005), 1800);
+    EXPECT_EQ(TruncHundredths(18.009999), 1800);
+    EXPECT_EQ(TruncHundredths(-0.019), -1);
+    EXPECT_EQ(TruncHundredths(0), 0);
+}

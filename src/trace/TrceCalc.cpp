@@ -1,0 +1,377 @@
+// TTraceCalc: measuring, rescaling, circumference scaling and mirroring of a radii text.
+//
+// Arithmetic: each expression is evaluated in long double (80-bit extended on x86-64) and every
+// value that is kept — fields, named locals, the point tables, factors, dθ, cos dθ — is a
+// double. The groups written depend on this to the last rounding (a radius kept in extended
+// precision, for one, no longer equals its stored copy), so keep it when changing the code.
+// Round is nearest with ties to even (the default rounding mode), and a division by zero raises
+// EZeroDivide instead of yielding an infinity.
+#include "trace/TrceCalc.h"
+
+#include "protocol/Errors.h"
+#include "protocol/Numbers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+#include <string_view>
+
+namespace {
+using Ext = long double;
+
+constexpr Ext kPi = std::numbers::pi_v<long double>;
+constexpr Ext kTwoPi = 2 * kPi;
+constexpr std::size_t kGroupSize = 4;
+constexpr int kLargestGroup = 9999;
+
+// Group `index` of a radii text in 0.01 mm; raises EConvertError for a group that is not an
+// integer.
+int32_t Group(const std::string& text, std::size_t index) {
+    const char* g = text.data() + index * kGroupSize;
+    const auto digit = [](char c) { return static_cast<unsigned>(c - '0') <= 9; };
+    if (digit(g[0]) && digit(g[1]) && digit(g[2]) && digit(g[3]))
+        return (g[0] - '0') * 1000 + (g[1] - '0') * 100 + (g[2] - '0') * 10 + (g[3] - '0');
+    return StrToInt(std::string_view(g, kGroupSize)); // blanks, a sign, or not a number at all
+}
+
+// "%.4d" of a value already known to lie in 0..9999.
+void PutGroup(char* out, int value) {
+    for (int i = 3; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+}
+
+// Round(hundredths) as a group value. A value outside 0..9999 has no four-character form;
+// writing it would shift every later group, so the change is refused instead.
+int GroupValue(Ext hundredths) {
+    // Adding and taking away 2^63 leaves no fraction bit in the 64-bit extended mantissa, so the
+    // sum is rounded to a whole number with ties to even, as nearbyint would do, at a fraction of
+    // its cost. Values that large are refused below anyway.
+    constexpr Ext kShift = 9223372036854775808.0L; // 2^63
+    Ext rounded = hundredths;
+    if (hundredths >= 0 && hundredths < kShift)
+        rounded = (hundredths + kShift) - kShift;
+    else if (hundredths < 0 && hundredths > -kShift)
+        rounded = -((-hundredths + kShift) - kShift);
+    if (!(rounded >= 0 && rounded <= kLargestGroup))
+        throw Exception("Radius " + FormatFixed(static_cast<double>(rounded) / 100.0, 2) + " mm is out of range (" +
+                        FormatFixed(0.0, 2) + " to " + FormatFixed(kLargestGroup / 100.0, 2) + " mm)");
+    return static_cast<int>(rounded);
+}
+
+// Polar angle of a point, from 0 to 2π. A point on the y axis is decided by the sign of y alone,
+// and a point just below the positive x axis may round to 2π itself.
+double PolarAngle(double x, double y) {
+    if (x == 0)
+        return y >= 0 ? kPi / 2 : 3 * kPi / 2;
+    const Ext angle = std::atan(static_cast<Ext>(y) / x);
+    if (x < 0)
+        return angle + kPi;
+    if (y < 0)
+        return angle + kTwoPi;
+    return angle;
+}
+} // namespace
+
+void ExtendedSinCos(long double angle, long double& sine, long double& cosine) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    __asm__("fsincos" : "=t"(cosine), "=u"(sine) : "0"(angle));
+#else
+    sine = std::sin(angle);
+    cosine = std::cos(angle);
+#endif
+}
+
+TTraceCalc::TTraceCalc() = default;
+
+void TTraceCalc::SetTrace(const std::string& radii) {
+    FOriginalTrace = radii;
+    FCurrentTrace = radii;
+    FMeasurementsStale = true;
+    FRescalePending = false;
+}
+
+std::string TTraceCalc::Trace() {
+    Update();
+    return FCurrentTrace;
+}
+
+double TTraceCalc::BoxA() {
+    Update();
+    return FBoxA;
+}
+
+double TTraceCalc::BoxB() {
+    Update();
+    return FBoxB;
+}
+
+double TTraceCalc::Circumference() {
+    Update();
+    return FCircumference;
+}
+
+double TTraceCalc::EffectiveDiameter() {
+    Update();
+    return FEffectiveDiameter;
+}
+
+double TTraceCalc::EffectiveDiameterAngle() {
+    Update();
+    return FEffectiveDiameterAngle;
+}
+
+void TTraceCalc::SetBoxA(double wanted) {
+    if (FMeasurementsStale)
+        Measure();
+    FWantedA = wanted;
+    FRescalePending = true;
+}
+
+void TTraceCalc::SetBoxB(double wanted) {
+    if (FMeasurementsStale)
+        Measure();
+    FWantedB = wanted;
+    FRescalePending = true;
+}
+
+void TTraceCalc::SetCircumference(double wanted) {
+    // Compared with the value held from the last measurement, deliberately not brought up to
+    // date: asking again for the size just set costs nothing.
+    if (std::fabs(static_cast<Ext>(wanted) - FCircumference) < 0.01L)
+        return;
+    Update();
+    if (FCircumference == 0)
+        throw EZeroDivide();
+    const double factor = static_cast<Ext>(wanted) / FCircumference;
+    // Scaled into a copy, so that a refused value leaves the trace as it was.
+    std::string trace = FCurrentTrace;
+    const std::size_t count = PointCount();
+    for (std::size_t i = 0; i < count; ++i)
+        PutGroup(&trace[i * kGroupSize], GroupValue(static_cast<Ext>(Group(trace, i)) * factor));
+    FCurrentTrace = std::move(trace);
+    FMeasurementsStale = true;
+}
+
+std::size_t TTraceCalc::PointCount() const {
+    return FCurrentTrace.size() / kGroupSize;
+}
+
+double TTraceCalc::Radius(std::size_t index) const {
+    const std::size_t count = PointCount();
+    if (index >= count)
+        throw Exception("Invalid data point " + std::to_string(index) + " requested\r(valid values are 0 through " +
+                        std::to_string(static_cast<long long>(count) - 1) + ")");
+    int32_t value = 0;
+    try {
+        value = Group(FCurrentTrace, index);
+    } catch (const Exception& error) {
+        throw Exception("Error retrieving data point " + std::to_string(index) + "\r" + error.what());
+    }
+    return static_cast<Ext>(value) / 100;
+}
+
+std::string TTraceCalc::MirroredTrace() const {
+    const std::size_t count = PointCount();
+    std::string mirrored;
+    mirrored.reserve(count * kGroupSize);
+    for (std::size_t k = 0; k < count; ++k)
+        mirrored.append(FCurrentTrace, ((count / 2 + count - k) % count) * kGroupSize, kGroupSize);
+    return mirrored;
+}
+
+void TTraceCalc::Update() {
+    if (FRescalePending)
+        Rescale();
+    if (FMeasurementsStale)
+        Measure();
+}
+
+void TTraceCalc::Measure() {
+    FCircumference = 0;
+    // Holds the largest radius until the end, where it is doubled.
+    FEffectiveDiameter = 0;
+    const std::size_t count = PointCount();
+    if (count == 0)
+        return;
+    const double step = kTwoPi / count;
+    const double cosStep = std::cos(static_cast<Ext>(step));
+    PrepareAngles(count, step);
+
+    // Starting at 0 keeps the trace centre inside the box.
+    double maxX = 0;
+    double minX = 0;
+    double maxY = 0;
+    double minY = 0;
+    double previous = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double r = static_cast<Ext>(Group(FCurrentTrace, i)) / 100;
+        const double x = r * FCos[i];
+        const double y = r * FSin[i];
+        maxX = std::max(maxX, x);
+        minX = std::min(minX, x);
+        maxY = std::max(maxY, y);
+        minY = std::min(minY, y);
+        if (r > FEffectiveDiameter) {
+            FEffectiveDiameter = r;
+            FEffectiveDiameterAngle = static_cast<Ext>(i) * step * 180 / kPi;
+        }
+        // The first chord closes the polygon from the last point to point 0.
+        if (i == 0)
+            previous = static_cast<Ext>(Group(FCurrentTrace, count - 1)) / 100;
+        const Ext here = r;
+        const Ext before = previous;
+        const Ext squaredChord = here * here + before * before - 2 * here * before * cosStep;
+        if (squaredChord < 0)
+            throw EInvalidOp();
+        FCircumference = FCircumference + std::sqrt(squaredChord);
+        previous = r;
+    }
+    FBoxA = static_cast<Ext>(maxX) - minX;
+    FBoxB = static_cast<Ext>(maxY) - minY;
+    FEffectiveDiameter = 2 * static_cast<Ext>(FEffectiveDiameter);
+    FWantedA = FBoxA;
+    FWantedB = FBoxB;
+    FMeasurementsStale = false;
+}
+
+void TTraceCalc::Rescale() {
+    const std::size_t count = PointCount();
+    // A zero box or an empty text cannot be scaled: the change stays pending and the getters
+    // go on reporting the unchanged trace.
+    if (FBoxA == 0)
+        return;
+    const double sx = static_cast<Ext>(FWantedA) / FBoxA;
+    if (FBoxB == 0)
+        return;
+    // Locked, the lower half alone carries the whole change of height, hence twice the change.
+    const double sy =
+        LockBAtDatum ? (2 * static_cast<Ext>(FWantedB) - FBoxB) / FBoxB : static_cast<Ext>(FWantedB) / FBoxB;
+    if (count == 0)
+        return;
+    const double step = kTwoPi / count;
+
+    try {
+        PrepareAngles(count, step);
+        FRadii.resize(count);
+        FAngles.resize(count);
+
+        // Every box change starts from the trace as given, not from an earlier change.
+        double topY = -std::numeric_limits<double>::infinity();
+        for (std::size_t i = 0; i < count; ++i) {
+            const double r = static_cast<Ext>(Group(FOriginalTrace, i)) / 100;
+            const double x = FCos[i] * r * sx;
+            double y = FSin[i] * r;
+            if (!(LockBAtDatum && i <= count / 2))
+                y = static_cast<Ext>(y) * sy;
+            StorePoint(i, x, y);
+            topY = std::max(topY, y);
+        }
+        std::string trace = Resample(count, step);
+
+        if (LockBAtDatum && sy != 1) {
+            // Move the shape so that its top lies half the wanted height above the centre.
+            const double offset = static_cast<Ext>(FWantedB) / 2 - topY;
+            for (std::size_t i = 0; i < count; ++i) {
+                const double r = static_cast<Ext>(Group(trace, i)) / 100;
+                const double x = FCos[i] * r;
+                const double y = FSin[i] * r + offset;
+                StorePoint(i, x, y);
+            }
+            RotateToAscending();
+            trace = Resample(count, step);
+        }
+        FCurrentTrace = std::move(trace);
+    } catch (...) {
+        DropRescale();
+        throw;
+    }
+    FMeasurementsStale = true;
+    FRescalePending = false;
+}
+
+// A refused change is forgotten, with its targets: a later box change must not pick up the
+// refused value of the other side.
+void TTraceCalc::DropRescale() {
+    FRescalePending = false;
+    FWantedA = FBoxA;
+    FWantedB = FBoxB;
+}
+
+void TTraceCalc::PrepareAngles(std::size_t count, double step) {
+    if (FAngleCount == count)
+        return;
+    FAngleCount = 0; // not valid until complete
+    FCos.resize(count);
+    FSin.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        ExtendedSinCos(static_cast<Ext>(i) * step, FSin[i], FCos[i]);
+    FAngleCount = count;
+}
+
+void TTraceCalc::StorePoint(std::size_t index, double x, double y) {
+    const Ext ex = x;
+    const Ext ey = y;
+    FRadii[index] = std::sqrt(ex * ex + ey * ey);
+    FAngles[index] = PolarAngle(x, y);
+}
+
+// Brings the smallest angle first when the angles rise cyclically with a single wrap. Rotating
+// by one place until angle[0] <= angle[N-1] stops after k places, k the first index whose angle
+// is not above its cyclic predecessor's; rotating by k at once gives the same tables.
+void TTraceCalc::RotateToAscending() {
+    const std::size_t count = FAngles.size();
+    std::size_t k = 0;
+    while (k < count && FAngles[k] > FAngles[(k + count - 1) % count])
+        ++k;
+    if (k == 0 || k == count)
+        return;
+    std::rotate(FAngles.begin(), FAngles.begin() + static_cast<std::ptrdiff_t>(k), FAngles.end());
+    std::rotate(FRadii.begin(), FRadii.begin() + static_cast<std::ptrdiff_t>(k), FRadii.end());
+}
+
+// Linear in angle between the table entries around theta; `above` is the first index whose
+// angle theta is not at or beyond (the table size when there is none). Past either end the
+// neighbour across 0° is used with its angle moved by a full turn.
+double TTraceCalc::InterpolateRadius(double theta, std::size_t above) const {
+    const std::size_t count = FAngles.size();
+    std::size_t hi = above;
+    std::size_t lo = above - 1;
+    Ext angleHi = 0;
+    Ext angleLo = 0;
+    if (above == count) {
+        hi = 0;
+        lo = count - 1;
+        angleHi = FAngles[0] + kTwoPi;
+        angleLo = FAngles[lo];
+    } else if (above == 0) {
+        lo = count - 1;
+        angleHi = FAngles[0];
+        angleLo = FAngles[lo] - kTwoPi;
+    } else {
+        angleHi = FAngles[hi];
+        angleLo = FAngles[lo];
+    }
+    const Ext span = angleHi - angleLo;
+    if (span == 0)
+        throw EZeroDivide();
+    const Ext radiusLo = FRadii[lo];
+    return radiusLo + (FRadii[hi] - radiusLo) * (theta - angleLo) / span;
+}
+
+// The groups of the point tables resampled at θ = i·dθ. The first angle above θ never moves
+// back as θ grows, whatever the order of the table, so one forward scan serves the whole pass.
+std::string TTraceCalc::Resample(std::size_t count, double step) const {
+    std::string trace(count * kGroupSize, '0');
+    std::size_t above = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double theta = static_cast<Ext>(i) * step;
+        while (above < count && theta >= FAngles[above])
+            ++above;
+        PutGroup(&trace[i * kGroupSize], GroupValue(100 * static_cast<Ext>(InterpolateRadius(theta, above))));
+    }
+    return trace;
+}
