@@ -1,0 +1,46 @@
+// The simulator's side of the line: a serial device, a pseudo-terminal pair it creates itself, a
+// TCP connection, or any descriptor a test or benchmark already holds. Plain POSIX, so the
+// simulator stays an independent peer of the program's own serial port code.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+class TSimTransport {
+public:
+    virtual ~TSimTransport() = default;
+    // Writes every byte, with a single write() whenever the line takes them at once. Raises
+    // ESimError when the line goes away or takes nothing for `timeoutMs`.
+    virtual void Write(std::string_view bytes, int timeoutMs) = 0;
+    // Waits up to `timeoutMs` (0: just looks) for bytes to read; true also when the line has
+    // gone away, which the next Read reports.
+    virtual bool WaitReadable(int timeoutMs) = 0;
+    // Appends the bytes waiting now and returns their number (0 when none are there yet).
+    // Raises ESimError when the other side has closed the line.
+    virtual std::size_t Read(std::string& into) = 0;
+    virtual const std::string& Name() const = 0;
+};
+
+// Takes ownership of an open descriptor (a pty master, a socket, one end of a socketpair) and
+// makes it non-blocking.
+std::unique_ptr<TSimTransport> MakeFdTransport(int fd, std::string name);
+
+// Opens a serial device for exclusive use: raw 8N1, no flow control, at a standard baud rate.
+// The line's settings are restored when the transport is destroyed.
+std::unique_ptr<TSimTransport> OpenSerialDevice(const std::string& path, unsigned baud);
+bool IsStandardBaud(unsigned baud);
+
+// Creates a pseudo-terminal pair in raw mode, hands the other end's path to `announce`, and waits
+// up to `waitOpenMs` until another process (or thread) has opened it; then pauses `settleMs` so
+// the program can finish setting up its side before the first packet arrives.
+std::unique_ptr<TSimTransport> OpenPty(const std::function<void(const std::string& path)>& announce, int waitOpenMs,
+                                       int settleMs);
+
+// Connects to HOST:PORT ("[v6]:PORT" for an IPv6 literal) with TCP_NODELAY.
+std::unique_ptr<TSimTransport> ConnectTcp(const std::string& hostPort, int timeoutMs);
+
+} // namespace sim
