@@ -58,13 +58,18 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-bool TryStrToFloat(std::string_view text, double& value) {
+bool TryStrToFloat(std::string_view text, double& value) { return TryStrToFloat(text, value, DecimalSeparator()); }
+
+bool TryStrToFloatFromDevice(std::string_view text, double& value) {
+    return TryStrToFloat(text, value) || (DecimalSeparator() != '.' && TryStrToFloat(text, value, '.'));
+}
+
+bool TryStrToFloat(std::string_view text, double& value, char separator) {
     text = Trim(text);
     if (text.empty() || text.size() > 256)
         return false;
     // Check the shape first, then hand a normalised copy to from_chars (which never looks at
     // the locale and does not accept a leading '+').
-    const char separator = DecimalSeparator();
     std::string normal;
     normal.reserve(text.size());
     size_t i = 0;

@@ -21,6 +21,11 @@ std::string FloatToStr(double value);
 // Reads a decimal number: optional blanks around it, an optional sign, digits with at most one
 // decimal separator, and an optional exponent. Only the current separator is accepted.
 bool TryStrToFloat(std::string_view text, double& value);
+// As above with a given decimal separator.
+bool TryStrToFloat(std::string_view text, double& value, char separator);
+// A decimal number written by an instrument: the OMA protocol writes a full stop whatever the
+// workstation's regional settings say, so a full stop is accepted besides the user's separator.
+bool TryStrToFloatFromDevice(std::string_view text, double& value);
 
 // Reads an integer: optional leading blanks, an optional sign and decimal digits, nothing after,
 // within the signed 32-bit range.

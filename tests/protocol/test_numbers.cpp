@@ -17,6 +17,7 @@ TEST(Numbers, DecimalTextFollowsTheSeparator) {
     EXPECT_TRUE(TryStrToFloat(" 18.5 ", v));
     EXPECT_DOUBLE_EQ(v, 18.5);
     EXPECT_FALSE(TryStrToFloat("18,5", v));
+    EXPECT_FALSE(TryStrToFloatFromDevice("18,5", v));
     EXPECT_EQ(FormatFixed(157.0784, 2), "157.08");
     EXPECT_EQ(FloatToStr(-0.01), "-0.01");
     {
@@ -26,6 +27,11 @@ TEST(Numbers, DecimalTextFollowsTheSeparator) {
         EXPECT_FALSE(TryStrToFloat("18.5", v));
         EXPECT_EQ(FormatFixed(2.5, 2), "2,50");
         EXPECT_EQ(FloatToStr(0.25), "0,25");
+        // An instrument writes a full stop whatever the workstation says.
+        EXPECT_TRUE(TryStrToFloatFromDevice("18.25", v));
+        EXPECT_DOUBLE_EQ(v, 18.25);
+        EXPECT_TRUE(TryStrToFloatFromDevice("18,5", v));
+        EXPECT_DOUBLE_EQ(v, 18.5);
     }
 }
 

@@ -11,6 +11,8 @@ int CmdParse(const TArgs& args);
 int CmdBuild(const TArgs& args);
 int CmdDecodeBlock(const TArgs& args);
 int CmdMeasure(const TArgs& args);
+int CmdReplay(const TArgs& args);
+int CmdListen(const TArgs& args);
 
 // Shared by the commands.
 // Reads a whole file, or standard input for an empty name or "-". Raises std::runtime_error.

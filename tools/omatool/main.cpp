@@ -17,6 +17,12 @@ const char kHelp[] = R"(usage: omatool COMMAND [ARGS]
         decodes one radii record's value (the text after "R=", escaped as received)
   measure RADII [--box-a MM | --box-b MM | --circ MM] [--lock-b]
         measures a radii text (RADII, or - for standard input), after an optional size change
+  replay [--chunk N] [FILE]
+        feeds a recorded byte stream (N bytes at a time) to the real protocol handler; writes
+        every reply's bytes to standard output and one JSON event a line to standard error
+  listen (--device PATH [--baud N] | --tcp PORT)
+        answers a real tracer without the operator program, printing the communication log
+        and one JSON line per trace; runs until interrupted
 
 Failures print {"error": "..."} and exit 1; usage errors exit 2.
 )";
@@ -29,7 +35,8 @@ int main(int argc, char** argv) {
         return argc < 2 ? 2 : 0;
     }
     const std::map<std::string, int (*)(const TArgs&)> commands{
-        {"parse", CmdParse}, {"build", CmdBuild}, {"decode-block", CmdDecodeBlock}, {"measure", CmdMeasure}};
+        {"parse", CmdParse},     {"build", CmdBuild},   {"decode-block", CmdDecodeBlock},
+        {"measure", CmdMeasure}, {"replay", CmdReplay}, {"listen", CmdListen}};
     const auto command = commands.find(argv[1]);
     if (command == commands.end())
         return Usage(std::string("unknown command '") + argv[1] + "'");

@@ -1,0 +1,405 @@
+// The serial port component TComPort: its settings as properties (speed, character format, flow
+// control, queue sizes, timeouts, line events and how they are delivered), reading and writing
+// byte strings, and the event thread TComThread that waits for line events and raises them as the
+// port's events. Everything here is portable; the operating-system calls sit behind the platform
+// layer declared in ComsPlatform.h (Comms_posix.cpp on POSIX systems).
+#pragma once
+
+#include "link/GenAlg.h"
+#include "protocol/Errors.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class QThread;
+
+namespace comms_os {
+class TComDevice;
+}
+
+// Failures of the serial port, with fixed English messages.
+class EComPort : public Exception {
+public:
+    using Exception::Exception;
+};
+
+enum TStopBits : uint8_t { sbOneStopBit = 0, sbOne5StopBits = 1, sbTwoStopBits = 2 };
+enum TParityBits : uint8_t { prNone = 0, prOdd = 1, prEven = 2, prMark = 3, prSpace = 4 };
+enum TDtrFlowControl : uint8_t { dtrDisable = 0, dtrEnable = 1, dtrHandshake = 2 };
+enum TRtsFlowControl : uint8_t { rtsDisable = 0, rtsEnable = 1, rtsHandshake = 2, rtsToggle = 3 };
+enum TSyncMethod : uint8_t { smSynchronize = 0, smWindow = 1, smNone = 2 };
+
+enum TEvent : uint8_t {
+    evRxChar = 0,
+    evTxEmpty = 1,
+    evRxFlag = 2,
+    evRing = 3,
+    evBreak = 4,
+    evCTS = 5,
+    evDSR = 6,
+    evError = 7,
+    evRLSD = 8,
+    evRx80Full = 9
+};
+
+// A set of TEvent.
+class TEvents {
+public:
+    constexpr TEvents() = default;
+    constexpr TEvents(std::initializer_list<TEvent> Events) {
+        for (TEvent e : Events)
+            Include(e);
+    }
+    static constexpr TEvents All() {
+        return {evRxChar, evTxEmpty, evRxFlag, evRing,  evBreak,
+                evCTS,    evDSR,     evError,  evRLSD, evRx80Full};
+    }
+    constexpr bool Contains(TEvent Event) const { return (FBits & Bit(Event)) != 0; }
+    constexpr bool Empty() const { return FBits == 0; }
+    constexpr void Include(TEvent Event) { FBits = static_cast<uint16_t>(FBits | Bit(Event)); }
+    constexpr void Exclude(TEvent Event) { FBits = static_cast<uint16_t>(FBits & ~Bit(Event)); }
+    constexpr bool operator==(const TEvents&) const = default;
+
+private:
+    static constexpr uint16_t Bit(TEvent Event) { return static_cast<uint16_t>(1u << Event); }
+    uint16_t FBits = 0;
+};
+
+// Line-event flags, as reported by the event wait.
+inline constexpr uint32_t EV_RXCHAR = 0x0001;
+inline constexpr uint32_t EV_RXFLAG = 0x0002;
+inline constexpr uint32_t EV_TXEMPTY = 0x0004;
+inline constexpr uint32_t EV_CTS = 0x0008;
+inline constexpr uint32_t EV_DSR = 0x0010;
+inline constexpr uint32_t EV_RLSD = 0x0020;
+inline constexpr uint32_t EV_BREAK = 0x0040;
+inline constexpr uint32_t EV_ERR = 0x0080;
+inline constexpr uint32_t EV_RING = 0x0100;
+inline constexpr uint32_t EV_RX80FULL = 0x0400;
+
+uint32_t EventFlag(TEvent Event);
+uint32_t EventMask(TEvents Events);
+
+// The line settings record, built from the port's properties by TComPort::BuildDCB and handed to
+// the platform layer, which translates it for its own interface. The layout and values are those
+// of the classic serial interface (one byte per flag here, for plain access).
+struct TDCB {
+    uint32_t DCBlength = 0; // 28, the size of the classic record
+    uint32_t BaudRate = 0;
+    uint8_t fBinary = 0;
+    uint8_t fParity = 0;
+    uint8_t fOutxCtsFlow = 0;
+    uint8_t fOutxDsrFlow = 0;
+    uint8_t fDtrControl = 0; // TDtrFlowControl
+    uint8_t fDsrSensitivity = 0;
+    uint8_t fTXContinueOnXoff = 0;
+    uint8_t fOutX = 0;
+    uint8_t fInX = 0;
+    uint8_t fErrorChar = 0;
+    uint8_t fNull = 0;
+    uint8_t fRtsControl = 0; // TRtsFlowControl
+    uint8_t fAbortOnError = 0;
+    uint16_t XonLim = 0;
+    uint16_t XoffLim = 0;
+    uint8_t ByteSize = 0;
+    uint8_t Parity = 0;   // TParityBits
+    uint8_t StopBits = 0; // TStopBits
+    uint8_t XonChar = 0;
+    uint8_t XoffChar = 0;
+    uint8_t ErrorChar = 0;
+    uint8_t EofChar = 0;
+    uint8_t EvtChar = 0;
+};
+
+// The timeouts record: each value is the unsigned 32-bit pattern of the signed property
+// (-1 becomes 0xFFFFFFFF).
+struct TCommTimeouts {
+    uint32_t ReadIntervalTimeout = 0;
+    uint32_t ReadTotalTimeoutMultiplier = 0;
+    uint32_t ReadTotalTimeoutConstant = 0;
+    uint32_t WriteTotalTimeoutMultiplier = 0;
+    uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+using TNotifyEvent = std::function<void(QObject* Sender)>;
+using TRxCharEvent = std::function<void(QObject* Sender, int InQue)>;
+using TEventErrorEvent = std::function<void(QObject* Sender, const std::string& Message)>;
+
+class TComPort;
+
+// Parity settings of a port; every change reapplies the line settings of the owning port.
+class TParity {
+public:
+    explicit TParity(TComPort& ComPort) : FComPort(ComPort) {}
+    TParity(const TParity&) = delete;
+    TParity& operator=(const TParity&) = delete;
+
+    TParityBits Bits() const { return FBits; }
+    void SetBits(TParityBits Value);
+    bool Check() const { return FCheck; }
+    void SetCheck(bool Value);
+    bool Replace() const { return FReplace; }
+    void SetReplace(bool Value);
+    uint8_t ReplaceChar() const { return FReplaceChar; }
+    void SetReplaceChar(uint8_t Value);
+
+private:
+    TComPort& FComPort;
+    TParityBits FBits = prNone;
+    bool FCheck = false;
+    bool FReplace = false;
+    uint8_t FReplaceChar = 0;
+};
+
+// Flow-control settings of a port; every change reapplies the line settings of the owning port.
+class TFlowControl {
+public:
+    explicit TFlowControl(TComPort& ComPort) : FComPort(ComPort) {}
+    TFlowControl(const TFlowControl&) = delete;
+    TFlowControl& operator=(const TFlowControl&) = delete;
+
+    bool OutCtsFlow() const { return FOutCtsFlow; }
+    void SetOutCtsFlow(bool Value);
+    bool OutDsrFlow() const { return FOutDsrFlow; }
+    void SetOutDsrFlow(bool Value);
+    TDtrFlowControl ControlDtr() const { return FControlDtr; }
+    void SetControlDtr(TDtrFlowControl Value);
+    TRtsFlowControl ControlRts() const { return FControlRts; }
+    void SetControlRts(TRtsFlowControl Value);
+    bool XonXoffOut() const { return FXonXoffOut; }
+    void SetXonXoffOut(bool Value);
+    bool XonXoffIn() const { return FXonXoffIn; }
+    void SetXonXoffIn(bool Value);
+
+private:
+    TComPort& FComPort;
+    bool FOutCtsFlow = false;
+    bool FOutDsrFlow = false;
+    TDtrFlowControl FControlDtr = dtrDisable;
+    TRtsFlowControl FControlRts = rtsDisable;
+    bool FXonXoffOut = false;
+    bool FXonXoffIn = false;
+};
+
+// Timeouts of a port in milliseconds (-1 meaning the largest unsigned value); every change
+// reapplies the timeouts of the owning port. With the defaults a read returns at once with
+// whatever has arrived, and a write of n bytes may take up to 100 * n + 1000 ms.
+class TComTimeouts {
+public:
+    explicit TComTimeouts(TComPort& ComPort) : FComPort(ComPort) {}
+    TComTimeouts(const TComTimeouts&) = delete;
+    TComTimeouts& operator=(const TComTimeouts&) = delete;
+
+    int32_t ReadInterval() const { return FReadInterval; }
+    void SetReadInterval(int32_t Value);
+    int32_t ReadTotalMultiplier() const { return FReadTotalMultiplier; }
+    void SetReadTotalMultiplier(int32_t Value);
+    int32_t ReadTotalConstant() const { return FReadTotalConstant; }
+    void SetReadTotalConstant(int32_t Value);
+    int32_t WriteTotalMultiplier() const { return FWriteTotalMultiplier; }
+    void SetWriteTotalMultiplier(int32_t Value);
+    int32_t WriteTotalConstant() const { return FWriteTotalConstant; }
+    void SetWriteTotalConstant(int32_t Value);
+
+private:
+    TComPort& FComPort;
+    int32_t FReadInterval = -1;
+    int32_t FReadTotalMultiplier = 0;
+    int32_t FReadTotalConstant = 0;
+    int32_t FWriteTotalMultiplier = 100;
+    int32_t FWriteTotalConstant = 1000;
+};
+
+// The event thread of one open port: waits for line events on the device and hands each batch to
+// the port's delivery. It is created by Open and ended by Close.
+class TComThread {
+public:
+    TComThread(TComPort& ComPort, comms_os::TComDevice& Device, uint32_t Mask, TSyncMethod SyncMethod,
+               QObject* DeliveryTarget, std::string PortName);
+    // Signals the stop and waits until the thread has ended.
+    ~TComThread();
+    TComThread(const TComThread&) = delete;
+    TComThread& operator=(const TComThread&) = delete;
+
+    // Starts the thread; the port calls it once its own record of the thread is complete, so a
+    // handler run by the thread sees the port fully open.
+    void Start();
+    void Stop();
+    bool IsCurrent() const;
+
+private:
+    friend class TComPort;
+    void Execute();
+    // Close called by a handler running on this very thread: the thread cannot be waited for, so
+    // it takes over its own object and the device and frees both when its loop ends.
+    void HandOver(std::unique_ptr<TComThread> Self, std::unique_ptr<comms_os::TComDevice> Device);
+
+    TComPort& FComPort;
+    comms_os::TComDevice& FDevice;
+    const uint32_t FMask;
+    const TSyncMethod FSyncMethod;
+    QObject* const FDeliveryTarget;
+    const std::string FPortName;
+    uint32_t FEventMask = 0; // flags of the batch being delivered
+    std::unique_ptr<TComThread> FSelf;
+    std::unique_ptr<comms_os::TComDevice> FOwnedDevice;
+    bool FHandedOver = false;
+    std::atomic<std::thread::id> FThreadId{}; // set by the thread itself
+    std::thread FThread;
+};
+
+// The serial port component.
+//
+// Settings are properties: a setter compares first, stores a changed value and then applies it;
+// applying does nothing while the port is closed (the values reach the line at the next open).
+// Events are called only when assigned, with the port as Sender. With smSynchronize (the default)
+// they run on the thread that owns this object while the event thread waits; with smWindow on the
+// thread that opened the port; with smNone on the event thread itself.
+//
+// An exception thrown by an event handler never leaves the delivery: it is caught, and its message
+// is reported through OnEventError (on the owning thread, or on the event thread with smNone); the
+// port stays open and goes on waiting for line events. The loss of the line (a vanished adapter,
+// the other end of a pseudo-terminal closed) is reported there once too, after EV_ERR.
+class TComPort : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TComPort(QObject* Owner = nullptr);
+    ~TComPort() override;
+
+    bool Active() const { return FActive.load(); }
+    void SetActive(bool Value);
+    int BaudRate() const { return FBaudRate; }
+    void SetBaudRate(int Value);
+    const std::string& Port() const { return FPort; }
+    void SetPort(const std::string& Value);
+    TParity& Parity() { return FParity; }
+    const TParity& Parity() const { return FParity; }
+    TStopBits StopBits() const { return FStopBits; }
+    void SetStopBits(TStopBits Value);
+    int DataBits() const { return FDataBits; }
+    void SetDataBits(int Value);
+    bool DiscardNull() const { return FDiscardNull; }
+    void SetDiscardNull(bool Value);
+    uint8_t EventChar() const { return FEventChar; }
+    void SetEventChar(uint8_t Value);
+    TEvents Events() const { return FEvents; }
+    void SetEvents(TEvents Value);
+    uint32_t WriteBufSize() const { return FWriteBufSize; }
+    void SetWriteBufSize(uint32_t Value);
+    uint32_t ReadBufSize() const { return FReadBufSize; }
+    void SetReadBufSize(uint32_t Value);
+    TFlowControl& FlowControl() { return FFlowControl; }
+    const TFlowControl& FlowControl() const { return FFlowControl; }
+    TComTimeouts& Timeouts() { return FTimeouts; }
+    const TComTimeouts& Timeouts() const { return FTimeouts; }
+    TSyncMethod SyncMethod() const { return FSyncMethod; }
+    void SetSyncMethod(TSyncMethod Value);
+
+    TRxCharEvent OnRxChar;
+    TNotifyEvent OnTxEmpty;
+    TNotifyEvent OnBreak;
+    TNotifyEvent OnRing;
+    TNotifyEvent OnCTS;
+    TNotifyEvent OnDSR;
+    TNotifyEvent OnRLSD;
+    TNotifyEvent OnRxFlag;
+    TNotifyEvent OnError;
+    TNotifyEvent OnOpen;
+    TNotifyEvent OnClose;
+    TNotifyEvent OnRx80Full;
+    // Errors that have no caller to reach: exceptions thrown by event handlers and the loss of
+    // the line. The application binds it to its log.
+    TEventErrorEvent OnEventError;
+
+    void Open();
+    void Close();
+    // Writes all bytes of Data. Result: the bytes written, or -1 when the write is still running
+    // and Wait is false (its record stays pending until WaitForLastOp or AbortAllAsync).
+    int Write(const std::string& Data, bool Wait);
+    // Reads up to Count bytes into Str. Result: the bytes read (here a read always completes when
+    // it returns: at once with what has arrived, or, with Wait and timeouts that ask for waiting,
+    // when the timeouts say so).
+    int Read(std::string& Str, int Count, bool Wait);
+    int InQueCount();
+    int WaitForLastOp();
+    bool HasPendingOps() const { return !FPending.IsEmpty(); }
+    void AbortAllAsync();
+    void ApplyBuffers();
+    void ApplyDCB();
+    void ApplyTimeouts();
+
+    // The line settings and timeouts records as the current properties define them.
+    TDCB BuildDCB() const;
+    TCommTimeouts BuildTimeouts() const;
+
+    // How many times the event thread of the open port has woken up from its wait (0 while
+    // closed): a diagnostic that shows an idle or parked port is not spinning.
+    uint64_t EventThreadWakeups() const;
+
+private:
+    friend class TComThread;
+
+    void ApplySettings();
+    void StopEventThread();
+
+    // Delivery of line events (see the class comment).
+    void DispatchEvents(uint32_t Mask, TSyncMethod Method, QObject* Target, comms_os::TComDevice& Device);
+    void DeliverAndWait(uint32_t Mask, QObject* Target);
+    void RunDelivery(uint64_t Serial);
+    std::vector<std::string> DoEvents(uint32_t Mask);
+    void CallEvent(uint32_t Flag);
+    void ReportEventError(const std::string& Message, TSyncMethod Method);
+    void CallEventError(const std::string& Message);
+    void EventThreadEnded();
+
+    std::atomic<bool> FActive{false};
+    int FBaudRate = 9600;
+    std::string FPort = "COM1";
+    TParity FParity{*this};
+    TStopBits FStopBits = sbOneStopBit;
+    int FDataBits = 8;
+    bool FDiscardNull = false;
+    uint8_t FEventChar = 0;
+    TEvents FEvents = TEvents::All();
+    uint32_t FWriteBufSize = 1024;
+    uint32_t FReadBufSize = 1024;
+    TFlowControl FFlowControl{*this};
+    TComTimeouts FTimeouts{*this};
+    TSyncMethod FSyncMethod = smSynchronize;
+
+    std::unique_ptr<comms_os::TComDevice> FDevice; // the open device (FHandle)
+    std::unique_ptr<QObject> FWindow;              // delivery target of smWindow, on the opening thread
+    std::unique_ptr<TComThread> FEventThread;
+    bool FThreadCreated = false;
+    TStack FPending;
+    bool FClosing = false;
+    std::atomic<uint64_t> FOpenSerial{0}; // counts opens, so a batch can tell that its port was reopened
+    std::shared_ptr<int> FLife = std::make_shared<int>(0); // expires when the port is destroyed
+
+    // One delivery at a time travels from the event thread to its target thread.
+    struct TDelivery {
+        uint64_t Serial = 0;
+        uint32_t Flags = 0;
+        QThread* Target = nullptr;
+        bool Requested = false; // asked for and not yet taken back by the event thread
+        bool Claimed = false;   // a thread runs it
+        bool Done = false;
+        std::thread::id RunningOn;
+        std::vector<std::string> Errors;
+    };
+    std::mutex FDeliveryLock;
+    std::condition_variable FDeliveryChanged;
+    TDelivery FDelivery;
+    bool FEventThreadEnded = true;
+};

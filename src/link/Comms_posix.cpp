@@ -1,0 +1,1080 @@
+// The POSIX layer under the serial port: device naming, exclusive open, the line settings as a
+// termios setup, the port's own input queue filled by the event thread, writes that the driver
+// could not take at once finished in order, and the event wait: poll() on the device and a wake-up
+// descriptor (stop and wake commands), never a timed loop. Modem-line changes come from a small
+// second thread blocked in TIOCMIWAIT, where the driver has modem lines.
+#include "link/ComsPlatform.h"
+#include "link/Comms_posix.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#include <sys/eventfd.h>
+#endif
+
+namespace comms_os {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
+// The input queue never holds less than this, whatever ReadBufSize says, so a tiny setting does
+// not turn every few bytes into a wake-up.
+constexpr size_t kMinQueueCap = 256;
+// Readiness that repeatedly yields no byte would make poll() spin; after this many empty wake-ups
+// in a row the line is taken as gone.
+constexpr unsigned kEmptyWakeupLimit = 1000;
+constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// strerror_r comes in two shapes (GNU and XSI); take the text from either.
+[[maybe_unused]] const char* ErrorTextOf(int Result, const char* Buffer) {
+    return Result == 0 ? Buffer : "Unknown error";
+}
+[[maybe_unused]] const char* ErrorTextOf(const char* Result, const char*) {
+    return Result;
+}
+
+bool LineGone(int Error) {
+    return Error == EIO || Error == ENXIO || Error == ENODEV;
+}
+
+// A descriptor with one owner.
+class TUniqueFd {
+public:
+    TUniqueFd() = default;
+    explicit TUniqueFd(int Fd) : FFd(Fd) {}
+    ~TUniqueFd() { Reset(); }
+    TUniqueFd(TUniqueFd&& Other) noexcept : FFd(std::exchange(Other.FFd, -1)) {}
+    TUniqueFd& operator=(TUniqueFd&& Other) noexcept {
+        if (this != &Other) {
+            Reset();
+            FFd = std::exchange(Other.FFd, -1);
+        }
+        return *this;
+    }
+    TUniqueFd(const TUniqueFd&) = delete;
+    TUniqueFd& operator=(const TUniqueFd&) = delete;
+
+    int Get() const { return FFd; }
+    bool Valid() const { return FFd >= 0; }
+    void Reset() {
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = -1;
+    }
+
+private:
+    int FFd = -1;
+};
+
+// The descriptor that wakes the event thread's poll(): an eventfd, or a pipe where there is none.
+class TWakeup {
+public:
+    bool Create() {
+#ifdef __linux__
+        FRead = TUniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        return FRead.Valid();
+#else
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return false;
+        FRead = TUniqueFd(fds[0]);
+        FWrite = TUniqueFd(fds[1]);
+        for (int fd : fds) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        return true;
+#endif
+    }
+    int Fd() const { return FRead.Get(); }
+    void Signal() const {
+#ifdef __linux__
+        const uint64_t one = 1;
+        ssize_t n;
+        do
+            n = ::write(FRead.Get(), &one, sizeof one);
+        while (n < 0 && errno == EINTR);
+#else
+        const char one = 1;
+        ssize_t n;
+        do
+            n = ::write(FWrite.Get(), &one, 1);
+        while (n < 0 && errno == EINTR);
+#endif
+    }
+    void Drain() const {
+        char buffer[64];
+        while (::read(FRead.Get(), buffer, sizeof buffer) > 0) {
+        }
+    }
+
+private:
+    TUniqueFd FRead;
+#ifndef __linux__
+    TUniqueFd FWrite;
+#endif
+};
+
+// TIOCMIWAIT returns only when a line changes; a signal without SA_RESTART is the one way to end
+// the wait from outside.
+int ModemWakeSignal() {
+    return SIGRTMIN + 3;
+}
+
+extern "C" void IgnoreModemWakeSignal(int) {}
+
+void InstallModemWakeSignal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action {};
+        action.sa_handler = IgnoreModemWakeSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0; // no SA_RESTART: the interrupted ioctl returns EINTR
+        ::sigaction(ModemWakeSignal(), &action, nullptr);
+    });
+}
+
+} // namespace
+
+struct TPendingOp {
+    std::string Data;   // the bytes of a write still running
+    size_t Offset = 0;  // how many of Data the driver has taken
+    size_t Count = 0;   // the result of a finished write
+    bool Finished = false;
+    int Error = 0;
+    bool HasDeadline = false;
+    Clock::time_point Deadline{};
+};
+
+TPendingOp* NewOp() {
+    return new TPendingOp;
+}
+
+void ReleaseOp(TPendingOp* Op) {
+    delete Op;
+}
+
+std::string SystemErrorText(int Code) {
+    char buffer[256] = {};
+    std::string text = ErrorTextOf(::strerror_r(Code, buffer, sizeof buffer), buffer);
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+// Port names: "//./" and then "\\.\" in front are dropped (the open path and the machine's
+// PortName put them there); a name beginning with "/" is a device path used as it is; COM1, COM2, ...
+// (any case) are /dev/ttyS0, /dev/ttyS1, ...; a "COM" in front of anything else is the machine's
+// normalisation and is dropped; what remains is a name under /dev (ttyUSB0, pts/3).
+std::string DevicePath(const std::string& Port) {
+    std::string_view name = Port;
+    if (name.substr(0, 4) == "//./")
+        name.remove_prefix(4);
+    if (name.substr(0, 4) == "\\\\.\\")
+        name.remove_prefix(4);
+    if (!name.empty() && name.front() == '/')
+        return std::string(name);
+    if (name.size() >= 3 && EqualsIgnoreCase(name.substr(0, 3), "com")) {
+        const std::string_view rest = name.substr(3);
+        const bool digits = !rest.empty() && rest.size() <= 9 &&
+                            std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (digits) {
+            unsigned long number = 0;
+            for (char c : rest)
+                number = number * 10 + static_cast<unsigned long>(c - '0');
+            if (number >= 1)
+                return "/dev/ttyS" + std::to_string(number - 1);
+        }
+        name = rest;
+        if (!name.empty() && name.front() == '/')
+            return std::string(name);
+    }
+    return "/dev/" + std::string(name);
+}
+
+bool SpeedConstant(uint32_t BaudRate, speed_t& Speed) {
+    static constexpr struct {
+        uint32_t Rate;
+        speed_t Constant;
+    } kRates[] = {
+        {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+        {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+        {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+#ifdef B57600
+        {57600, B57600},
+#endif
+#ifdef B115200
+        {115200, B115200},
+#endif
+#ifdef B230400
+        {230400, B230400},
+#endif
+#ifdef B460800
+        {460800, B460800},
+#endif
+#ifdef B500000
+        {500000, B500000},
+#endif
+#ifdef B576000
+        {576000, B576000},
+#endif
+#ifdef B921600
+        {921600, B921600},
+#endif
+#ifdef B1000000
+        {1000000, B1000000},
+#endif
+#ifdef B1152000
+        {1152000, B1152000},
+#endif
+#ifdef B1500000
+        {1500000, B1500000},
+#endif
+#ifdef B2000000
+        {2000000, B2000000},
+#endif
+#ifdef B2500000
+        {2500000, B2500000},
+#endif
+#ifdef B3000000
+        {3000000, B3000000},
+#endif
+#ifdef B3500000
+        {3500000, B3500000},
+#endif
+#ifdef B4000000
+        {4000000, B4000000},
+#endif
+    };
+    for (const auto& entry : kRates) {
+        if (entry.Rate == BaudRate) {
+            Speed = entry.Constant;
+            return true;
+        }
+    }
+    return false;
+}
+
+int TermiosFromDCB(const TDCB& DCB, termios& Tio) {
+    speed_t speed = B0;
+    if (!SpeedConstant(DCB.BaudRate, speed))
+        return EINVAL;
+    tcflag_t size = CS8;
+    switch (DCB.ByteSize) {
+    case 5:
+        size = CS5;
+        break;
+    case 6:
+        size = CS6;
+        break;
+    case 7:
+        size = CS7;
+        break;
+    case 8:
+        size = CS8;
+        break;
+    default:
+        return EINVAL; // 4 data bits (and anything else) the line cannot carry
+    }
+    if (DCB.Parity > prSpace || DCB.StopBits > sbTwoStopBits)
+        return EINVAL;
+#ifndef CMSPAR
+    if (DCB.Parity == prMark || DCB.Parity == prSpace)
+        return EINVAL;
+#endif
+
+    ::cfmakeraw(&Tio);
+    Tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK | ISTRIP);
+    Tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
+#ifdef CMSPAR
+    Tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+#ifdef CRTSCTS
+    Tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+#endif
+    Tio.c_cflag |= CLOCAL | CREAD | size;
+
+    switch (DCB.Parity) {
+    case prOdd:
+        Tio.c_cflag |= PARENB | PARODD;
+        break;
+    case prEven:
+        Tio.c_cflag |= PARENB;
+        break;
+#ifdef CMSPAR
+    case prMark: // stick parity: with PARODD the parity bit is always 1
+        Tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case prSpace:
+        Tio.c_cflag |= PARENB | CMSPAR;
+        break;
+#endif
+    default:
+        break;
+    }
+    if (DCB.fParity)
+        Tio.c_iflag |= INPCK;
+    // termios has no 1.5 stop bits; two is the nearest (and what UARTs send for 1.5 with 5 data bits).
+    if (DCB.StopBits != sbOneStopBit)
+        Tio.c_cflag |= CSTOPB;
+#ifdef CRTSCTS
+    if (DCB.fOutxCtsFlow || DCB.fRtsControl == rtsHandshake)
+        Tio.c_cflag |= CRTSCTS;
+#endif
+    if (DCB.fOutX)
+        Tio.c_iflag |= IXON;
+    if (DCB.fInX)
+        Tio.c_iflag |= IXOFF;
+    Tio.c_cc[VSTART] = static_cast<cc_t>(DCB.XonChar);
+    Tio.c_cc[VSTOP] = static_cast<cc_t>(DCB.XoffChar);
+    Tio.c_cc[VMIN] = 0;
+    Tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&Tio, speed) != 0 || ::cfsetospeed(&Tio, speed) != 0)
+        return EINVAL;
+    return 0;
+}
+
+namespace {
+
+class TPosixDevice final : public TComDevice {
+public:
+    TPosixDevice(TUniqueFd Fd, TWakeup Wakeup, const termios& Saved, bool ModemLines)
+        : FFd(std::move(Fd)), FWakeup(std::move(Wakeup)), FSaved(Saved), FModemLines(ModemLines) {}
+
+    ~TPosixDevice() override {
+        StopModemWatch();
+        // Hand the line back as it was found; errors do not matter any more (a hung-up line
+        // refuses everything).
+        ::tcsetattr(FFd.Get(), TCSANOW, &FSaved);
+        ::ioctl(FFd.Get(), TIOCNXCL);
+        // Closing the descriptor releases the flock.
+    }
+
+    int SetQueueSizes(uint32_t ReadSize, uint32_t) override {
+        // The driver's queues have fixed sizes here; ReadBufSize sizes the port's own input queue.
+        std::lock_guard lock(FRxLock);
+        FRxCap = std::max<size_t>(ReadSize, kMinQueueCap);
+        FRxFullMark = ReadSize == 0 ? 0 : static_cast<size_t>((static_cast<uint64_t>(ReadSize) * 4 + 4) / 5);
+        ResumeReadingLocked();
+        return 0;
+    }
+
+    int SetState(const TDCB& DCB) override {
+        termios tio{};
+        if (::tcgetattr(FFd.Get(), &tio) != 0)
+            return errno;
+        if (const int error = TermiosFromDCB(DCB, tio); error != 0)
+            return error;
+        if (::tcsetattr(FFd.Get(), TCSANOW, &tio) != 0)
+            return errno;
+        FDiscardNull = DCB.fNull != 0;
+        FEvtChar = DCB.EvtChar;
+        // DTR and RTS levels; a line without modem lines (a pseudo-terminal) has nothing to set.
+        int dtr = TIOCM_DTR;
+        if (::ioctl(FFd.Get(), DCB.fDtrControl == dtrDisable ? TIOCMBIC : TIOCMBIS, &dtr) != 0 && !NoModemLines(errno))
+            return errno;
+        // rtsToggle has no counterpart here: RTS stays at its idle (low) level.
+        int rts = TIOCM_RTS;
+        const bool raiseRts = DCB.fRtsControl == rtsEnable || DCB.fRtsControl == rtsHandshake;
+        if (::ioctl(FFd.Get(), raiseRts ? TIOCMBIS : TIOCMBIC, &rts) != 0 && !NoModemLines(errno))
+            return errno;
+        return 0;
+    }
+
+    int SetTimeouts(const TCommTimeouts& Timeouts) override {
+        // Nothing to tell the driver: reads and writes here apply the timeouts themselves.
+        std::lock_guard lock(FTimeoutLock);
+        FTimeouts = Timeouts;
+        return 0;
+    }
+
+    int InputCount(int& Count) override {
+        ServiceWritesIfUnwatched();
+        std::lock_guard lock(FRxLock);
+        size_t count = QueuedLocked();
+        if (!FWatched.load() && !FLost.load()) {
+            // No event thread reads the device: what waits in the driver is the input queue.
+            int waiting = 0;
+            if (::ioctl(FFd.Get(), FIONREAD, &waiting) != 0)
+                return errno;
+            count += static_cast<size_t>(std::max(waiting, 0));
+        }
+        Count = static_cast<int>(std::min<size_t>(count, INT_MAX));
+        return 0;
+    }
+
+    TOpResult StartWrite(TPendingOp* Op, const std::string& Data) override {
+        if (Data.empty())
+            return {TOpResult::Done, 0, 0};
+        std::unique_lock lock(FTxLock);
+        SetDeadline(Op, Data.size());
+        size_t written = 0;
+        if (FTxQueue.empty()) {
+            while (written < Data.size()) {
+                const ssize_t n = ::write(FFd.Get(), Data.data() + written, Data.size() - written);
+                if (n > 0) {
+                    written += static_cast<size_t>(n);
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+                    break;
+                return {TOpResult::Failed, 0, errno};
+            }
+            if (written == Data.size()) {
+                lock.unlock();
+                NoteTxEmpty();
+                return {TOpResult::Done, ClampCount(written), 0};
+            }
+        }
+        // The driver is full (or earlier writes still wait): the rest goes out later, in order.
+        Op->Data = Data;
+        Op->Offset = written;
+        FTxQueue.push_back(Op);
+        if (!FWatched.load()) {
+            if (FlushTxLocked() && Op->Finished && Op->Error == 0) {
+                lock.unlock();
+                NoteTxEmpty();
+                return {TOpResult::Done, ClampCount(Op->Count), 0};
+            }
+            return {TOpResult::Pending, 0, 0};
+        }
+        lock.unlock();
+        FWakeup.Signal(); // the event thread adds POLLOUT to its wait
+        return {TOpResult::Pending, 0, 0};
+    }
+
+    TOpResult StartRead(TPendingOp*, std::string& Str, int Count, bool Wait) override {
+        Str.clear();
+        if (Count <= 0)
+            return {TOpResult::Done, 0, 0};
+        ServiceWritesIfUnwatched();
+        const size_t want = static_cast<size_t>(Count);
+        std::unique_lock lock(FRxLock);
+        // The queue holds older bytes than the driver: take it first, then the driver, under one
+        // lock so that the event thread cannot put bytes in between.
+        TakeQueuedLocked(Str, want);
+        if (Str.size() < want && !FLost.load()) {
+            const int error = ReadDeviceLocked(Str, want);
+            if (error != 0 && Str.empty())
+                return {TOpResult::Failed, 0, error};
+        }
+        if (Str.empty() && FLost.load())
+            return {TOpResult::Failed, 0, FLostError.load()};
+        if (!Wait || Str.size() >= want)
+            return {TOpResult::Done, ClampCount(Str.size()), 0};
+
+        TCommTimeouts timeouts;
+        {
+            std::lock_guard timeoutLock(FTimeoutLock);
+            timeouts = FTimeouts;
+        }
+        // Interval "infinite" with no totals: return at once with what has arrived.
+        if (timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+            timeouts.ReadTotalTimeoutConstant == 0)
+            return {TOpResult::Done, ClampCount(Str.size()), 0};
+        // Interval and multiplier "infinite", a constant: the first byte ends the wait.
+        const bool firstByteEnds = timeouts.ReadIntervalTimeout == kMaxDword &&
+                                   timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
+                                   timeouts.ReadTotalTimeoutConstant != 0 &&
+                                   timeouts.ReadTotalTimeoutConstant != kMaxDword;
+        if (firstByteEnds && !Str.empty())
+            return {TOpResult::Done, ClampCount(Str.size()), 0};
+        const uint64_t total = firstByteEnds ? timeouts.ReadTotalTimeoutConstant
+                                             : static_cast<uint64_t>(timeouts.ReadTotalTimeoutMultiplier) * want +
+                                                   timeouts.ReadTotalTimeoutConstant;
+        const bool hasTotal = total != 0;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(hasTotal ? total : 0);
+        const bool hasInterval = !firstByteEnds && timeouts.ReadIntervalTimeout != 0 &&
+                                 timeouts.ReadIntervalTimeout != kMaxDword;
+        const auto interval = std::chrono::milliseconds(timeouts.ReadIntervalTimeout);
+
+        // This thread reads the device itself while it waits; the event thread keeps off.
+        ++FDirectReaders;
+        Clock::time_point lastByte = Clock::now();
+        for (;;) {
+            const Clock::time_point now = Clock::now();
+            Clock::time_point until = Clock::time_point::max();
+            if (hasTotal)
+                until = deadline;
+            if (hasInterval && !Str.empty())
+                until = std::min(until, lastByte + interval);
+            if (until <= now)
+                break;
+            const int timeout = until == Clock::time_point::max() ? -1 : MillisecondsUntil(until, now);
+            lock.unlock();
+            pollfd fd{FFd.Get(), POLLIN, 0};
+            const int ready = ::poll(&fd, 1, timeout);
+            lock.lock();
+            if (ready < 0 && errno != EINTR)
+                break;
+            const size_t before = Str.size();
+            TakeQueuedLocked(Str, want); // bytes the event thread took when the line hung up
+            if (Str.size() < want && !FLost.load() && ReadDeviceLocked(Str, want) != 0)
+                break;
+            if (Str.size() > before)
+                lastByte = Clock::now();
+            if (Str.size() >= want || (firstByteEnds && !Str.empty()) || FLost.load())
+                break;
+            if (ready > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+                break;
+        }
+        --FDirectReaders;
+        lock.unlock();
+        if (FWatched.load())
+            FWakeup.Signal(); // the event thread polls for input again
+        return {TOpResult::Done, ClampCount(Str.size()), 0};
+    }
+
+    TOpResult WaitOp(TPendingOp* Op) override {
+        std::unique_lock lock(FTxLock);
+        // This thread hands the queued bytes over itself while it waits; the event thread keeps
+        // off (it may be blocked in a delivery to this very thread).
+        ++FDirectWriters;
+        const bool hadQueue = !FTxQueue.empty();
+        while (!Op->Finished) {
+            FlushTxLocked();
+            if (Op->Finished)
+                break;
+            int timeout = -1;
+            if (Op->HasDeadline) {
+                const Clock::time_point now = Clock::now();
+                if (Op->Deadline <= now) {
+                    // The write timeouts ran out: the operation ends with what was written.
+                    FTxQueue.erase(std::remove(FTxQueue.begin(), FTxQueue.end(), Op), FTxQueue.end());
+                    FinishOp(Op, 0);
+                    break;
+                }
+                timeout = MillisecondsUntil(Op->Deadline, now);
+            }
+            lock.unlock();
+            pollfd fd{FFd.Get(), POLLOUT, 0};
+            const int ready = ::poll(&fd, 1, timeout);
+            lock.lock();
+            if (ready < 0 && errno != EINTR) {
+                FailQueuedLocked(errno);
+                break;
+            }
+            if (ready > 0 && (fd.revents & POLLOUT) == 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                FailQueuedLocked((fd.revents & POLLNVAL) != 0 ? EBADF : EIO);
+                break;
+            }
+        }
+        --FDirectWriters;
+        const bool emptied = hadQueue && FTxQueue.empty();
+        const bool more = !FTxQueue.empty();
+        lock.unlock();
+        if (emptied && Op->Error == 0)
+            NoteTxEmpty();
+        else if (more && FWatched.load())
+            FWakeup.Signal();
+        if (Op->Error != 0)
+            return {TOpResult::Failed, 0, Op->Error};
+        return {TOpResult::Done, ClampCount(Op->Count), 0};
+    }
+
+    int Purge() override {
+        int error = 0;
+        // A line that has gone away has nothing left to abort.
+        if (!FLost.load() && ::tcflush(FFd.Get(), TCIOFLUSH) != 0 && !LineGone(errno))
+            error = errno;
+        {
+            std::lock_guard lock(FTxLock);
+            FailQueuedLocked(ECANCELED);
+        }
+        {
+            std::lock_guard lock(FRxLock);
+            FRxQueue.clear();
+            FRxHead = 0;
+            ResumeReadingLocked();
+        }
+        return error;
+    }
+
+    void SetEventMask(uint32_t Mask) override {
+        FEventMask = Mask;
+        FWatched = true;
+        if (FModemLines && (Mask & kModemFlags) != 0)
+            StartModemWatch();
+    }
+
+    TLineEvents WaitEvents() override {
+        TLineEvents result;
+        for (;;) {
+            if (FStop.load())
+                return {true, 0, 0};
+            const uint32_t mask = FEventMask.load();
+            // Flags raised by writers and by the modem-line thread.
+            uint32_t flags = FAsyncFlags.exchange(0) & mask;
+            if (flags != 0) {
+                result.Flags = flags;
+                return result;
+            }
+
+            pollfd fds[2] = {{FWakeup.Fd(), POLLIN, 0}, {FFd.Get(), 0, 0}};
+            nfds_t count = 1;
+            if (!FLost.load()) {
+                // A lost line is parked: only the wake-up descriptor is watched, so a hung-up
+                // device (always readable) cannot make the thread spin.
+                short wanted = 0;
+                {
+                    std::lock_guard lock(FRxLock);
+                    // Input is read only while the queue has room and no thread reads directly.
+                    const bool reading = FDirectReaders == 0 && QueuedLocked() < FRxCap;
+                    FRxParked = FDirectReaders == 0 && !reading;
+                    if (reading)
+                        wanted |= POLLIN;
+                }
+                {
+                    std::lock_guard lock(FTxLock);
+                    if (!FTxQueue.empty() && FDirectWriters == 0)
+                        wanted |= POLLOUT;
+                }
+                fds[1].events = wanted;
+                count = 2;
+            }
+            const int ready = ::poll(fds, count, -1);
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                // poll() itself failed (out of memory): report it once as the loss of the line;
+                // should it fail again, end the thread rather than spin.
+                if (FLost.exchange(true))
+                    return {true, 0, 0};
+                FLostError = errno;
+                return {false, EV_ERR & mask, errno};
+            }
+            FWakeups.fetch_add(1, std::memory_order_relaxed);
+            if ((fds[0].revents & POLLIN) != 0)
+                FWakeup.Drain();
+            if (count == 2 && fds[1].revents != 0) {
+                const short events = fds[1].revents;
+                const bool hangup = (events & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+                int lost = 0;
+                if ((events & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                    const TReadResult read = ReadIntoQueue(hangup);
+                    flags |= read.Flags;
+                    lost = read.Error;
+                    if (read.Bytes != 0)
+                        FEmptyWakeups = 0;
+                    else if (!hangup && lost == 0 && (events & POLLIN) != 0 && ++FEmptyWakeups >= kEmptyWakeupLimit)
+                        lost = EIO;
+                }
+                if ((events & POLLOUT) != 0) {
+                    std::lock_guard lock(FTxLock);
+                    if (FDirectWriters == 0 && !FTxQueue.empty() && FlushTxLocked())
+                        flags |= EV_TXEMPTY;
+                }
+                if (hangup && lost == 0)
+                    lost = (events & POLLNVAL) != 0 ? EBADF : EIO;
+                if (lost != 0) {
+                    // Bytes read before the loss still go out with EV_RXCHAR, ahead of EV_ERR.
+                    FLostError = lost;
+                    FLost = true;
+                    {
+                        std::lock_guard lock(FTxLock);
+                        FailQueuedLocked(lost);
+                    }
+                    flags |= EV_ERR;
+                    result.LostError = lost;
+                }
+            }
+            flags &= mask;
+            if (flags != 0 || result.LostError != 0) {
+                result.Flags = flags;
+                return result;
+            }
+        }
+    }
+
+    void RequestStop() override {
+        FStop = true;
+        FWakeup.Signal();
+    }
+
+    bool StopRequested() const override { return FStop.load(); }
+
+    uint64_t Wakeups() const override { return FWakeups.load(std::memory_order_relaxed); }
+
+private:
+    struct TReadResult {
+        uint32_t Flags = 0;
+        size_t Bytes = 0;
+        int Error = 0;
+    };
+
+    static bool NoModemLines(int Error) { return Error == ENOTTY || Error == EINVAL; }
+
+    static int ClampCount(size_t Count) { return static_cast<int>(std::min<size_t>(Count, INT_MAX)); }
+
+    static int MillisecondsUntil(Clock::time_point Until, Clock::time_point Now) {
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(Until - Now).count();
+        return static_cast<int>(std::clamp<decltype(ms)>(ms, 0, INT_MAX));
+    }
+
+    void SetDeadline(TPendingOp* Op, size_t Size) {
+        TCommTimeouts timeouts;
+        {
+            std::lock_guard lock(FTimeoutLock);
+            timeouts = FTimeouts;
+        }
+        const uint64_t total =
+            static_cast<uint64_t>(timeouts.WriteTotalTimeoutMultiplier) * Size + timeouts.WriteTotalTimeoutConstant;
+        Op->HasDeadline = total != 0;
+        if (Op->HasDeadline)
+            Op->Deadline = Clock::now() + std::chrono::milliseconds(std::min<uint64_t>(total, 1ull << 40));
+    }
+
+    // ---- receive side ----
+
+    size_t QueuedLocked() const { return FRxQueue.size() - FRxHead; }
+
+    void ResumeReadingLocked() {
+        if (FRxParked && QueuedLocked() < FRxCap) {
+            FRxParked = false;
+            FWakeup.Signal();
+        }
+    }
+
+    void TakeQueuedLocked(std::string& Str, size_t Want) {
+        if (Str.size() >= Want)
+            return;
+        const size_t n = std::min(Want - Str.size(), QueuedLocked());
+        if (n == 0)
+            return;
+        Str.append(FRxQueue, FRxHead, n);
+        FRxHead += n;
+        if (FRxHead == FRxQueue.size()) {
+            FRxQueue.clear();
+            FRxHead = 0;
+        } else if (FRxHead >= 65536 && FRxHead * 2 >= FRxQueue.size()) {
+            FRxQueue.erase(0, FRxHead);
+            FRxHead = 0;
+        }
+        ResumeReadingLocked();
+    }
+
+    // Appends received bytes (without NULs when DiscardNull asks so); true when the event
+    // character was among them.
+    bool AppendReceived(std::string& To, const char* Data, size_t Size) const {
+        const size_t start = To.size();
+        if (FDiscardNull.load()) {
+            for (size_t i = 0; i < Size; ++i)
+                if (Data[i] != '\0')
+                    To.push_back(Data[i]);
+        } else {
+            To.append(Data, Size);
+        }
+        return std::memchr(To.data() + start, static_cast<char>(FEvtChar.load()), To.size() - start) != nullptr;
+    }
+
+    // Reads what the driver has, up to Want bytes in Str in all; 0 or an error code.
+    int ReadDeviceLocked(std::string& Str, size_t Want) {
+        char buffer[4096];
+        while (Str.size() < Want) {
+            const ssize_t n = ::read(FFd.Get(), buffer, std::min(sizeof buffer, Want - Str.size()));
+            if (n > 0) {
+                AppendReceived(Str, buffer, static_cast<size_t>(n));
+                continue;
+            }
+            if (n == 0)
+                return 0; // nothing waiting (raw mode with VMIN = VTIME = 0)
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return 0;
+            return errno;
+        }
+        return 0;
+    }
+
+    // The event thread's read into the input queue: until the driver has no more or the queue
+    // is full. After a hang-up everything left is taken, whatever the queue's size.
+    TReadResult ReadIntoQueue(bool Hangup) {
+        TReadResult result;
+        std::lock_guard lock(FRxLock);
+        if (FDirectReaders > 0 && !Hangup)
+            return result;
+        const size_t before = QueuedLocked();
+        char buffer[4096];
+        for (;;) {
+            size_t room = sizeof buffer;
+            if (!Hangup) {
+                const size_t queued = QueuedLocked();
+                if (queued >= FRxCap)
+                    break;
+                room = std::min(room, FRxCap - queued);
+            }
+            const ssize_t n = ::read(FFd.Get(), buffer, room);
+            if (n > 0) {
+                result.Bytes += static_cast<size_t>(n);
+                if (AppendReceived(FRxQueue, buffer, static_cast<size_t>(n)))
+                    result.Flags |= EV_RXFLAG;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                result.Error = errno; // EIO: the other end of a pseudo-terminal closed
+            break;
+        }
+        const size_t after = QueuedLocked();
+        if (after > before)
+            result.Flags |= EV_RXCHAR;
+        if (FRxFullMark != 0 && before < FRxFullMark && after >= FRxFullMark)
+            result.Flags |= EV_RX80FULL;
+        return result;
+    }
+
+    // ---- send side ----
+
+    void FinishOp(TPendingOp* Op, int Error) {
+        Op->Finished = true;
+        Op->Error = Error;
+        Op->Count = Op->Offset;
+        std::string().swap(Op->Data); // a finished record may wait long for its release
+    }
+
+    // Hands queued bytes to the driver, oldest record first; true when the queue is empty.
+    bool FlushTxLocked() {
+        while (!FTxQueue.empty()) {
+            TPendingOp* op = FTxQueue.front();
+            while (op->Offset < op->Data.size()) {
+                const ssize_t n = ::write(FFd.Get(), op->Data.data() + op->Offset, op->Data.size() - op->Offset);
+                if (n > 0) {
+                    op->Offset += static_cast<size_t>(n);
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+                    return false;
+                FailQueuedLocked(errno);
+                return true;
+            }
+            FinishOp(op, 0);
+            FTxQueue.pop_front();
+        }
+        return true;
+    }
+
+    void FailQueuedLocked(int Error) {
+        for (TPendingOp* op : FTxQueue)
+            FinishOp(op, Error);
+        FTxQueue.clear();
+    }
+
+    void NoteTxEmpty() {
+        if ((FEventMask.load() & EV_TXEMPTY) == 0)
+            return;
+        FAsyncFlags.fetch_or(EV_TXEMPTY);
+        FWakeup.Signal();
+    }
+
+    // Without an event thread nobody waits for the driver to take more: every call gives the
+    // queued writes another chance.
+    void ServiceWritesIfUnwatched() {
+        if (FWatched.load())
+            return;
+        std::lock_guard lock(FTxLock);
+        if (!FTxQueue.empty())
+            FlushTxLocked();
+    }
+
+    // ---- modem lines ----
+
+    void StartModemWatch() {
+#if defined(TIOCMIWAIT)
+        if (FModemThread.joinable())
+            return;
+        InstallModemWakeSignal();
+        FModemThread = std::thread([this] { ModemWatch(); });
+#endif
+    }
+
+    void ModemWatch() {
+#if defined(TIOCMIWAIT)
+        int lines = 0;
+        ::ioctl(FFd.Get(), TIOCMGET, &lines);
+#ifdef TIOCGICOUNT
+        // The counters catch short pulses (a ring) that are over before the lines are read.
+        serial_icounter_struct counted{};
+        const bool counters = ::ioctl(FFd.Get(), TIOCGICOUNT, &counted) == 0;
+#endif
+        while (!FModemStop.load()) {
+            if (::ioctl(FFd.Get(), TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD) != 0) {
+                if (errno == EINTR)
+                    continue;
+                break; // the driver cannot wait for line changes, or the line is gone
+            }
+            int now = 0;
+            if (::ioctl(FFd.Get(), TIOCMGET, &now) != 0)
+                break;
+            const int changed = now ^ lines;
+            lines = now;
+            uint32_t flags = 0;
+            if ((changed & TIOCM_CTS) != 0)
+                flags |= EV_CTS;
+            if ((changed & TIOCM_DSR) != 0)
+                flags |= EV_DSR;
+            if ((changed & TIOCM_RNG) != 0)
+                flags |= EV_RING;
+            if ((changed & TIOCM_CD) != 0)
+                flags |= EV_RLSD;
+#ifdef TIOCGICOUNT
+            serial_icounter_struct after{};
+            if (counters && ::ioctl(FFd.Get(), TIOCGICOUNT, &after) == 0) {
+                if (after.cts != counted.cts)
+                    flags |= EV_CTS;
+                if (after.dsr != counted.dsr)
+                    flags |= EV_DSR;
+                if (after.rng != counted.rng)
+                    flags |= EV_RING;
+                if (after.dcd != counted.dcd)
+                    flags |= EV_RLSD;
+                counted = after;
+            }
+#endif
+            flags &= FEventMask.load();
+            if (flags != 0) {
+                FAsyncFlags.fetch_or(flags);
+                FWakeup.Signal();
+            }
+        }
+#endif
+        {
+            std::lock_guard lock(FModemLock);
+            FModemEnded = true;
+        }
+        FModemChanged.notify_all();
+    }
+
+    void StopModemWatch() {
+        if (!FModemThread.joinable())
+            return;
+        FModemStop = true;
+        {
+            // The signal may arrive just before the thread enters TIOCMIWAIT; repeat it until the
+            // thread has ended.
+            std::unique_lock lock(FModemLock);
+            while (!FModemEnded) {
+                ::pthread_kill(FModemThread.native_handle(), ModemWakeSignal());
+                FModemChanged.wait_for(lock, std::chrono::milliseconds(10), [this] { return FModemEnded; });
+            }
+        }
+        FModemThread.join();
+    }
+
+    TUniqueFd FFd;
+    TWakeup FWakeup;
+    const termios FSaved;
+    const bool FModemLines;
+
+    std::atomic<bool> FStop{false};
+    std::atomic<bool> FWatched{false}; // an event thread reads the device
+    std::atomic<bool> FLost{false};
+    std::atomic<int> FLostError{0};
+    std::atomic<uint32_t> FEventMask{0};
+    std::atomic<uint32_t> FAsyncFlags{0};
+    std::atomic<bool> FDiscardNull{false};
+    std::atomic<uint8_t> FEvtChar{0};
+    std::atomic<uint64_t> FWakeups{0};
+    unsigned FEmptyWakeups = 0; // event thread only
+
+    std::mutex FRxLock;
+    std::string FRxQueue; // received bytes from FRxHead on
+    size_t FRxHead = 0;
+    size_t FRxCap = 1024;
+    size_t FRxFullMark = 820;
+    int FDirectReaders = 0;
+    bool FRxParked = false; // the event thread stopped reading because the queue is full
+
+    std::mutex FTxLock;
+    std::deque<TPendingOp*> FTxQueue; // writes still running, oldest first
+    int FDirectWriters = 0;
+
+    std::mutex FTimeoutLock;
+    TCommTimeouts FTimeouts;
+
+    std::thread FModemThread;
+    std::atomic<bool> FModemStop{false};
+    std::mutex FModemLock;
+    std::condition_variable FModemChanged;
+    bool FModemEnded = false;
+};
+
+} // namespace
+
+std::unique_ptr<TComDevice> OpenDevice(const std::string& Port, int& Error) {
+    const std::string path = DevicePath(Port);
+    TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) {
+        Error = errno;
+        return nullptr;
+    }
+    // The lock keeps out a second opener in this process and root, whom TIOCEXCL does not stop.
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        Error = errno == EWOULDBLOCK ? EBUSY : errno;
+        return nullptr;
+    }
+    termios saved{};
+    if (::tcgetattr(fd.Get(), &saved) != 0) {
+        Error = errno; // not a terminal: nothing a tracer can hang on
+        return nullptr;
+    }
+    TWakeup wakeup;
+    if (!wakeup.Create()) {
+        Error = errno;
+        return nullptr;
+    }
+    // TIOCEXCL makes every further open of the line fail with EBUSY, so a second program cannot
+    // talk to the tracer behind our back. Some drivers do not know it.
+    if (::ioctl(fd.Get(), TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+        Error = errno;
+        return nullptr;
+    }
+    // Pseudo-terminals have no modem lines (ENOTTY or EINVAL): no modem events there.
+    int lines = 0;
+    const bool modemLines = ::ioctl(fd.Get(), TIOCMGET, &lines) == 0;
+    return std::make_unique<TPosixDevice>(std::move(fd), std::move(wakeup), saved, modemLines);
+}
+
+} // namespace comms_os

@@ -1,0 +1,76 @@
+// The operating-system layer under TComPort. Comms.cpp calls only what is declared here; one source
+// file per platform implements it (Comms_posix.cpp: termios, poll, ioctl, eventfd), so that another
+// platform's file can stand beside it. Results carry the platform's own error codes; the messages
+// are made by the portable port.
+#pragma once
+
+#include "link/Comms.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace comms_os {
+
+// The system's text for an error code, without trailing blanks, control characters and full stops.
+std::string SystemErrorText(int Code);
+
+// The device a port name stands for (see the platform file for the naming rules).
+std::string DevicePath(const std::string& Port);
+
+// The record of one read or write; made for every operation and released by the port once the
+// operation is known to be finished or has been aborted.
+struct TPendingOp;
+TPendingOp* NewOp();
+void ReleaseOp(TPendingOp* Op);
+
+struct TOpResult {
+    enum TStatus { Done, Pending, Failed };
+    TStatus Status = Done;
+    int Count = 0; // bytes transferred (Done)
+    int Error = 0; // error code (Failed)
+};
+
+// One wake-up of the event thread.
+struct TLineEvents {
+    bool Stopped = false; // a stop was asked for: the event thread ends
+    uint32_t Flags = 0;   // EV_* flags that occurred, limited to the enabled ones
+    int LostError = 0;    // reported once: the line went away (hang-up, vanished adapter)
+};
+
+class TComDevice {
+public:
+    virtual ~TComDevice() = default;
+
+    // Settings; each returns 0 or an error code.
+    virtual int SetQueueSizes(uint32_t ReadSize, uint32_t WriteSize) = 0;
+    virtual int SetState(const TDCB& DCB) = 0;
+    virtual int SetTimeouts(const TCommTimeouts& Timeouts) = 0;
+
+    // Bytes waiting to be read; returns 0 or an error code.
+    virtual int InputCount(int& Count) = 0;
+    // Starts a write of all of Data with Op. Done: all bytes were handed over at once; Pending:
+    // the rest is written later, in order, and WaitOp can wait for it.
+    virtual TOpResult StartWrite(TPendingOp* Op, const std::string& Data) = 0;
+    // Reads up to Count bytes into Str (replacing its content).
+    virtual TOpResult StartRead(TPendingOp* Op, std::string& Str, int Count, bool Wait) = 0;
+    // Waits until the operation of Op has finished (bounded by the write timeouts when they set
+    // a limit) and gives its result.
+    virtual TOpResult WaitOp(TPendingOp* Op) = 0;
+    // Aborts pending writes and clears both directions; the pending operations' records are no
+    // longer referred to afterwards, even when an error code is returned.
+    virtual int Purge() = 0;
+
+    // Event thread side: the flags to report (set before the first wait), the wait itself, and
+    // the stop request, which may come from any thread.
+    virtual void SetEventMask(uint32_t Mask) = 0;
+    virtual TLineEvents WaitEvents() = 0;
+    virtual void RequestStop() = 0;
+    virtual bool StopRequested() const = 0;
+    virtual uint64_t Wakeups() const = 0;
+};
+
+// Opens the device named by Port for exclusive use; nullptr and Error set on failure.
+std::unique_ptr<TComDevice> OpenDevice(const std::string& Port, int& Error);
+
+} // namespace comms_os

@@ -1,0 +1,312 @@
+// The machine base and the tracer's trace store: transport choice, receive buffer rules, port-name
+// normalisation, sending, and the TCP listener with its clients.
+#include "link/Machine.h"
+
+#include "protocol/Numbers.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <charconv>
+#include <chrono>
+
+namespace {
+
+uint32_t SteadyTick() {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+    return static_cast<uint32_t>(ms.count()); // wraps like the system tick count
+}
+
+bool StartsWithIgnoreCase(const std::string& Text, std::string_view Prefix) {
+    if (Text.size() < Prefix.size())
+        return false;
+    for (size_t i = 0; i < Prefix.size(); ++i) {
+        char c = Text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != Prefix[i])
+            return false;
+    }
+    return true;
+}
+
+const std::string kDevicePrefix = "\\\\.\\"; // backslash, backslash, full stop, backslash
+
+} // namespace
+
+TCustomMachine::TCustomMachine(QObject* Owner) : QObject(Owner), FTickSource(SteadyTick) {
+    FComPort = new TComPort(this);
+    FServerSocket = new QTcpServer(this);
+    FComPort->OnRxChar = [this](QObject* Sender, int InQue) { ComPortRxChar(Sender, InQue); };
+    FComPort->OnEventError = [this](QObject*, const std::string& Message) { ReportLinkError(Message); };
+    connect(FServerSocket, &QTcpServer::newConnection, this, &TCustomMachine::AcceptClients);
+}
+
+TCustomMachine::~TCustomMachine() {
+    // A descendant is already gone: none of the handlers it bound may run while the port closes.
+    OnRecvData = nullptr;
+    OnSendData = nullptr;
+    OnLinkError = nullptr;
+    delete FComPort;
+    FComPort = nullptr;
+    StopListening();
+    delete FServerSocket;
+    FServerSocket = nullptr;
+}
+
+bool TCustomMachine::Active() const {
+    if (FPortType == ptTCPIP)
+        return FServerSocket->isListening();
+    return FComPort->Active();
+}
+
+void TCustomMachine::SetActive(bool Value) {
+    if (Value == Active())
+        return;
+    if (Value)
+        OpenLink();
+    else
+        CloseLink();
+}
+
+void TCustomMachine::OpenLink() {
+    if (Active())
+        return;
+    if (FPortType == ptTCPIP) {
+        FServerSocket->setListenBacklogSize(5);
+        if (!FServerSocket->listen(QHostAddress::AnyIPv4, FPortNumber))
+            throw ESocketError("Unable to listen on TCP port " + std::to_string(FPortNumber) + ": " +
+                               FServerSocket->errorString().toStdString());
+        return;
+    }
+    FComPort->SetActive(true);
+}
+
+void TCustomMachine::CloseLink() {
+    FComPort->SetActive(false);
+    StopListening();
+}
+
+void TCustomMachine::StopListening() {
+    FServerSocket->close();
+    for (const QPointer<QTcpSocket>& client : FClients) {
+        if (!client)
+            continue;
+        client->disconnect(this);
+        client->abort();
+        client->deleteLater(); // it may be the one whose handler is running
+    }
+    FClients.clear();
+    FReplySocket = nullptr;
+}
+
+std::string TCustomMachine::PortName() const {
+    const std::string& port = FComPort->Port();
+    if (port.compare(0, kDevicePrefix.size(), kDevicePrefix) == 0)
+        return port.substr(kDevicePrefix.size(), 99);
+    return port;
+}
+
+void TCustomMachine::SetPortName(const std::string& Value) {
+    std::string name = Value;
+    if (name.compare(0, 2, "\\\\") != 0) {
+        if (!StartsWithIgnoreCase(name, "com"))
+            name = "COM" + name;
+        name = kDevicePrefix + name;
+    }
+    FComPort->SetPort(name);
+}
+
+uint16_t TCustomMachine::PortNumber() const {
+    return FServerSocket->isListening() ? FServerSocket->serverPort() : FPortNumber;
+}
+
+void TCustomMachine::SetPortNumber(uint16_t Value) {
+    if (Value == FPortNumber)
+        return;
+    if (FServerSocket->isListening())
+        throw ESocketError("Cannot change the TCP port while the listener is active");
+    FPortNumber = Value;
+}
+
+void TCustomMachine::SetTickSource(std::function<uint32_t()> Source) {
+    FTickSource = Source ? std::move(Source) : std::function<uint32_t()>(SteadyTick);
+}
+
+void TCustomMachine::SetLoopbackSink(std::function<void(const std::string&)> Sink) {
+    FLoopbackSink = std::move(Sink);
+}
+
+void TCustomMachine::InjectReceived(std::string_view Bytes) {
+    AppendLimited(Bytes);
+    if (OnRecvData)
+        OnRecvData(this);
+}
+
+void TCustomMachine::SendData(const std::string& Data) {
+    if (OnSendData)
+        OnSendData(this, Data);
+    if (FLoopbackSink) {
+        FLoopbackSink(Data);
+        return;
+    }
+    if (FPortType == ptSerialPort) {
+        FComPort->Write(Data, false); // -1 (still running) is fine: the port finishes it
+        return;
+    }
+    QTcpSocket* socket = FReplySocket.data();
+    if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState)
+        throw ESocketError("No TCP connection to send to");
+    if (socket->write(Data.data(), static_cast<qint64>(Data.size())) < 0)
+        throw ESocketError("Unable to send over TCP: " + socket->errorString().toStdString());
+    socket->flush();
+}
+
+void TCustomMachine::SetBaudRate(uint16_t Value) {
+    FComPort->SetBaudRate(Value);
+}
+
+void TCustomMachine::SetDataBits(int Value) {
+    FComPort->SetDataBits(Value);
+}
+
+void TCustomMachine::SetParity(char Value) {
+    switch (Value) {
+    case 'N':
+        FComPort->Parity().SetBits(prNone);
+        break;
+    case 'O':
+        FComPort->Parity().SetBits(prOdd);
+        break;
+    case 'E':
+        FComPort->Parity().SetBits(prEven);
+        break;
+    case 'M':
+        FComPort->Parity().SetBits(prMark);
+        break;
+    case 'S':
+        FComPort->Parity().SetBits(prSpace);
+        break;
+    default:
+        break; // anything else, lower case included, changes nothing
+    }
+}
+
+void TCustomMachine::SetStopBits(float Value) {
+    if (Value == 1.0f)
+        FComPort->SetStopBits(sbOneStopBit);
+    else if (Value == 1.5f)
+        FComPort->SetStopBits(sbOne5StopBits);
+    else if (Value == 2.0f)
+        FComPort->SetStopBits(sbTwoStopBits);
+}
+
+void TCustomMachine::SetReadBufSize(uint16_t Value) {
+    FComPort->SetReadBufSize(Value);
+}
+
+void TCustomMachine::SetWriteBufSize(uint16_t Value) {
+    FComPort->SetWriteBufSize(Value);
+}
+
+void TCustomMachine::AppendLimited(std::string_view Bytes) {
+    FRxBuffer.append(Bytes);
+    if (FRxBuffer.size() > MaxRxBuffer)
+        FRxBuffer.clear(); // the new bytes too; exactly MaxRxBuffer survives
+}
+
+void TCustomMachine::ComPortRxChar(QObject* Sender, int InQue) {
+    // The gap is measured from the previous reception, modulo 2^32.
+    const uint32_t now = FTickSource();
+    if (static_cast<uint32_t>(now - FLastRxTick) > FBufferTimeout)
+        FRxBuffer.clear();
+    FLastRxTick = now;
+    auto* port = qobject_cast<TComPort*>(Sender);
+    if (port == nullptr)
+        port = FComPort;
+    std::string chunk;
+    port->Read(chunk, InQue, false);
+    AppendLimited(chunk);
+    if (OnRecvData)
+        OnRecvData(this); // its exceptions travel back through the port's delivery
+}
+
+void TCustomMachine::AcceptClients() {
+    while (FServerSocket->hasPendingConnections()) {
+        QTcpSocket* socket = FServerSocket->nextPendingConnection();
+        if (socket == nullptr)
+            break;
+        std::erase_if(FClients, [](const QPointer<QTcpSocket>& client) { return client.isNull(); });
+        FClients.emplace_back(socket);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { SocketClientRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void TCustomMachine::SocketClientRead(QTcpSocket* Socket) {
+    const QByteArray bytes = Socket->readAll();
+    FReplySocket = Socket;
+    // No gap test here; the size limit applies as on the serial path, since an unbounded buffer
+    // fed from the network is a fault.
+    AppendLimited(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+    if (!OnRecvData)
+        return;
+    // Nothing may be thrown through the event loop: the error goes to the link's report.
+    try {
+        OnRecvData(this);
+    } catch (const std::exception& e) {
+        ReportLinkError(e.what());
+    } catch (...) {
+        ReportLinkError("Unknown exception in the receive handler");
+    }
+}
+
+void TCustomMachine::ReportLinkError(const std::string& Message) {
+    if (!OnLinkError) {
+        qWarning("%s", Message.c_str());
+        return;
+    }
+    try {
+        OnLinkError(this, Message);
+    } catch (...) {
+        qWarning("%s", Message.c_str());
+    }
+}
+
+// ---- TTracer -------------------------------------------------------------------------------
+
+TTracer::TTracer(QObject* Owner) : TCustomMachine(Owner) {
+    ClearTrace();
+}
+
+void TTracer::ClearTrace() {
+    FPoints.clear();
+    FDBL = 0;
+}
+
+void TTracer::AddPoint(double Radius) {
+    if (!(Radius >= 0))
+        throw Exception("Invalid point value " + FloatToStr(Radius));
+    FPoints += FormatPoint(Radius);
+}
+
+std::string TTracer::FormatPoint(double Radius) {
+    const double value = Radius < 300 ? Radius * 100 : Radius;
+    // "%4.0f" without printf: to_chars never looks at the C locale.
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 0);
+    std::string text = result.ec == std::errc() ? std::string(buffer, result.ptr) : std::string("?");
+    if (text.size() < 4)
+        text.insert(0, 4 - text.size(), ' ');
+    return text;
+}
+
+void TTracer::SetJobNo(const std::string& Value) {
+    FJobNo = Value;
+    size_t drop = 0;
+    while (drop < FJobNo.size() && static_cast<unsigned char>(FJobNo[drop]) < 0x31)
+        ++drop;
+    FJobNo.erase(0, drop);
+}

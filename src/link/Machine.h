@@ -1,0 +1,130 @@
+// The machine base: TCustomMachine owns the tracer's transport (the serial port, or a TCP listener),
+// gathers every received byte into one receive buffer, tells its protocol handler through
+// OnRecvData that the buffer has grown, and sends the handler's replies. TTracer adds the store of
+// the trace being received (points, DBL, job number).
+#pragma once
+
+#include "link/Comms.h"
+#include "protocol/Errors.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QTcpServer;
+class QTcpSocket;
+
+enum TPortType : uint8_t { ptSerialPort = 0, ptTCPIP = 1 };
+
+// Failures of the TCP transport (listening, changing the port while listening, no connection to
+// answer to).
+class ESocketError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+using TOnSendDataEvent = std::function<void(QObject* Sender, const std::string& Data)>;
+using TLinkErrorEvent = std::function<void(QObject* Sender, const std::string& Message)>;
+
+class TCustomMachine : public QObject {
+    Q_OBJECT
+
+public:
+    // The receive buffer is emptied when it would grow beyond this many characters.
+    static constexpr size_t MaxRxBuffer = 50000;
+
+    explicit TCustomMachine(QObject* Owner = nullptr);
+    ~TCustomMachine() override;
+
+    // With ptTCPIP: the listener is active; otherwise: the serial port is open.
+    bool Active() const;
+    void SetActive(bool Value);
+    // The serial port's name without the device prefix "\\.\"; written names are normalised to
+    // "\\.\COM..." (ttyS0 is stored as \\.\COMttyS0 and read back as COMttyS0).
+    std::string PortName() const;
+    void SetPortName(const std::string& Value);
+    TPortType PortType() const { return FPortType; }
+    void SetPortType(TPortType Value) { FPortType = Value; }
+    // The TCP port to listen on; while listening, the port actually listened on.
+    uint16_t PortNumber() const;
+    void SetPortNumber(uint16_t Value);
+    TComPort* ComPort() const { return FComPort; }
+    QTcpServer* ServerSocket() const { return FServerSocket; }
+
+    const std::string& RxBuffer() const { return FRxBuffer; }
+    // The 32-bit wrapping millisecond tick used for the receive gap; null restores the steady clock.
+    void SetTickSource(std::function<uint32_t()> Source);
+    // In-process loopback for tools and fuzzing: bytes appended as a TCP reception would be (no gap
+    // test, the same size limit), then OnRecvData; its exceptions reach the caller.
+    void InjectReceived(std::string_view Bytes);
+    // When set, SendData fires OnSendData and hands the bytes to Sink instead of any transport.
+    void SetLoopbackSink(std::function<void(const std::string&)> Sink);
+
+    TNotifyEvent OnRecvData;
+    TOnSendDataEvent OnSendData;
+    // Errors that have no caller to reach: exceptions thrown by OnRecvData (serial and TCP paths)
+    // and the loss of the serial line.
+    TLinkErrorEvent OnLinkError;
+
+protected:
+    void SendData(const std::string& Data);
+    void SetBaudRate(uint16_t Value);
+    void SetDataBits(int Value);
+    void SetParity(char Value);
+    void SetStopBits(float Value);
+    void SetReadBufSize(uint16_t Value);
+    void SetWriteBufSize(uint16_t Value);
+
+    std::string FRxBuffer;
+
+private:
+    void OpenLink();
+    void CloseLink();
+    void StopListening();
+    void ComPortRxChar(QObject* Sender, int InQue);
+    void AcceptClients();
+    void SocketClientRead(QTcpSocket* Socket);
+    void AppendLimited(std::string_view Bytes);
+    void ReportLinkError(const std::string& Message);
+
+    const uint16_t FBufferTimeout = 20000;
+    TComPort* FComPort = nullptr;
+    QTcpServer* FServerSocket = nullptr;
+    TPortType FPortType = ptSerialPort;
+    uint32_t FLastRxTick = 0;
+    uint16_t FPortNumber = 0;
+    std::function<uint32_t()> FTickSource;
+    std::function<void(const std::string&)> FLoopbackSink;
+    std::vector<QPointer<QTcpSocket>> FClients;
+    QPointer<QTcpSocket> FReplySocket; // the connection whose bytes were received last
+};
+
+class TTracer : public TCustomMachine {
+    Q_OBJECT
+
+public:
+    explicit TTracer(QObject* Owner = nullptr);
+
+    void ClearTrace();
+    // Appends FormatPoint(Radius); raises "Invalid point value " + the value for a negative or
+    // undefined radius.
+    void AddPoint(double Radius);
+    // The four-character field of one point: millimetres below 300 are taken in 0.01 mm,
+    // larger values as already in 0.01 mm; "%4.0f".
+    static std::string FormatPoint(double Radius);
+    uint16_t GetDBL() const { return FDBL; }
+    // Stores the job number without its leading characters below "1".
+    void SetJobNo(const std::string& Value);
+    const std::string& JobNo() const { return FJobNo; }
+    const std::string& Points() const { return FPoints; }
+
+protected:
+    std::string FPoints;
+    uint16_t FDBL = 0;
+    std::string FJobNo;
+};

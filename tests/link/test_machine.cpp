@@ -1,0 +1,555 @@
+// The machine base over its real transports (a pseudo-terminal, loopback TCP on 127.0.0.1) and the
+// tracer's trace store: receive buffer rules, port names, sending, error reports.
+#include "link/Machine.h"
+#include "protocol/Numbers.h"
+
+#include "LinkTestSupport.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <string>
+#include <vector>
+
+using link_test::RandomBytes;
+using link_test::TPtyPair;
+using link_test::WaitFor;
+
+namespace {
+
+// Opens the protected parts the protocol handler uses.
+class TTestTracer : public TTracer {
+public:
+    using TTracer::TTracer;
+    using TCustomMachine::SendData;
+    using TCustomMachine::SetBaudRate;
+    using TCustomMachine::SetDataBits;
+    using TCustomMachine::SetParity;
+    using TCustomMachine::SetReadBufSize;
+    using TCustomMachine::SetStopBits;
+    using TCustomMachine::SetWriteBufSize;
+    void SetDBL(uint16_t value) { FDBL = value; }
+    void ConsumeFront(size_t count) { FRxBuffer.erase(0, count); }
+};
+
+// A manual clock for the receive gap.
+struct TTick {
+    uint32_t Now = 0;
+};
+
+std::string MessageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+struct TClient {
+    QTcpSocket Socket;
+    std::string Received;
+    explicit TClient(uint16_t port) {
+        QObject::connect(&Socket, &QTcpSocket::readyRead, [this] {
+            const QByteArray bytes = Socket.readAll();
+            Received.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+        });
+        Socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+    }
+    bool Connected() { return WaitFor([this] { return Socket.state() == QAbstractSocket::ConnectedState; }); }
+    void Send(const std::string& bytes) {
+        Socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        Socket.flush();
+    }
+};
+
+} // namespace
+
+TEST(TCustomMachine, ANewMachine) {
+    TTestTracer machine;
+    EXPECT_FALSE(machine.Active());
+    EXPECT_EQ(machine.PortType(), ptSerialPort);
+    EXPECT_EQ(machine.PortNumber(), 0);
+    ASSERT_NE(machine.ComPort(), nullptr);
+    ASSERT_NE(machine.ServerSocket(), nullptr);
+    EXPECT_EQ(machine.ComPort()->parent(), &machine);
+    EXPECT_EQ(machine.ComPort()->Port(), "COM1");
+    EXPECT_EQ(machine.PortName(), "COM1");
+    EXPECT_TRUE(machine.RxBuffer().empty());
+    EXPECT_TRUE(machine.Points().empty());
+    EXPECT_EQ(machine.GetDBL(), 0);
+    EXPECT_TRUE(machine.JobNo().empty());
+    EXPECT_FALSE(machine.ServerSocket()->isListening());
+}
+
+TEST(TCustomMachine, PortNamesAreNormalisedAndReadBack) {
+    const struct {
+        std::string Written;
+        std::string Stored;
+        std::string ReadBack;
+    } cases[] = {
+        {"COM1", "\\\\.\\COM1", "COM1"},
+        {"com3", "\\\\.\\com3", "com3"},
+        {"COM12", "\\\\.\\COM12", "COM12"},
+        {"3", "\\\\.\\COM3", "COM3"},
+        {"\\\\.\\COM3", "\\\\.\\COM3", "COM3"},
+        {"", "\\\\.\\COM", "COM"},
+        {"ttyS0", "\\\\.\\COMttyS0", "COMttyS0"},
+        {"\\", "\\\\.\\COM\\", "COM\\"},
+        {"\\\\server", "\\\\server", "\\\\server"},
+    };
+    for (const auto& c : cases) {
+        TTestTracer machine;
+        machine.SetPortName(c.Written);
+        EXPECT_EQ(machine.ComPort()->Port(), c.Stored) << c.Written;
+        EXPECT_EQ(machine.PortName(), c.ReadBack) << c.Written;
+    }
+    // A name set on the port directly reads back unchanged; at most 99 characters follow the prefix.
+    TTestTracer machine;
+    machine.ComPort()->SetPort("COM3");
+    EXPECT_EQ(machine.PortName(), "COM3");
+    machine.ComPort()->SetPort("\\\\.\\" + std::string(150, 'x'));
+    EXPECT_EQ(machine.PortName(), std::string(99, 'x'));
+}
+
+TEST(TCustomMachine, SerialSettersReachThePort) {
+    TTestTracer machine;
+    TComPort& port = *machine.ComPort();
+    machine.SetBaudRate(65535);
+    machine.SetDataBits(7);
+    machine.SetReadBufSize(12288);
+    machine.SetWriteBufSize(2048);
+    EXPECT_EQ(port.BaudRate(), 65535);
+    EXPECT_EQ(port.DataBits(), 7);
+    EXPECT_EQ(port.ReadBufSize(), 12288u);
+    EXPECT_EQ(port.WriteBufSize(), 2048u);
+    EXPECT_EQ(port.BuildDCB().XonLim, 3072);
+
+    const struct {
+        char Letter;
+        TParityBits Bits;
+    } parities[] = {{'N', prNone}, {'O', prOdd}, {'E', prEven}, {'M', prMark}, {'S', prSpace}};
+    for (const auto& p : parities) {
+        port.Parity().SetBits(p.Bits == prNone ? prOdd : prNone);
+        machine.SetParity(p.Letter);
+        EXPECT_EQ(port.Parity().Bits(), p.Bits) << p.Letter;
+    }
+    port.Parity().SetBits(prEven);
+    for (const char ignored : {'n', 'o', 'X', '\0'}) {
+        machine.SetParity(ignored);
+        EXPECT_EQ(port.Parity().Bits(), prEven) << int(ignored);
+    }
+
+    const struct {
+        float Value;
+        TStopBits Bits;
+    } stops[] = {{1.0f, sbOneStopBit}, {1.5f, sbOne5StopBits}, {2.0f, sbTwoStopBits}};
+    for (const auto& s : stops) {
+        machine.SetStopBits(s.Value);
+        EXPECT_EQ(port.StopBits(), s.Bits) << s.Value;
+    }
+    for (const float ignored : {1.25f, 0.0f, 3.0f, -1.0f}) {
+        machine.SetStopBits(ignored);
+        EXPECT_EQ(port.StopBits(), sbTwoStopBits) << ignored;
+    }
+}
+
+TEST(TTracer, FormatPointAndAddPoint) {
+    const struct {
+        double Radius;
+        const char* Field;
+    } cases[] = {
+        {0, "   0"},        {25.5, "2550"},      {250, "25000"},   {300, " 300"},   {1.234, " 123"},
+        {0.005, "   0"},    {0.015, "   2"},     {0.025, "   2"},  {99.99, "9999"}, {299.99, "29999"},
+        {1234.4, "1234"},   {12345.6, "12346"},  {0.5, "  50"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TTracer::FormatPoint(c.Radius), c.Field) << c.Radius;
+        TTestTracer machine;
+        machine.AddPoint(c.Radius);
+        EXPECT_EQ(machine.Points(), c.Field) << c.Radius;
+    }
+    TTestTracer machine;
+    machine.AddPoint(25.5);
+    machine.AddPoint(0);
+    EXPECT_EQ(machine.Points(), "2550   0");
+}
+
+TEST(TTracer, AddPointRefusesNegativeAndUndefinedRadii) {
+    TTestTracer machine;
+    machine.AddPoint(1);
+    const struct {
+        double Radius;
+        const char* Message;
+    } cases[] = {
+        {-0.01, "Invalid point value -0.01"},
+        {-300, "Invalid point value -300"},
+        {std::numeric_limits<double>::quiet_NaN(), "Invalid point value nan"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MessageOf([&] { machine.AddPoint(c.Radius); }), c.Message);
+        EXPECT_EQ(machine.Points(), " 100");
+    }
+    // The value is written with the user's decimal separator.
+    const char separator = DecimalSeparator();
+    SetDecimalSeparator(',');
+    EXPECT_EQ(MessageOf([&] { machine.AddPoint(-0.01); }), "Invalid point value -0,01");
+    SetDecimalSeparator(separator);
+    try {
+        machine.AddPoint(-1);
+    } catch (const Exception&) {
+        SUCCEED(); // the general error class
+    }
+}
+
+TEST(TTracer, SetJobNoDropsLeadingCharactersBelowOne) {
+    const struct {
+        std::string Written;
+        std::string Stored;
+    } cases[] = {
+        {"0042", "42"},    {"000", ""},      {" 17", "17"},  {"A01", "A01"}, {"-5", "5"},
+        {"\"\"0A12", "A12"}, {"\x01\x1f!/0 9", "9"}, {"\x80" "01", "\x80" "01"}, {"", ""}, {"1", "1"},
+    };
+    for (const auto& c : cases) {
+        TTestTracer machine;
+        machine.SetJobNo(c.Written);
+        EXPECT_EQ(machine.JobNo(), c.Stored) << c.Written;
+    }
+}
+
+TEST(TTracer, ClearTraceEmptiesPointsAndDBLButKeepsTheJob) {
+    TTestTracer machine;
+    machine.AddPoint(20);
+    machine.SetDBL(1800);
+    machine.SetJobNo("77");
+    EXPECT_EQ(machine.GetDBL(), 1800);
+    machine.ClearTrace();
+    EXPECT_TRUE(machine.Points().empty());
+    EXPECT_EQ(machine.GetDBL(), 0);
+    EXPECT_EQ(machine.JobNo(), "77");
+}
+
+TEST(TCustomMachineSerial, TheReceiveGapIsMeasuredFromThePreviousReceptionModulo2To32) {
+    TPtyPair pty;
+    TTestTracer machine;
+    TTick tick;
+    machine.SetTickSource([&tick] { return tick.Now; });
+    machine.ComPort()->SetPort(pty.SlavePath());
+    int notified = 0;
+    machine.OnRecvData = [&](QObject* sender) {
+        EXPECT_EQ(sender, &machine);
+        ++notified;
+    };
+    machine.SetActive(true);
+    const struct {
+        uint32_t Tick;
+        const char* Chunk;
+        const char* Buffer;
+    } steps[] = {
+        {1000, "AB", "AB"},              // 1000 ms after the start tick 0: kept (nothing to lose anyway)
+        {21000, "CD", "ABCD"},           // exactly 20000 ms: kept
+        {41001, "EF", "EF"},             // 20001 ms: the unfinished buffer is dropped first
+        {0xFFFFFF00u, "GH", "GH"},       // a long silence
+        {0x00000100u, "IJ", "GHIJ"},     // the tick wrapped: the true gap is 512 ms
+        {0x00000100u + 20000, "KL", "GHIJKL"},
+    };
+    for (const auto& step : steps) {
+        tick.Now = step.Tick;
+        const int before = notified;
+        ASSERT_TRUE(pty.Send(step.Chunk));
+        EXPECT_TRUE(WaitFor([&] { return notified > before && machine.RxBuffer() == step.Buffer; }))
+            << step.Chunk << ": " << machine.RxBuffer();
+    }
+}
+
+TEST(TCustomMachineSerial, TheBufferIsEmptiedBeyondFiftyThousandCharacters) {
+    TPtyPair pty;
+    TTestTracer machine;
+    machine.ComPort()->SetPort(pty.SlavePath());
+    machine.ComPort()->SetReadBufSize(12288);
+    int notified = 0;
+    machine.OnRecvData = [&](QObject*) { ++notified; };
+    machine.SetActive(true);
+    const std::string bulk = RandomBytes(50000, 12);
+    // More than the line holds: the tracer sends from its own thread while this one delivers.
+    std::atomic<bool> sent{false};
+    std::thread tracer([&] { sent = pty.Send(bulk); });
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer().size() == 50000; })) << machine.RxBuffer().size();
+    tracer.join();
+    EXPECT_TRUE(sent.load());
+    EXPECT_TRUE(machine.RxBuffer() == bulk);
+    const int before = notified;
+    ASSERT_TRUE(pty.Send("!"));
+    EXPECT_TRUE(WaitFor([&] { return notified > before; }));
+    EXPECT_TRUE(machine.RxBuffer().empty()); // OnRecvData still ran, on an empty buffer
+}
+
+TEST(TCustomMachineSerial, ARequestIsAnsweredOverTheLine) {
+    TPtyPair pty;
+    TTestTracer machine;
+    machine.ComPort()->SetPort(pty.SlavePath());
+    std::vector<std::string> sent;
+    machine.OnSendData = [&](QObject* sender, const std::string& data) {
+        EXPECT_EQ(sender, &machine);
+        sent.push_back(data);
+    };
+    // A small protocol: every complete line is answered with its bytes reversed.
+    machine.OnRecvData = [&](QObject*) {
+        size_t end;
+        while ((end = machine.RxBuffer().find('\n')) != std::string::npos) {
+            std::string line = machine.RxBuffer().substr(0, end);
+            machine.ConsumeFront(end + 1);
+            machine.SendData(std::string(line.rbegin(), line.rend()) + "\n");
+        }
+    };
+    machine.SetActive(true);
+    std::string request = link_test::AllByteValues();
+    request.erase(request.find('\n'), 1);
+    // The tracer sends and waits for the answer on its own thread; this one runs the deliveries.
+    std::string reply;
+    std::atomic<bool> answered{false};
+    std::thread tracer([&] {
+        if (pty.Send(request + "\n"))
+            reply = pty.Receive(request.size() + 1);
+        answered = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return answered.load(); }));
+    tracer.join();
+    EXPECT_TRUE(reply == std::string(request.rbegin(), request.rend()) + "\n");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_TRUE(sent[0] == reply);
+}
+
+TEST(TCustomMachineSerial, ErrorsOfTheReceivePathAreReportedAndTheLinkGoesOn) {
+    TPtyPair pty;
+    TTestTracer machine;
+    machine.ComPort()->SetPort(pty.SlavePath());
+    std::vector<std::string> reports;
+    machine.OnLinkError = [&](QObject* sender, const std::string& message) {
+        EXPECT_EQ(sender, &machine);
+        reports.push_back(message);
+    };
+    machine.OnRecvData = [&](QObject*) {
+        if (machine.RxBuffer().find("bad") != std::string::npos) {
+            machine.ConsumeFront(machine.RxBuffer().size());
+            throw Exception("Missing packet starting char FS");
+        }
+    };
+    machine.SetActive(true);
+    ASSERT_TRUE(pty.Send("bad"));
+    EXPECT_TRUE(WaitFor([&] { return reports.size() == 1; }));
+    EXPECT_EQ(reports[0], "Missing packet starting char FS");
+    EXPECT_TRUE(machine.Active());
+    ASSERT_TRUE(pty.Send("good"));
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "good"; }));
+    // The line going away is reported the same way, once.
+    pty.CloseMaster();
+    EXPECT_TRUE(WaitFor([&] { return reports.size() == 2; }));
+    EXPECT_EQ(reports[1], "Connection lost on " + pty.SlavePath() + ": Input/output error");
+    machine.SetActive(false);
+    EXPECT_FALSE(machine.Active());
+}
+
+TEST(TCustomMachine, ActiveOpensOnceAndFollowsThePortType) {
+    TPtyPair pty;
+    int opens = 0, closes = 0;
+    TTestTracer machine;
+    machine.ComPort()->SetPort(pty.SlavePath());
+    machine.ComPort()->OnOpen = [&](QObject*) { ++opens; };
+    machine.ComPort()->OnClose = [&](QObject*) { ++closes; };
+    machine.SetActive(false); // closed already: nothing
+    EXPECT_EQ(closes, 0);
+    machine.SetActive(true);
+    machine.SetActive(true);
+    EXPECT_EQ(opens, 1);
+    // Switching the type opens and closes nothing; Active now tells about the listener.
+    machine.SetPortType(ptTCPIP);
+    EXPECT_FALSE(machine.Active());
+    machine.SetActive(false);
+    EXPECT_TRUE(machine.ComPort()->Active());
+    machine.SetActive(true);
+    EXPECT_TRUE(machine.ServerSocket()->isListening());
+    EXPECT_TRUE(machine.ComPort()->Active());
+    machine.SetActive(false); // closes both
+    EXPECT_FALSE(machine.ServerSocket()->isListening());
+    EXPECT_FALSE(machine.ComPort()->Active());
+    EXPECT_EQ(closes, 1);
+}
+
+TEST(TCustomMachine, OpeningAPortThatIsNotThereRaisesAndStaysClosed) {
+    TTestTracer machine;
+    machine.SetPortName("no-such-tracer-line");
+    EXPECT_EQ(MessageOf([&] { machine.SetActive(true); }),
+              "Unable to open \\\\.\\COMno-such-tracer-line: No such file or directory");
+    EXPECT_FALSE(machine.Active());
+}
+
+TEST(TCustomMachineTcp, BytesFromClientsGatherInOneBufferAndRepliesGoToTheLastSender) {
+    TTestTracer machine;
+    TTick tick;
+    machine.SetTickSource([&tick] { return tick.Now; });
+    machine.SetPortType(ptTCPIP);
+    machine.SetActive(true);
+    ASSERT_TRUE(machine.Active());
+    const uint16_t port = machine.PortNumber();
+    ASSERT_NE(port, 0);
+    int notified = 0;
+    machine.OnRecvData = [&](QObject* sender) {
+        EXPECT_EQ(sender, &machine);
+        ++notified;
+    };
+    std::vector<std::string> sent;
+    machine.OnSendData = [&](QObject*, const std::string& data) { sent.push_back(data); };
+
+    TClient first(port);
+    TClient second(port);
+    ASSERT_TRUE(first.Connected());
+    ASSERT_TRUE(second.Connected());
+    first.Send("\x1cREQ=");
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ="; }));
+    tick.Now += 30000; // no gap test on this path
+    second.Send(std::string("INF\r\n\x1e\x1d", 7));
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == std::string("\x1cREQ=INF\r\n\x1e\x1d", 12); }));
+    EXPECT_GE(notified, 2);
+
+    machine.SendData(std::string("\x06", 1));
+    EXPECT_TRUE(WaitFor([&] { return second.Received == "\x06"; }));
+    QTest::qWait(50);
+    EXPECT_TRUE(first.Received.empty());
+    ASSERT_EQ(sent.size(), 1u);
+
+    first.Send("x");
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer().back() == 'x'; }));
+    machine.SendData("to the first");
+    EXPECT_TRUE(WaitFor([&] { return first.Received == "to the first"; }));
+}
+
+TEST(TCustomMachineTcp, TheBufferLimitAppliesToTcpToo) {
+    TTestTracer machine;
+    machine.SetPortType(ptTCPIP);
+    machine.SetActive(true);
+    int notified = 0;
+    machine.OnRecvData = [&](QObject*) { ++notified; };
+    TClient client(machine.PortNumber());
+    ASSERT_TRUE(client.Connected());
+    const std::string bulk = RandomBytes(50000, 13);
+    client.Send(bulk);
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer().size() == 50000; }));
+    EXPECT_TRUE(machine.RxBuffer() == bulk);
+    const int before = notified;
+    client.Send("!");
+    EXPECT_TRUE(WaitFor([&] { return notified > before; }));
+    EXPECT_TRUE(machine.RxBuffer().empty());
+}
+
+TEST(TCustomMachineTcp, ListenerErrors) {
+    TTestTracer machine;
+    machine.SetPortType(ptTCPIP);
+    std::vector<std::string> sent;
+    machine.OnSendData = [&](QObject*, const std::string& data) { sent.push_back(data); };
+    // Nothing to answer to.
+    EXPECT_EQ(MessageOf([&] { machine.SendData("reply"); }), "No TCP connection to send to");
+    machine.SetActive(true);
+    EXPECT_THROW(machine.SendData("reply"), ESocketError);
+    EXPECT_EQ(sent.size(), 2u); // OnSendData comes first, whatever happens next
+    // The port cannot change while listening; the same value is no change.
+    const uint16_t port = machine.PortNumber();
+    EXPECT_NO_THROW(machine.SetPortNumber(0));
+    EXPECT_THROW(machine.SetPortNumber(static_cast<uint16_t>(port == 65535 ? 65534 : port + 1)), ESocketError);
+    EXPECT_EQ(machine.PortNumber(), port);
+    // A port in use.
+    TTestTracer other;
+    other.SetPortType(ptTCPIP);
+    other.SetPortNumber(port);
+    const std::string message = MessageOf([&] { other.SetActive(true); });
+    EXPECT_EQ(message.rfind("Unable to listen on TCP port " + std::to_string(port) + ": ", 0), 0u) << message;
+    EXPECT_FALSE(other.Active());
+    // A reply to a client that has gone.
+    {
+        TClient client(port);
+        ASSERT_TRUE(client.Connected());
+        client.Send("hello");
+        EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "hello"; }));
+        client.Socket.disconnectFromHost();
+    }
+    EXPECT_TRUE(WaitFor([&] {
+        try {
+            machine.SendData("late");
+            return false;
+        } catch (const ESocketError&) {
+            return true;
+        }
+    }));
+    machine.SetActive(false);
+    EXPECT_NO_THROW(machine.SetPortNumber(static_cast<uint16_t>(port == 65535 ? 65534 : port + 1)));
+}
+
+TEST(TCustomMachineTcp, ErrorsOfTheReceiveHandlerAreReportedNotThrownIntoTheEventLoop) {
+    TTestTracer machine;
+    machine.SetPortType(ptTCPIP);
+    machine.SetActive(true);
+    std::vector<std::string> reports;
+    machine.OnLinkError = [&](QObject*, const std::string& message) { reports.push_back(message); };
+    machine.OnRecvData = [&](QObject*) {
+        if (machine.RxBuffer() == "bad")
+            throw Exception("Zero length request");
+    };
+    TClient client(machine.PortNumber());
+    ASSERT_TRUE(client.Connected());
+    client.Send("bad");
+    EXPECT_TRUE(WaitFor([&] { return reports.size() == 1; }));
+    EXPECT_EQ(reports[0], "Zero length request");
+    client.Send("!");
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "bad!"; }));
+    EXPECT_EQ(reports.size(), 1u);
+}
+
+TEST(TCustomMachine, LoopbackTransportForToolsAndFuzzing) {
+    TTestTracer machine;
+    std::vector<std::string> log;
+    machine.OnRecvData = [&](QObject*) {
+        log.push_back("recv " + machine.RxBuffer());
+        if (machine.RxBuffer() == "boom")
+            throw Exception("boom");
+    };
+    machine.OnSendData = [&](QObject*, const std::string& data) { log.push_back("send " + data); };
+    machine.SetLoopbackSink([&](const std::string& data) { log.push_back("sink " + data); });
+    machine.InjectReceived("ab");
+    machine.SendData("reply");
+    EXPECT_EQ(log, (std::vector<std::string>{"recv ab", "send reply", "sink reply"}));
+    machine.ConsumeFront(2);
+    EXPECT_THROW(machine.InjectReceived("boom"), Exception); // here the caller gets it
+    machine.ConsumeFront(4);
+    machine.InjectReceived(std::string(50000, 'a'));
+    EXPECT_EQ(machine.RxBuffer().size(), 50000u);
+    machine.InjectReceived("b");
+    EXPECT_TRUE(machine.RxBuffer().empty());
+    EXPECT_FALSE(machine.ComPort()->Active());
+}
+
+TEST(TCustomMachine, DestroyingAnOpenMachineClosesEverything) {
+    TPtyPair pty;
+    auto machine = std::make_unique<TTestTracer>();
+    machine->ComPort()->SetPort(pty.SlavePath());
+    machine->SetActive(true);
+    machine->SetPortType(ptTCPIP);
+    machine->SetActive(true);
+    TClient client(machine->PortNumber());
+    ASSERT_TRUE(client.Connected());
+    bool called = false;
+    machine->OnRecvData = [&](QObject*) { called = true; };
+    ASSERT_TRUE(pty.Send("pending"));
+    machine.reset();
+    EXPECT_FALSE(called); // the handlers of a machine being destroyed do not run
+    EXPECT_TRUE(WaitFor([&] { return client.Socket.state() == QAbstractSocket::UnconnectedState; }));
+    // The line is free again.
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    EXPECT_NO_THROW(port.Open());
+}
