@@ -153,8 +153,11 @@ int main(int argc, char** argv) {
     if (roundTrips <= 0)
         return 0;
     TPty pty;
-    const std::string request = "\x1cREQ=TRC\r\nJOB=\"00123\"\r\nDBL=18.0\r\nCIRC=150.2;150.4\r\n\x1e" "CRC=1234\r\n\x1d";
-    const std::string reply = "\x06\x1c" "ANS=TRC\r\nJOB=123\r\nSTATUS=0;\"No Error\"\r\n\x1e" "CRC=4321\r\n\x1d";
+    const std::string request = "\x1cREQ=TRC\r\nJOB=\"00123\"\r\nDBL=18.0\r\nCIRC=150.2;150.4\r\n\x1e"
+                                "CRC=1234\r\n\x1d";
+    const std::string reply = "\x06\x1c"
+                              "ANS=TRC\r\nJOB=123\r\nSTATUS=0;\"No Error\"\r\n\x1e"
+                              "CRC=4321\r\n\x1d";
     TEchoMachine machine(reply);
     machine.ComPort()->SetPort(pty.SlavePath);
     machine.ComPort()->SetReadBufSize(12288);

@@ -14,8 +14,8 @@
 namespace {
 
 // The order in which the flags of one batch reach their handlers.
-constexpr uint32_t kDeliveryOrder[] = {EV_RXCHAR, EV_TXEMPTY, EV_BREAK, EV_RING,  EV_CTS,
-                                       EV_DSR,    EV_RXFLAG,  EV_RLSD,  EV_ERR, EV_RX80FULL};
+constexpr uint32_t kDeliveryOrder[] = {EV_RXCHAR, EV_TXEMPTY, EV_BREAK, EV_RING, EV_CTS,
+                                       EV_DSR,    EV_RXFLAG,  EV_RLSD,  EV_ERR,  EV_RX80FULL};
 
 std::string Code(int Error) {
     return std::to_string(static_cast<unsigned>(Error));
@@ -184,7 +184,11 @@ TComThread::TComThread(TComPort& ComPort, comms_os::TComDevice& Device, uint32_t
 }
 
 void TComThread::Start() {
-    FThread = std::thread([this] { Execute(); });
+    std::lock_guard lock(FStartLock);
+    FThread = std::thread([this] {
+        { std::lock_guard started(FStartLock); } // FThread is complete from here on
+        Execute();
+    });
 }
 
 TComThread::~TComThread() {
@@ -219,9 +223,8 @@ void TComThread::Execute() {
         if (FEventMask != 0)
             FComPort.DispatchEvents(FEventMask, FSyncMethod, FDeliveryTarget, FDevice);
         if (events.LostError != 0 && !FHandedOver)
-            FComPort.ReportEventError("Connection lost on " + FPortName + ": " +
-                                          comms_os::SystemErrorText(events.LostError),
-                                      FSyncMethod);
+            FComPort.ReportEventError(
+                "Connection lost on " + FPortName + ": " + comms_os::SystemErrorText(events.LostError), FSyncMethod);
     }
     FDevice.Purge();
     if (FHandedOver) {
@@ -239,8 +242,9 @@ TComPort::TComPort(QObject* Owner) : QObject(Owner) {}
 TComPort::~TComPort() {
     try {
         Close();
-    } catch (const std::exception&) {
-        // Close ends early when aborting the pending operations fails; tear down below anyway.
+    } catch (...) {
+        // Close ends early when aborting the pending operations fails (or OnClose throws); tear
+        // down below anyway: nothing may leave a destructor.
     }
     while (!FPending.IsEmpty())
         comms_os::ReleaseOp(static_cast<comms_os::TPendingOp*>(FPending.Pop()));
@@ -429,7 +433,7 @@ void TComPort::Open() {
     ++FOpenSerial;
     QObject* target = this;
     if (FSyncMethod == smWindow) {
-        FWindow = std::make_unique<QObject>(); // lives in the opening thread
+        FWindow = std::make_unique<TComWindow>(*this); // lives in the opening thread
         target = FWindow.get();
     }
     if (!FEvents.Empty()) {
@@ -437,8 +441,7 @@ void TComPort::Open() {
             std::lock_guard lock(FDeliveryLock);
             FEventThreadEnded = false;
         }
-        FEventThread =
-            std::make_unique<TComThread>(*this, *FDevice, EventMask(FEvents), FSyncMethod, target, FPort);
+        FEventThread = std::make_unique<TComThread>(*this, *FDevice, EventMask(FEvents), FSyncMethod, target, FPort);
         FThreadCreated = true;
         FEventThread->Start();
     } else {
@@ -533,10 +536,9 @@ void TComPort::DispatchEvents(uint32_t Mask, TSyncMethod Method, QObject* Target
 }
 
 void TComPort::DeliverAndWait(uint32_t Mask, QObject* Target) {
-    uint64_t serial = 0;
     {
         std::lock_guard lock(FDeliveryLock);
-        serial = ++FDelivery.Serial;
+        ++FDelivery.Serial;
         FDelivery.Flags = Mask;
         FDelivery.Target = Target->thread();
         FDelivery.Requested = true;
@@ -545,7 +547,7 @@ void TComPort::DeliverAndWait(uint32_t Mask, QObject* Target) {
         FDelivery.Errors.clear();
     }
     FDeliveryChanged.notify_all(); // a Close waiting on the target thread runs it itself
-    QMetaObject::invokeMethod(Target, [this, serial] { RunDelivery(serial); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(Target, "RunPendingDelivery", Qt::QueuedConnection);
     std::vector<std::string> errors;
     {
         std::unique_lock lock(FDeliveryLock);
@@ -555,6 +557,21 @@ void TComPort::DeliverAndWait(uint32_t Mask, QObject* Target) {
     }
     for (const std::string& message : errors)
         ReportEventError(message, smSynchronize);
+}
+
+void TComWindow::RunPendingDelivery() {
+    FComPort.RunPendingDelivery();
+}
+
+void TComPort::RunPendingDelivery() {
+    uint64_t serial = 0;
+    {
+        std::lock_guard lock(FDeliveryLock);
+        if (!FDelivery.Requested || FDelivery.Claimed || FDelivery.Target != QThread::currentThread())
+            return; // already run (by a Close), or meant for another thread
+        serial = FDelivery.Serial;
+    }
+    RunDelivery(serial);
 }
 
 void TComPort::RunDelivery(uint64_t Serial) {
@@ -661,8 +678,26 @@ void TComPort::ReportEventError(const std::string& Message, TSyncMethod Method) 
         CallEventError(Message);
         return;
     }
-    // Never blocks the event thread: the report waits in the owning thread's queue.
-    QMetaObject::invokeMethod(this, [this, Message] { CallEventError(Message); }, Qt::QueuedConnection);
+    // Never blocks the event thread: the report waits for the owning thread.
+    {
+        std::lock_guard lock(FReportLock);
+        FReports.push_back(Message);
+    }
+    QMetaObject::invokeMethod(this, "RunReports", Qt::QueuedConnection);
+}
+
+void TComPort::RunReports() {
+    std::vector<std::string> reports;
+    {
+        std::lock_guard lock(FReportLock);
+        reports.swap(FReports);
+    }
+    const std::weak_ptr<int> life = FLife;
+    for (const std::string& message : reports) {
+        CallEventError(message);
+        if (life.expired())
+            return;
+    }
 }
 
 void TComPort::CallEventError(const std::string& Message) {

@@ -61,8 +61,7 @@ public:
             Include(e);
     }
     static constexpr TEvents All() {
-        return {evRxChar, evTxEmpty, evRxFlag, evRing,  evBreak,
-                evCTS,    evDSR,     evError,  evRLSD, evRx80Full};
+        return {evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full};
     }
     constexpr bool Contains(TEvent Event) const { return (FBits & Bit(Event)) != 0; }
     constexpr bool Empty() const { return FBits == 0; }
@@ -255,7 +254,23 @@ private:
     std::unique_ptr<comms_os::TComDevice> FOwnedDevice;
     bool FHandedOver = false;
     std::atomic<std::thread::id> FThreadId{}; // set by the thread itself
+    std::mutex FStartLock;                    // held by Start until FThread is complete
     std::thread FThread;
+};
+
+// The delivery target of smWindow: an object living in the thread that opened the port, which
+// runs the line events the event thread sends it.
+class TComWindow : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TComWindow(TComPort& ComPort) : FComPort(ComPort) {}
+
+private Q_SLOTS:
+    void RunPendingDelivery();
+
+private:
+    TComPort& FComPort;
 };
 
 // The serial port component.
@@ -347,8 +362,15 @@ public:
     // closed): a diagnostic that shows an idle or parked port is not spinning.
     uint64_t EventThreadWakeups() const;
 
+private Q_SLOTS:
+    // Queued calls from the event thread; they carry no data (the data waits in FDelivery and
+    // FReports), so nothing crosses threads outside this class's own locks.
+    void RunPendingDelivery();
+    void RunReports();
+
 private:
     friend class TComThread;
+    friend class TComWindow;
 
     void ApplySettings();
     void StopEventThread();
@@ -379,7 +401,7 @@ private:
     TSyncMethod FSyncMethod = smSynchronize;
 
     std::unique_ptr<comms_os::TComDevice> FDevice; // the open device (FHandle)
-    std::unique_ptr<QObject> FWindow;              // delivery target of smWindow, on the opening thread
+    std::unique_ptr<TComWindow> FWindow;           // delivery target of smWindow, on the opening thread
     std::unique_ptr<TComThread> FEventThread;
     bool FThreadCreated = false;
     TStack FPending;
@@ -402,4 +424,6 @@ private:
     std::condition_variable FDeliveryChanged;
     TDelivery FDelivery;
     bool FEventThreadEnded = true;
+    std::mutex FReportLock;
+    std::vector<std::string> FReports; // error reports waiting for the owning thread
 };

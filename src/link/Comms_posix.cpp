@@ -3,8 +3,8 @@
 // could not take at once finished in order, and the event wait: poll() on the device and a wake-up
 // descriptor (stop and wake commands), never a timed loop. Modem-line changes come from a small
 // second thread blocked in TIOCMIWAIT, where the driver has modem lines.
-#include "link/ComsPlatform.h"
 #include "link/Comms_posix.h"
+#include "link/ComsPlatform.h"
 
 #include <algorithm>
 #include <atomic>
@@ -123,7 +123,9 @@ public:
         return true;
 #endif
     }
-    int Fd() const { return FRead.Get(); }
+    int Fd() const {
+        return FRead.Get();
+    }
     void Signal() const {
 #ifdef __linux__
         const uint64_t one = 1;
@@ -174,9 +176,9 @@ void InstallModemWakeSignal() {
 } // namespace
 
 struct TPendingOp {
-    std::string Data;   // the bytes of a write still running
-    size_t Offset = 0;  // how many of Data the driver has taken
-    size_t Count = 0;   // the result of a finished write
+    std::string Data;  // the bytes of a write still running
+    size_t Offset = 0; // how many of Data the driver has taken
+    size_t Count = 0;  // the result of a finished write
     bool Finished = false;
     int Error = 0;
     bool HasDeadline = false;
@@ -234,9 +236,9 @@ bool SpeedConstant(uint32_t BaudRate, speed_t& Speed) {
         uint32_t Rate;
         speed_t Constant;
     } kRates[] = {
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-        {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-        {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+        {50, B50},           {75, B75},     {110, B110},   {134, B134},     {150, B150},
+        {200, B200},         {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+        {2400, B2400},       {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
 #ifdef B57600
         {57600, B57600},
 #endif
@@ -512,10 +514,9 @@ public:
             timeouts.ReadTotalTimeoutConstant == 0)
             return {TOpResult::Done, ClampCount(Str.size()), 0};
         // Interval and multiplier "infinite", a constant: the first byte ends the wait.
-        const bool firstByteEnds = timeouts.ReadIntervalTimeout == kMaxDword &&
-                                   timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
-                                   timeouts.ReadTotalTimeoutConstant != 0 &&
-                                   timeouts.ReadTotalTimeoutConstant != kMaxDword;
+        const bool firstByteEnds =
+            timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
+            timeouts.ReadTotalTimeoutConstant != 0 && timeouts.ReadTotalTimeoutConstant != kMaxDword;
         if (firstByteEnds && !Str.empty())
             return {TOpResult::Done, ClampCount(Str.size()), 0};
         const uint64_t total = firstByteEnds ? timeouts.ReadTotalTimeoutConstant
@@ -523,8 +524,8 @@ public:
                                                    timeouts.ReadTotalTimeoutConstant;
         const bool hasTotal = total != 0;
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(hasTotal ? total : 0);
-        const bool hasInterval = !firstByteEnds && timeouts.ReadIntervalTimeout != 0 &&
-                                 timeouts.ReadIntervalTimeout != kMaxDword;
+        const bool hasInterval =
+            !firstByteEnds && timeouts.ReadIntervalTimeout != 0 && timeouts.ReadIntervalTimeout != kMaxDword;
         const auto interval = std::chrono::milliseconds(timeouts.ReadIntervalTimeout);
 
         // This thread reads the device itself while it waits; the event thread keeps off.

@@ -31,11 +31,11 @@ inline bool IsSeparator(char c) {
 std::size_t ReadQuoted(std::string_view text, std::size_t i, std::string& field);
 } // namespace fieldsplit_detail
 
-// Calls `emit(field)` for every field of `text`: fields are separated by ';' or ','; runs of
+// Calls `onField(field)` for every field of `text`: fields are separated by ';' or ','; runs of
 // blanks and control characters end a field and are dropped; two separators in a row give an
 // empty field and a separator at the very end gives an empty last field; a field that begins with
 // a double quote runs to the closing quote and is taken without its quotes.
-template <class Emit> void ForEachField(std::string_view text, Emit&& emit) {
+template <class Emit> void ForEachField(std::string_view text, Emit&& onField) {
     using namespace fieldsplit_detail;
     std::size_t i = 0;
     const std::size_t n = text.size();
@@ -45,18 +45,18 @@ template <class Emit> void ForEachField(std::string_view text, Emit&& emit) {
     while (i < n) {
         if (text[i] == '"') {
             i = ReadQuoted(text, i, quoted);
-            emit(std::string_view(quoted));
+            onField(std::string_view(quoted));
         } else {
             const std::size_t start = i;
             while (i < n && !IsBlank(text[i]) && !IsSeparator(text[i]))
                 ++i;
-            emit(text.substr(start, i - start));
+            onField(text.substr(start, i - start));
         }
         while (i < n && IsBlank(text[i]))
             ++i;
         if (i < n && IsSeparator(text[i])) {
             if (i + 1 == n)
-                emit(std::string_view());
+                onField(std::string_view());
             ++i;
             while (i < n && IsBlank(text[i]))
                 ++i;

@@ -114,9 +114,9 @@ public:
             }
             if (n < 0 && errno != EINTR && errno != EAGAIN)
                 return false;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
             if (left <= 0)
                 return false;
             pollfd fd{FMaster, POLLOUT, 0};
@@ -131,9 +131,9 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
         char buffer[65536];
         while (bytes.size() < Count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
             if (left <= 0)
                 break;
             pollfd fd{FMaster, POLLIN, 0};

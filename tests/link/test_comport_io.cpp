@@ -221,8 +221,10 @@ TEST(TComPortRead, WaitingReadsFollowTheReadTimeouts) {
             port.Open();
             ASSERT_TRUE(pty.Send(c.Before));
             if (!c.Before.empty()) { // let the bytes reach the line (and, with events, the port's queue)
-                ASSERT_TRUE(WaitFor([&] { return pty.SlaveDriverQueue() == int(c.Before.size()) ||
-                                                 (withEvents && port.InQueCount() == int(c.Before.size())); }));
+                ASSERT_TRUE(WaitFor([&] {
+                    return pty.SlaveDriverQueue() == int(c.Before.size()) ||
+                           (withEvents && port.InQueCount() == int(c.Before.size()));
+                }));
             }
             std::thread tracer([&] { (void)pty.Send(c.During); });
             std::string bytes = "old content";
@@ -488,8 +490,7 @@ TEST(TComPortHandlers, CloseRunsADeliveryTheEventThreadHasAlreadyAskedFor) {
 TEST(TComPortLineLoss, APulledCableIsReportedOnceAndThePortCanBeReopened) {
     for (const TSyncMethod method : {smSynchronize, smNone}) {
         for (const bool writePending : {false, true}) {
-            const std::string name =
-                std::string(MethodName(method)) + (writePending ? " with a write pending" : "");
+            const std::string name = std::string(MethodName(method)) + (writePending ? " with a write pending" : "");
             TPtyPair pty;
             TGathered gathered; // outlives the port, whose handlers use it
             TComPort port;

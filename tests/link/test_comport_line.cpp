@@ -51,8 +51,8 @@ TEST(TComPortLine, OpenAndCloseRunInOrderAndAnnounceThemselves) {
         port.Open();
         port.Open(); // Open on an open port closes first
         port.Close();
-        const std::vector<std::string> expected = {"open(active)", "close(closed)", "open(active)", "close(closed)",
-                                                   "open(active)", "close(closed)"};
+        const std::vector<std::string> expected = {"open(active)",  "close(closed)", "open(active)",
+                                                   "close(closed)", "open(active)",  "close(closed)"};
         EXPECT_EQ(log, expected) << (withEvents ? "with events" : "without events");
     }
 }

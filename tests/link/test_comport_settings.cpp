@@ -46,9 +46,8 @@ TEST(TComPortSettings, EventsMapToTheirLineEventFlags) {
     const struct {
         TEvent Event;
         uint32_t Flag;
-    } cases[] = {{evRxChar, 0x0001}, {evTxEmpty, 0x0004}, {evRxFlag, 0x0002}, {evRing, 0x0100},
-                 {evBreak, 0x0040},  {evCTS, 0x0008},     {evDSR, 0x0010},    {evError, 0x0080},
-                 {evRLSD, 0x0020},   {evRx80Full, 0x0400}};
+    } cases[] = {{evRxChar, 0x0001}, {evTxEmpty, 0x0004}, {evRxFlag, 0x0002}, {evRing, 0x0100}, {evBreak, 0x0040},
+                 {evCTS, 0x0008},    {evDSR, 0x0010},     {evError, 0x0080},  {evRLSD, 0x0020}, {evRx80Full, 0x0400}};
     for (const auto& c : cases) {
         EXPECT_EQ(EventFlag(c.Event), c.Flag) << int(c.Event);
         EXPECT_TRUE(TEvents::All().Contains(c.Event));
@@ -121,8 +120,7 @@ TEST(TComPortSettings, EachPropertyReachesItsDCBMember) {
         {"Parity odd", [](TComPort& p) { p.Parity().SetBits(prOdd); }, [](const TDCB& d) { return d.Parity == 1; }},
         {"Parity even", [](TComPort& p) { p.Parity().SetBits(prEven); }, [](const TDCB& d) { return d.Parity == 2; }},
         {"Parity mark", [](TComPort& p) { p.Parity().SetBits(prMark); }, [](const TDCB& d) { return d.Parity == 3; }},
-        {"Parity space", [](TComPort& p) { p.Parity().SetBits(prSpace); },
-         [](const TDCB& d) { return d.Parity == 4; }},
+        {"Parity space", [](TComPort& p) { p.Parity().SetBits(prSpace); }, [](const TDCB& d) { return d.Parity == 4; }},
         {"Parity check", [](TComPort& p) { p.Parity().SetCheck(true); }, [](const TDCB& d) { return d.fParity == 1; }},
         {"Replace without its flag", [](TComPort& p) { p.Parity().SetReplaceChar(63); },
          [](const TDCB& d) { return d.fErrorChar == 0 && d.ErrorChar == 0; }},
@@ -311,9 +309,9 @@ TEST(TComPortTermios, StandardRatesAreTakenOthersRefused) {
     const struct {
         uint32_t Rate;
         speed_t Speed;
-    } accepted[] = {{50, B50},         {300, B300},         {1200, B1200},     {9600, B9600},
-                    {19200, B19200},   {38400, B38400},     {57600, B57600},   {115200, B115200},
-                    {230400, B230400}, {921600, B921600},   {4000000, B4000000}};
+    } accepted[] = {{50, B50},         {300, B300},       {1200, B1200},      {9600, B9600},
+                    {19200, B19200},   {38400, B38400},   {57600, B57600},    {115200, B115200},
+                    {230400, B230400}, {921600, B921600}, {4000000, B4000000}};
     for (const auto& c : accepted) {
         TDCB dcb = DefaultDCB();
         dcb.BaudRate = c.Rate;
@@ -364,8 +362,8 @@ TEST(TComPortTermios, CharacterFormat) {
         dcb.fParity = c.Check ? 1 : 0;
         int error = -1;
         const termios tio = Translate(dcb, error);
-        const std::string name = std::to_string(c.ByteSize) + "/" + std::to_string(c.Parity) + "/" +
-                                 std::to_string(c.StopBits);
+        const std::string name =
+            std::to_string(c.ByteSize) + "/" + std::to_string(c.Parity) + "/" + std::to_string(c.StopBits);
         EXPECT_EQ(error, c.Error) << name;
         if (c.Error != 0)
             continue;

@@ -13,8 +13,8 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 using link_test::RandomBytes;
@@ -26,7 +26,6 @@ namespace {
 // Opens the protected parts the protocol handler uses.
 class TTestTracer : public TTracer {
 public:
-    using TTracer::TTracer;
     using TCustomMachine::SendData;
     using TCustomMachine::SetBaudRate;
     using TCustomMachine::SetDataBits;
@@ -34,6 +33,7 @@ public:
     using TCustomMachine::SetReadBufSize;
     using TCustomMachine::SetStopBits;
     using TCustomMachine::SetWriteBufSize;
+    using TTracer::TTracer;
     void SetDBL(uint16_t value) { FDBL = value; }
     void ConsumeFront(size_t count) { FRxBuffer.erase(0, count); }
 };
@@ -62,7 +62,9 @@ struct TClient {
         });
         Socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
     }
-    bool Connected() { return WaitFor([this] { return Socket.state() == QAbstractSocket::ConnectedState; }); }
+    bool Connected() {
+        return WaitFor([this] { return Socket.state() == QAbstractSocket::ConnectedState; });
+    }
     void Send(const std::string& bytes) {
         Socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
         Socket.flush();
@@ -165,9 +167,9 @@ TEST(TTracer, FormatPointAndAddPoint) {
         double Radius;
         const char* Field;
     } cases[] = {
-        {0, "   0"},        {25.5, "2550"},      {250, "25000"},   {300, " 300"},   {1.234, " 123"},
-        {0.005, "   0"},    {0.015, "   2"},     {0.025, "   2"},  {99.99, "9999"}, {299.99, "29999"},
-        {1234.4, "1234"},   {12345.6, "12346"},  {0.5, "  50"},
+        {0, "   0"},      {25.5, "2550"},     {250, "25000"},  {300, " 300"},   {1.234, " 123"},
+        {0.005, "   0"},  {0.015, "   2"},    {0.025, "   2"}, {99.99, "9999"}, {299.99, "29999"},
+        {1234.4, "1234"}, {12345.6, "12346"}, {0.5, "  50"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TTracer::FormatPoint(c.Radius), c.Field) << c.Radius;
@@ -213,8 +215,19 @@ TEST(TTracer, SetJobNoDropsLeadingCharactersBelowOne) {
         std::string Written;
         std::string Stored;
     } cases[] = {
-        {"0042", "42"},    {"000", ""},      {" 17", "17"},  {"A01", "A01"}, {"-5", "5"},
-        {"\"\"0A12", "A12"}, {"\x01\x1f!/0 9", "9"}, {"\x80" "01", "\x80" "01"}, {"", ""}, {"1", "1"},
+        {"0042", "42"},
+        {"000", ""},
+        {" 17", "17"},
+        {"A01", "A01"},
+        {"-5", "5"},
+        {"\"\"0A12", "A12"},
+        {"\x01\x1f!/0 9", "9"},
+        {"\x80"
+         "01",
+         "\x80"
+         "01"},
+        {"", ""},
+        {"1", "1"},
     };
     for (const auto& c : cases) {
         TTestTracer machine;
@@ -252,11 +265,11 @@ TEST(TCustomMachineSerial, TheReceiveGapIsMeasuredFromThePreviousReceptionModulo
         const char* Chunk;
         const char* Buffer;
     } steps[] = {
-        {1000, "AB", "AB"},              // 1000 ms after the start tick 0: kept (nothing to lose anyway)
-        {21000, "CD", "ABCD"},           // exactly 20000 ms: kept
-        {41001, "EF", "EF"},             // 20001 ms: the unfinished buffer is dropped first
-        {0xFFFFFF00u, "GH", "GH"},       // a long silence
-        {0x00000100u, "IJ", "GHIJ"},     // the tick wrapped: the true gap is 512 ms
+        {1000, "AB", "AB"},          // 1000 ms after the start tick 0: kept (nothing to lose anyway)
+        {21000, "CD", "ABCD"},       // exactly 20000 ms: kept
+        {41001, "EF", "EF"},         // 20001 ms: the unfinished buffer is dropped first
+        {0xFFFFFF00u, "GH", "GH"},   // a long silence
+        {0x00000100u, "IJ", "GHIJ"}, // the tick wrapped: the true gap is 512 ms
         {0x00000100u + 20000, "KL", "GHIJKL"},
     };
     for (const auto& step : steps) {

@@ -1,0 +1,1 @@
+tracer_add_fuzz_target(oma_tracer LIBS protocol_handler)
