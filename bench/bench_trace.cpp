@@ -1,10 +1,6 @@
 // Benchmarks of TTraceCalc as its users drive it: a new object per task, one trace, at most one
 // size change, then the getters. The point counts span the protocol's range (512 by default,
 // 4096 at most); the locked box B change is the costliest task, with four passes.
-//
-// The cos/sin table of a point count is kept per thread, so the plain cases measure the usual
-// run of traces with one point count; the "FirstOfItsCount" case pays for the table each time,
-// as the first trace after the point count changes does.
 #include "trace/TrceCalc.h"
 
 #include <benchmark/benchmark.h>
@@ -48,24 +44,6 @@ void BM_BoxBLockedAtDatum(benchmark::State& state) {
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_BoxBLockedAtDatum)->Apply(PointCounts);
-
-void BM_BoxBLockedAtDatumFirstOfItsCount(benchmark::State& state) {
-    const std::string outline = Outline(static_cast<std::size_t>(state.range(0)));
-    for (auto _ : state) {
-        state.PauseTiming();
-        TTraceCalc other;
-        other.SetTrace("2500");
-        benchmark::DoNotOptimize(other.BoxA());
-        state.ResumeTiming();
-        TTraceCalc calc;
-        calc.LockBAtDatum = true;
-        calc.SetTrace(outline);
-        calc.SetBoxB(40);
-        benchmark::DoNotOptimize(calc.Trace());
-    }
-    state.SetComplexityN(state.range(0));
-}
-BENCHMARK(BM_BoxBLockedAtDatumFirstOfItsCount)->Apply(PointCounts);
 
 void BM_BoxA(benchmark::State& state) {
     const std::string outline = Outline(static_cast<std::size_t>(state.range(0)));
