@@ -39,6 +39,10 @@ run: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+	@echo "== reply latency, protocol handler in-process (400-point format-1 jobs over a pty)"
+	@$(BUILD)/bench/reply_latency --jobs 2000
+	@echo "== reply latency, omatool listen on a pty"
+	@bench/latency_listen.sh $(BUILD) 2000
 
 fuzz:
 	@./scripts/install-deps.sh clang libclang-rt-14-dev
