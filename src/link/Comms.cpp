@@ -69,109 +69,75 @@ uint32_t EventMask(TEvents Events) {
 
 // ---- setting groups ------------------------------------------------------------------------
 
-void TParity::SetBits(TParityBits Value) {
-    if (Value == FBits)
+// The setter rule of every property: an unchanged value does nothing at all; a changed one is
+// stored first and then applied (which does nothing while the port is closed).
+namespace {
+template <class T, class Apply> void ChangeSetting(T& field, const T& value, Apply apply) {
+    if (field == value)
         return;
-    FBits = Value;
-    FComPort.ApplyDCB();
+    field = value;
+    apply();
+}
+} // namespace
+
+void TParity::SetBits(TParityBits Value) {
+    ChangeSetting(FBits, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TParity::SetCheck(bool Value) {
-    if (Value == FCheck)
-        return;
-    FCheck = Value;
-    FComPort.ApplyDCB();
+    ChangeSetting(FCheck, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TParity::SetReplace(bool Value) {
-    if (Value == FReplace)
-        return;
-    FReplace = Value;
-    FComPort.ApplyDCB();
+    ChangeSetting(FReplace, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TParity::SetReplaceChar(uint8_t Value) {
-    if (Value == FReplaceChar)
-        return;
-    FReplaceChar = Value;
-    FComPort.ApplyDCB();
+    ChangeSetting(FReplaceChar, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TFlowControl::SetOutCtsFlow(bool Value) {
-    if (Value == FOutCtsFlow)
-        return;
-    FOutCtsFlow = Value;
-    FComPort.ApplyDCB();
+    ChangeSetting(FOutCtsFlow, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TFlowControl::SetOutDsrFlow(bool Value) {
-    if (Value == FOutDsrFlow)
-        return;
-    FOutDsrFlow = Value;
-    FComPort.ApplyDCB();
+    ChangeSetting(FOutDsrFlow, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TFlowControl::SetControlDtr(TDtrFlowControl Value) {
-    if (Value == FControlDtr)
-        return;
-    FControlDtr = Value;
-    FComPort.ApplyDCB();
+    ChangeSetting(FControlDtr, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TFlowControl::SetControlRts(TRtsFlowControl Value) {
-    if (Value == FControlRts)
-        return;
-    FControlRts = Value;
-    FComPort.ApplyDCB();
+    ChangeSetting(FControlRts, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TFlowControl::SetXonXoffOut(bool Value) {
-    if (Value == FXonXoffOut)
-        return;
-    FXonXoffOut = Value;
-    FComPort.ApplyDCB();
+    ChangeSetting(FXonXoffOut, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TFlowControl::SetXonXoffIn(bool Value) {
-    if (Value == FXonXoffIn)
-        return;
-    FXonXoffIn = Value;
-    FComPort.ApplyDCB();
+    ChangeSetting(FXonXoffIn, Value, [this] { FComPort.ApplyDCB(); });
 }
 
 void TComTimeouts::SetReadInterval(int32_t Value) {
-    if (Value == FReadInterval)
-        return;
-    FReadInterval = Value;
-    FComPort.ApplyTimeouts();
+    ChangeSetting(FReadInterval, Value, [this] { FComPort.ApplyTimeouts(); });
 }
 
 void TComTimeouts::SetReadTotalMultiplier(int32_t Value) {
-    if (Value == FReadTotalMultiplier)
-        return;
-    FReadTotalMultiplier = Value;
-    FComPort.ApplyTimeouts();
+    ChangeSetting(FReadTotalMultiplier, Value, [this] { FComPort.ApplyTimeouts(); });
 }
 
 void TComTimeouts::SetReadTotalConstant(int32_t Value) {
-    if (Value == FReadTotalConstant)
-        return;
-    FReadTotalConstant = Value;
-    FComPort.ApplyTimeouts();
+    ChangeSetting(FReadTotalConstant, Value, [this] { FComPort.ApplyTimeouts(); });
 }
 
 void TComTimeouts::SetWriteTotalMultiplier(int32_t Value) {
-    if (Value == FWriteTotalMultiplier)
-        return;
-    FWriteTotalMultiplier = Value;
-    FComPort.ApplyTimeouts();
+    ChangeSetting(FWriteTotalMultiplier, Value, [this] { FComPort.ApplyTimeouts(); });
 }
 
 void TComTimeouts::SetWriteTotalConstant(int32_t Value) {
-    if (Value == FWriteTotalConstant)
-        return;
-    FWriteTotalConstant = Value;
-    FComPort.ApplyTimeouts();
+    ChangeSetting(FWriteTotalConstant, Value, [this] { FComPort.ApplyTimeouts(); });
 }
 
 // ---- the event thread ----------------------------------------------------------------------
@@ -267,10 +233,7 @@ void TComPort::SetActive(bool Value) {
 }
 
 void TComPort::SetBaudRate(int Value) {
-    if (Value == FBaudRate)
-        return;
-    FBaudRate = Value;
-    ApplyDCB();
+    ChangeSetting(FBaudRate, Value, [this] { ApplyDCB(); });
 }
 
 void TComPort::SetPort(const std::string& Value) {
@@ -284,31 +247,19 @@ void TComPort::SetPort(const std::string& Value) {
 }
 
 void TComPort::SetStopBits(TStopBits Value) {
-    if (Value == FStopBits)
-        return;
-    FStopBits = Value;
-    ApplyDCB();
+    ChangeSetting(FStopBits, Value, [this] { ApplyDCB(); });
 }
 
 void TComPort::SetDataBits(int Value) {
-    if (Value == FDataBits)
-        return;
-    FDataBits = Value;
-    ApplyDCB();
+    ChangeSetting(FDataBits, Value, [this] { ApplyDCB(); });
 }
 
 void TComPort::SetDiscardNull(bool Value) {
-    if (Value == FDiscardNull)
-        return;
-    FDiscardNull = Value;
-    ApplyDCB();
+    ChangeSetting(FDiscardNull, Value, [this] { ApplyDCB(); });
 }
 
 void TComPort::SetEventChar(uint8_t Value) {
-    if (Value == FEventChar)
-        return;
-    FEventChar = Value;
-    ApplyDCB();
+    ChangeSetting(FEventChar, Value, [this] { ApplyDCB(); });
 }
 
 void TComPort::SetEvents(TEvents Value) {
@@ -316,17 +267,11 @@ void TComPort::SetEvents(TEvents Value) {
 }
 
 void TComPort::SetWriteBufSize(uint32_t Value) {
-    if (Value == FWriteBufSize)
-        return;
-    FWriteBufSize = Value;
-    ApplyBuffers();
+    ChangeSetting(FWriteBufSize, Value, [this] { ApplyBuffers(); });
 }
 
 void TComPort::SetReadBufSize(uint32_t Value) {
-    if (Value == FReadBufSize)
-        return;
-    FReadBufSize = Value;
-    ApplyBuffers();
+    ChangeSetting(FReadBufSize, Value, [this] { ApplyBuffers(); });
 }
 
 void TComPort::SetSyncMethod(TSyncMethod Value) {
