@@ -44,18 +44,21 @@ bench: build
 	@echo "== reply latency, omatool listen on a pty"
 	@bench/latency_listen.sh $(BUILD) 2000
 
+FUZZ_TARGETS ?= oma_parse trace_decoders trace_calc oma_tracer
+
 fuzz:
 	@./scripts/install-deps.sh clang libclang-rt-14-dev
 	cmake -S . -B $(FUZZ_BUILD) $$(./scripts/generator.sh $(FUZZ_BUILD)) \
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DTRACER_FUZZ=ON -DTRACER_BENCH=OFF
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	@mkdir -p fuzz-out
-	@for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
-		name=$$(basename $$f | sed 's/^fuzz_//'); \
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@for name in $(FUZZ_TARGETS); do \
 		mkdir -p fuzz-out/$$name; \
 		echo "== $$name ($(FUZZ_SECONDS) s)"; \
-		$$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
-			fuzz-out/$$name fuzz/corpus/$$name 2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' || exit 1; \
+		$(FUZZ_BUILD)/fuzz/fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 \
+			-print_final_stats=1 fuzz-out/$$name fuzz/corpus/$$name > fuzz-out/$$name.log 2>&1; \
+		status=$$?; \
+		grep -E 'stat::number_of_executed_units|ERROR|SUMMARY' fuzz-out/$$name.log; \
+		[ $$status -eq 0 ] || { echo "fuzz_$$name failed: see fuzz-out/$$name.log"; exit 1; }; \
 	done
 
 clean:

@@ -151,6 +151,12 @@ int32_t StrToInt(std::string_view text) {
 
 int64_t TruncHundredths(double millimetres) {
     const long double hundredths = static_cast<long double>(millimetres) * 100.0L;
+    // Beyond what 64 bits carry (or not a number) the value saturates; every caller refuses it.
+    constexpr long double kLimit = 9.2e18L;
+    if (!(hundredths < kLimit))
+        return hundredths > 0 ? INT64_MAX : INT64_MIN;
+    if (!(hundredths > -kLimit))
+        return INT64_MIN;
     const long double nearest = std::nearbyint(hundredths);
     if (std::fabs(hundredths - nearest) < 1e-6L)
         return static_cast<int64_t>(nearest);

@@ -36,7 +36,8 @@ int32_t StrToInt(std::string_view text);
 
 // A length in millimetres as whole hundredths, truncated toward zero. A value that is a whole
 // number of hundredths but not exactly representable (17.99 is 17.98999...) counts as that
-// number: plain truncation of value × 100 would turn it into 1798.
+// number: plain truncation of value × 100 would turn it into 1798. Values beyond the 64-bit range
+// saturate (NaN gives the smallest value).
 int64_t TruncHundredths(double millimetres);
 
 // Removes blanks and control characters (bytes up to 0x20) from both ends.

@@ -102,4 +102,6 @@ TEST(Numbers, TruncHundredthsIsExactForTwoDecimalTexts) {
     EXPECT_EQ(TruncHundredths(18.009999), 1800);
     EXPECT_EQ(TruncHundredths(-0.019), -1);
     EXPECT_EQ(TruncHundredths(0), 0);
+    EXPECT_EQ(TruncHundredths(1e30), INT64_MAX);
+    EXPECT_EQ(TruncHundredths(-1e30), INT64_MIN);
 }

@@ -256,6 +256,7 @@ TEST(OMATracer, DblAndJobNumber) {
         {"DBL=18.005", "JOB=A01", 18.0, "A01"},
         {"DBL=-1", "JOB=1", 0, "1"}, // out of what the record carries: 0, not 655.36
         {"DBL=700", "JOB=1", 0, "1"},
+        {"DBL=1e30", "JOB=1", 0, "1"},
     };
     for (const Case& c : cases) {
         Harness h;
