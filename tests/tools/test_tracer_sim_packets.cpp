@@ -42,10 +42,10 @@ class TracerSimJobPacketFormats : public testing::TestWithParam<TJobCase> {};
 
 TEST_P(TracerSimJobPacketFormats, DecodesBackToTheShape) {
     const auto [format, eyes, withZ] = GetParam();
-    TShapeSpec spec;
-    spec.Kind = skRoundRect;
-    const TJobShape shape = MakeJobShape(spec, 400);
-    TJobSpec job;
+    TShapeParams params;
+    params.Kind = skRoundRect;
+    const TJobShape shape = MakeJobShape(params, 400);
+    TJobParams job;
     job.JobNumber = "4711";
     job.Format = format;
     job.Eyes = eyes;
@@ -72,7 +72,7 @@ TEST(TracerSimJobPacket, BinaryFormatsCarryControlBytesEscapedOnce) {
     shape.Right = {1564, 6941, 2573, 7701, 4881, 0, 9999, 27};
     shape.Left = MirroredRadii(shape.Right);
     for (int format : {2, 3, 4}) {
-        TJobSpec job;
+        TJobParams job;
         job.Format = format;
         job.Eyes = seRight;
         const std::string packet = Framed(JobPacketLines(job, shape));
@@ -86,8 +86,8 @@ TEST(TracerSimJobPacket, BinaryFormatsCarryControlBytesEscapedOnce) {
 }
 
 TEST(TracerSimJobPacket, CarriesTheJobRecordsFirst) {
-    const TJobShape shape = MakeJobShape(TShapeSpec{}, 400);
-    TJobSpec job;
+    const TJobShape shape = MakeJobShape(TShapeParams{}, 400);
+    TJobParams job;
     job.JobNumber = "17";
     job.DBL = 17.5;
     job.FrameType = 2;
@@ -124,7 +124,7 @@ TEST(TracerSimJobPacket, LengthsAlwaysUseAFullStop) {
 // ---- the initialisation packet and the replies the program owes ----------------------------
 
 TEST(TracerSimInitPacket, HoldsTheDeviceAndOffers) {
-    TDeviceSpec device;
+    TDeviceParams device;
     device.Offers = {"1;400;E;B;F", "4;512;E;B;F"};
     device.WithZ = true;
     const std::vector<std::string> lines = InitPacketLines(device);
@@ -139,7 +139,7 @@ TEST(TracerSimInitPacket, HoldsTheDeviceAndOffers) {
 }
 
 TEST(TracerSimInitPacket, DeviceCodeIsTheCrcOfTheDeviceRecords) {
-    TDeviceSpec device;
+    TDeviceParams device;
     device.MachineId = "X1";
     device.Model = "T100";
     EXPECT_EQ(ExpectedDeviceCode(device), "277");
@@ -160,7 +160,7 @@ TEST(TracerSimReplies, AreTheProtocolsExactBytes) {
 
 TEST(TracerSimReplies, FollowTheCodecsSortOrder) {
     // Whatever order the program sets its reply records in, its codec sorts them like this.
-    TDeviceSpec device;
+    TDeviceParams device;
     device.Offers = {"1;400;E;B;F", "4;512;E;B;F"};
     device.WithZ = true;
     const std::vector<std::string> init = InitReplyLines(device, 512);
@@ -184,7 +184,7 @@ TEST(TracerSimReplies, FollowTheCodecsSortOrder) {
 }
 
 TEST(TracerSimReplies, FormatAnswerHonoursTheLargestPointCount) {
-    TDeviceSpec device;
+    TDeviceParams device;
     device.Offers = {"4;1000;E;B;F"};
     EXPECT_EQ(InitReplyLines(device, 512).back(), "TRCFMT=0");
     EXPECT_EQ(InitReplyLines(device, 1000).back(), "TRCFMT=4;1000;E;B");

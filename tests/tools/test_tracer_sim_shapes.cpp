@@ -199,13 +199,13 @@ TEST_F(TracerSimTraceFile, MirrorsAMissingEye) {
 
 TEST_F(TracerSimTraceFile, MakeJobShapeResamplesTheFile) {
     const TRadii right = OutlineRadii(skEllipse, 52, 38, 400);
-    TShapeSpec spec;
-    spec.Kind = skFile;
-    spec.Path = Write("f.txt", Block('R', right));
-    TJobShape shape = MakeJobShape(spec, 400);
+    TShapeParams params;
+    params.Kind = skFile;
+    params.Path = Write("f.txt", Block('R', right));
+    TJobShape shape = MakeJobShape(params, 400);
     EXPECT_EQ(shape.Right, right);
     EXPECT_EQ(shape.RightZ.size(), 400u);
-    shape = MakeJobShape(spec, 512);
+    shape = MakeJobShape(params, 512);
     ASSERT_EQ(shape.Right.size(), 512u);
     ASSERT_EQ(shape.Left.size(), 512u);
     EXPECT_NEAR(MeasureRadii(shape.Right).BoxA, 52, 0.05);

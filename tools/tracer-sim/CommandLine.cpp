@@ -260,16 +260,16 @@ private:
     }
 
     void Shape(const std::string& shape) {
-        TShapeSpec& spec = FOut.Sim.Shape;
+        TShapeParams& params = FOut.Sim.Shape;
         static const std::map<std::string, TShapeKind> kinds{
             {"circle", skCircle}, {"ellipse", skEllipse}, {"rect", skRoundRect}};
         if (shape.starts_with("file:")) {
-            spec.Kind = skFile;
-            spec.Path = shape.substr(5);
-            if (spec.Path.empty())
+            params.Kind = skFile;
+            params.Path = shape.substr(5);
+            if (params.Path.empty())
                 Fail("--shape file: needs a path");
         } else if (const auto kind = kinds.find(shape); kind != kinds.end()) {
-            spec.Kind = kind->second;
+            params.Kind = kind->second;
         } else {
             Fail("--shape expects circle, ellipse, rect or file:PATH, got '" + shape + "'");
         }

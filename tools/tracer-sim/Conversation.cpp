@@ -56,7 +56,7 @@ public:
         ChooseFormat();
 
         const TJobShape shape = MakeJobShape(FOptions.Shape, FReport.Points, fileShape ? &*fileShape : nullptr);
-        TJobSpec job;
+        TJobParams job;
         job.DBL = FOptions.DBL;
         job.FrameType = FOptions.FrameType;
         job.EdgeType = FOptions.EdgeType;

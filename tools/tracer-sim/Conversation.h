@@ -16,11 +16,11 @@
 namespace sim {
 
 struct TSimOptions {
-    TDeviceSpec Device;
+    TDeviceParams Device;
     bool SendInf = false;        // REQ=INF first, answered by a lone ACK
     bool Init = true;            // REQ=INI and the initialisation packet before the jobs
     uint16_t MaxNumPoints = 512; // the program's, for the format answers we expect
-    TShapeSpec Shape;            // the outline sent with every job
+    TShapeParams Shape;          // the outline sent with every job
     double DBL = 18.0;           // mm
     int FrameType = 1;           // FTYP
     int EdgeType = 1;            // ETYP

@@ -127,7 +127,7 @@ std::vector<std::string> IniRequestLines() {
     return {"REQ=INI"};
 }
 
-std::vector<std::string> InitPacketLines(const TDeviceSpec& device) {
+std::vector<std::string> InitPacketLines(const TDeviceParams& device) {
     std::vector<std::string> lines{
         "DEV=FMT",
         "VEN=" + device.Vendor,
@@ -147,7 +147,7 @@ std::vector<std::string> InitPacketLines(const TDeviceSpec& device) {
     return lines;
 }
 
-std::vector<std::string> JobPacketLines(const TJobSpec& job, const TJobShape& shape) {
+std::vector<std::string> JobPacketLines(const TJobParams& job, const TJobShape& shape) {
     if (job.Format < 1 || job.Format > 4)
         throw std::invalid_argument("trace format must be 1 to 4");
     const bool right = job.Eyes != seLeft;
@@ -177,7 +177,7 @@ std::vector<std::string> JobPacketLines(const TJobSpec& job, const TJobShape& sh
     return lines;
 }
 
-std::string ExpectedDeviceCode(const TDeviceSpec& device) {
+std::string ExpectedDeviceCode(const TDeviceParams& device) {
     // The program reads the raw (escaped) values as they travelled.
     const std::string raw =
         EscapeText("FMT") + EscapeText(device.Vendor) + EscapeText(device.MachineId) + EscapeText(device.Model);
@@ -195,7 +195,7 @@ std::vector<std::string> IniRequestReplyLines() {
     return {"ANS=INI", "STATUS=0;"};
 }
 
-std::vector<std::string> InitReplyLines(const TDeviceSpec& device, uint16_t maxNumPoints) {
+std::vector<std::string> InitReplyLines(const TDeviceParams& device, uint16_t maxNumPoints) {
     const std::vector<std::string> sent = InitPacketLines(device);
     // Unlike the reply to REQ=INI, this STATUS carries no ';'.
     std::vector<std::string> lines{"ANS=INI", "STATUS=0", "DEF=" + device.Def + ';' + ExpectedDeviceCode(device)};

@@ -16,7 +16,7 @@ namespace sim {
 enum TSimEyes : uint8_t { seRight, seLeft, seBoth };
 
 // What the tracer tells about itself in its initialisation packet.
-struct TDeviceSpec {
+struct TDeviceParams {
     std::string Vendor = "TAKUBO";
     std::string Model = "SIM-1";
     std::string MachineId = "0001";
@@ -26,7 +26,7 @@ struct TDeviceSpec {
 };
 
 // The records of one job packet besides the shape.
-struct TJobSpec {
+struct TJobParams {
     std::string JobNumber = "1";
     double DBL = 18.0;
     int FrameType = 1;
@@ -42,19 +42,19 @@ std::string MillimetreText(double value);
 // Packet contents as plain record lines, in packet order; FramePacket escapes and frames them.
 std::vector<std::string> InfRequestLines();
 std::vector<std::string> IniRequestLines();
-std::vector<std::string> InitPacketLines(const TDeviceSpec& device);
+std::vector<std::string> InitPacketLines(const TDeviceParams& device);
 // Raises std::invalid_argument for a format outside 1 to 4.
-std::vector<std::string> JobPacketLines(const TJobSpec& job, const TJobShape& shape);
+std::vector<std::string> JobPacketLines(const TJobParams& job, const TJobShape& shape);
 
 // The device code the program computes from the initialisation packet: CRC-16 of the raw DEV,
 // VEN, MID and MODEL values, AND 0x0FFF, in decimal.
-std::string ExpectedDeviceCode(const TDeviceSpec& device);
+std::string ExpectedDeviceCode(const TDeviceParams& device);
 // The format answer the program gives for these packet lines (TRCFMT or ZFMT).
 std::string ExpectedFormatAnswer(std::span<const std::string> lines, std::string_view label, uint16_t maxNumPoints);
 
 // Reply records in the order the program's codec sorts them (ANS, JOB, STATUS, then by label).
 std::vector<std::string> IniRequestReplyLines();
-std::vector<std::string> InitReplyLines(const TDeviceSpec& device, uint16_t maxNumPoints);
+std::vector<std::string> InitReplyLines(const TDeviceParams& device, uint16_t maxNumPoints);
 // An empty answer leaves its record out.
 std::vector<std::string> JobReplyLines(std::string_view jobNumber, std::string_view trcAnswer = {},
                                        std::string_view zAnswer = {});

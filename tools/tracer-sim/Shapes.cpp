@@ -180,17 +180,17 @@ TJobShape ReadTraceFile(const std::string& path) {
     return shape;
 }
 
-TJobShape MakeJobShape(const TShapeSpec& spec, std::size_t points, const TJobShape* fileShape) {
+TJobShape MakeJobShape(const TShapeParams& params, std::size_t points, const TJobShape* fileShape) {
     if (points == 0 || points > kLargestPointCount)
         throw std::invalid_argument("point count out of range (1 to " + std::to_string(kLargestPointCount) + ")");
     TJobShape shape;
-    if (spec.Kind == skFile) {
-        const TJobShape read = fileShape != nullptr ? TJobShape() : ReadTraceFile(spec.Path);
+    if (params.Kind == skFile) {
+        const TJobShape read = fileShape != nullptr ? TJobShape() : ReadTraceFile(params.Path);
         const TJobShape& source = fileShape != nullptr ? *fileShape : read;
         shape.Right = ResampleRadii(source.Right, points);
         shape.Left = ResampleRadii(source.Left, points);
     } else {
-        shape.Right = OutlineRadii(spec.Kind, spec.BoxA, spec.BoxB, points);
+        shape.Right = OutlineRadii(params.Kind, params.BoxA, params.BoxB, points);
         shape.Left = MirroredRadii(shape.Right);
     }
     shape.RightZ = ZWave(points);

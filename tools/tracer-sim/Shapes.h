@@ -13,7 +13,7 @@ namespace sim {
 
 enum TShapeKind : uint8_t { skCircle, skEllipse, skRoundRect, skFile };
 
-struct TShapeSpec {
+struct TShapeParams {
     TShapeKind Kind = skEllipse;
     double BoxA = 52.0; // horizontal extent in mm; the diameter of a circle
     double BoxB = 38.0; // vertical extent in mm
@@ -64,6 +64,6 @@ TJobShape ReadTraceFile(const std::string& path);
 
 // Both eyes of the shape at `points` points each, with their Z values. A file shape is read once
 // by the caller (`fileShape`) and resampled here when its point count differs.
-TJobShape MakeJobShape(const TShapeSpec& spec, std::size_t points, const TJobShape* fileShape = nullptr);
+TJobShape MakeJobShape(const TShapeParams& params, std::size_t points, const TJobShape* fileShape = nullptr);
 
 } // namespace sim
