@@ -660,50 +660,29 @@ void TComPort::CallEventError(const std::string& Message) {
 
 // ---- reading and writing -------------------------------------------------------------------
 
-int TComPort::Write(const std::string& Data, bool Wait) {
+// Runs one operation with a pending record: finished at once, the record goes again; still
+// running, it stays on FPending (or is waited for); failed, it goes and `failure` is raised.
+template <class Start> int TComPort::RunOperation(Start start, bool Wait, const char* failure) {
     comms_os::TPendingOp* op = comms_os::NewOp();
     FPending.Push(op);
-    comms_os::TOpResult result;
-    if (FDevice)
-        result = FDevice->StartWrite(op, Data);
-    else
-        result = {comms_os::TOpResult::Failed, 0, EBADF};
-    switch (result.Status) {
-    case comms_os::TOpResult::Done:
-        FPending.Pop();
-        comms_os::ReleaseOp(op);
-        return result.Count;
-    case comms_os::TOpResult::Pending:
+    const comms_os::TOpResult result = FDevice ? start(op) : comms_os::TOpResult{comms_os::TOpResult::Failed, 0, EBADF};
+    if (result.Status == comms_os::TOpResult::Pending)
         return Wait ? WaitForLastOp() : -1;
-    case comms_os::TOpResult::Failed:
-        break;
-    }
     FPending.Pop();
     comms_os::ReleaseOp(op);
-    throw EComPort("Operation failed: " + Code(result.Error));
+    if (result.Status == comms_os::TOpResult::Done)
+        return result.Count;
+    throw EComPort(failure + Code(result.Error));
+}
+
+int TComPort::Write(const std::string& Data, bool Wait) {
+    return RunOperation([&](comms_os::TPendingOp* op) { return FDevice->StartWrite(op, Data); }, Wait,
+                        "Operation failed: ");
 }
 
 int TComPort::Read(std::string& Str, int Count, bool Wait) {
-    comms_os::TPendingOp* op = comms_os::NewOp();
-    FPending.Push(op);
-    comms_os::TOpResult result;
-    if (FDevice)
-        result = FDevice->StartRead(op, Str, Count, Wait);
-    else
-        result = {comms_os::TOpResult::Failed, 0, EBADF};
-    switch (result.Status) {
-    case comms_os::TOpResult::Done:
-        FPending.Pop();
-        comms_os::ReleaseOp(op);
-        return result.Count;
-    case comms_os::TOpResult::Pending:
-        return Wait ? WaitForLastOp() : -1;
-    case comms_os::TOpResult::Failed:
-        break;
-    }
-    FPending.Pop();
-    comms_os::ReleaseOp(op);
-    throw EComPort("Operation aborted: " + Code(result.Error));
+    return RunOperation([&](comms_os::TPendingOp* op) { return FDevice->StartRead(op, Str, Count, Wait); }, Wait,
+                        "Operation aborted: ");
 }
 
 int TComPort::InQueCount() {

@@ -369,6 +369,7 @@ private Q_SLOTS:
     void RunReports();
 
 private:
+    template <class Start> int RunOperation(Start start, bool Wait, const char* failure);
     friend class TComThread;
     friend class TComWindow;
 
