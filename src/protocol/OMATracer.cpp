@@ -156,10 +156,9 @@ void TOMATracer::ProcessTrace() {
     // circumference when the job gives both. A left eye is never made up without one.
     if (right.Radii.empty() != left.Radii.empty()) {
         const std::string circ = FMachine.Received().Value("CIRC");
-        const auto semicolon = circ.find(';');
-        if (semicolon != std::string::npos) {
-            const std::string_view both = Trim(circ);
-            const auto split = both.find(';');
+        const std::string_view both = Trim(circ);
+        const auto split = both.find(';');
+        if (split != std::string_view::npos) {
             const bool leftMissing = left.Radii.empty();
             const std::string_view wantedText = leftMissing ? both.substr(split + 1) : both.substr(0, split);
             TEyeRec& present = leftMissing ? right : left;
@@ -183,9 +182,8 @@ void TOMATracer::ProcessTrace() {
         }
     }
 
-    if (!right.Radii.empty())
-        for (std::size_t i = 0; i + 4 <= right.Radii.size(); i += 4)
-            AddPoint(StrToInt(std::string_view(right.Radii).substr(i, 4)) / 100.0);
+    for (const int radius : RadiiValues(right.Radii))
+        AddPoint(radius / 100.0);
 
     if ((!right.Radii.empty() || !left.Radii.empty()) && OnRecvOMATrace)
         OnRecvOMATrace(this, JobNo(), &right, &left, GetDBL() / 100.0);

@@ -55,6 +55,11 @@ struct TTracerSide {
         tracer.OnProtocolError = [this](QObject*, const std::string& m) { errors.push_back(m); };
         tracer.OnLinkError = [this](QObject*, const std::string& m) { errors.push_back("link: " + m); };
     }
+    // Opens the handler's serial port on the program's end of the pair.
+    void OpenOn(const TPtyPair& pty) {
+        tracer.ComPort()->SetPort(pty.slavePath);
+        tracer.SetActive(true);
+    }
 };
 
 // Runs the simulated tracer on its own thread while this thread serves the handler's events.
@@ -96,8 +101,7 @@ TEST(Conversation, EveryFormatAndEyeOverAPseudoTerminal) {
         SCOPED_TRACE("format " + std::to_string(c.format));
         TPtyPair pty;
         TTracerSide side;
-        side.tracer.ComPort()->SetPort(pty.slavePath);
-        side.tracer.SetActive(true);
+        side.OpenOn(pty);
         auto line = sim::MakeFdTransport(dup(pty.master), "pty");
         sim::TSimOptions options;
         options.Device.Offers = {"1;400;E;B;F", "4;512;E;B;F"};
@@ -147,8 +151,7 @@ TEST(Conversation, LoopbackTcpListener) {
 TEST(Conversation, SoakOfTwoThousandJobsWithNoise) {
     TPtyPair pty;
     TTracerSide side;
-    side.tracer.ComPort()->SetPort(pty.slavePath);
-    side.tracer.SetActive(true);
+    side.OpenOn(pty);
     auto line = sim::MakeFdTransport(dup(pty.master), "pty");
     sim::TSimOptions options;
     options.Jobs = 2000;
@@ -170,8 +173,7 @@ TEST(Conversation, UnfinishedPacketIsDroppedAfterTwentySecondsOfSilence) {
         TTracerSide side;
         std::atomic<uint32_t> tick{0xFFFFF000u}; // the 32-bit tick wraps during the silence
         side.tracer.SetTickSource([&] { return tick.load(); });
-        side.tracer.ComPort()->SetPort(pty.slavePath);
-        side.tracer.SetActive(true);
+        side.OpenOn(pty);
 
         // Half a job packet, then the tracer falls silent.
         const std::string half =

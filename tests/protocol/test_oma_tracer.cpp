@@ -31,10 +31,7 @@ std::string Repeat(const std::string& group, int n) {
 
 // Format-1 records of a radii text, ten values to a record.
 std::vector<std::string> RRecords(const std::string& radii) {
-    std::vector<int> values;
-    for (std::size_t i = 0; i + 4 <= radii.size(); i += 4)
-        values.push_back(std::stoi(radii.substr(i, 4)));
-    return EncodeAsciiRecords(values, "R", 10);
+    return EncodeAsciiRecords(RadiiValues(radii), "R", 10);
 }
 
 std::vector<std::string> JobLines(const std::string& job, const std::string& right, const std::string& left,

@@ -35,12 +35,6 @@ int Usage(const std::string& message) {
     return 2;
 }
 
-namespace {
-bool TakeNumber(const std::string& text, double& value) {
-    return TryStrToFloat(text, value);
-}
-} // namespace
-
 int CmdParse(const TArgs& args) {
     bool ignoreBadCrc = false;
     std::string file;
@@ -147,7 +141,7 @@ int CmdMeasure(const TArgs& args) {
             if (i + 1 >= args.size())
                 return Usage("measure: " + arg + " needs a value in millimetres");
             double mm = 0;
-            if (!TakeNumber(args[i + 1], mm))
+            if (!TryStrToFloat(args[i + 1], mm))
                 return Fail("not a number: " + args[i + 1]);
             change.emplace(arg, mm);
             ++i;

@@ -35,10 +35,12 @@ std::string ErrorEventJson(const std::string& message) {
     return json::Object().String("event", "error").String("message", message).Str();
 }
 
-int RequireApplication(int& argc, char** argv, std::unique_ptr<QCoreApplication>& app) {
-    if (QCoreApplication::instance() == nullptr)
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    return 0;
+// The protocol handler's objects need a Qt core application; the tools make one of their own.
+std::unique_ptr<QCoreApplication> MakeApplication() {
+    static int argc = 1;
+    static char name[] = "omatool";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<QCoreApplication>(argc, argv);
 }
 
 // Splits a text into lines as the communication log does: CR, LF and CR LF each end a line; a
@@ -88,11 +90,7 @@ int CmdReplay(const TArgs& args) {
     }
     const std::string bytes = ReadInput(file);
 
-    int argc = 1;
-    char name[] = "omatool";
-    char* argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    RequireApplication(argc, argv, app);
+    const auto app = MakeApplication();
 
     TOMATracer tracer;
     tracer.SetLoopbackSink([](const std::string& data) {
@@ -130,11 +128,7 @@ int CmdListen(const TArgs& args) {
     if (device.empty() == (tcpPort < 0))
         return Usage("listen: give either --device PATH or --tcp PORT");
 
-    int argc = 1;
-    char name[] = "omatool";
-    char* argv[] = {name, nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    RequireApplication(argc, argv, app);
+    const auto app = MakeApplication();
 
     auto print = [](const std::string& line) {
         std::fwrite(line.data(), 1, line.size(), stdout);
