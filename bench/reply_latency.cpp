@@ -4,7 +4,7 @@
 // percentiles are printed as one JSON line.
 //
 //   reply_latency [--jobs N] [--points N] [--format 1..4]
-#include "protocol/OMATracer.h"
+#include "handler/OMATracer.h"
 
 #include "Conversation.h"
 #include "Transport.h"

@@ -2,7 +2,7 @@
 // The first byte of each chunk gives its length. No crash, hang or sanitizer report is allowed,
 // only the system's own exceptions may leave the handler, and every reply must be a lone ACK or an
 // ACK followed by a well-formed packet (framing and CRC right).
-#include "protocol/OMATracer.h"
+#include "handler/OMATracer.h"
 
 #include <QCoreApplication>
 

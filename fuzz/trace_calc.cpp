@@ -7,7 +7,7 @@
 // the radii text.
 #include "trace/TrceCalc.h"
 
-#include "protocol/Errors.h"
+#include "common/Errors.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "link/GenAlg.h"
-#include "protocol/Errors.h"
+#include "common/Errors.h"
 
 #include <QObject>
 

@@ -2,7 +2,7 @@
 // port's asynchronous operations still running.
 #pragma once
 
-#include "protocol/Errors.h"
+#include "common/Errors.h"
 
 // Misuse of a generic container (popping an empty stack).
 class EGenericAlg : public Exception {

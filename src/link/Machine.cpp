@@ -2,7 +2,7 @@
 // normalisation, sending, and the TCP listener with its clients.
 #include "link/Machine.h"
 
-#include "protocol/Numbers.h"
+#include "common/Numbers.h"
 
 #include <QHostAddress>
 #include <QTcpServer>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "link/Comms.h"
-#include "protocol/Errors.h"
+#include "common/Errors.h"
 
 #include <QObject>
 #include <QPointer>

@@ -2,8 +2,8 @@
 // tracer, and a readable rendering of packets for the communication log.
 #pragma once
 
-#include "protocol/Errors.h"
-#include "protocol/RecordList.h"
+#include "common/Errors.h"
+#include "common/RecordList.h"
 
 #include <cstdint>
 #include <span>

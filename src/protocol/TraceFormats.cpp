@@ -1,7 +1,7 @@
 // Trace data formats: field split, decoders, encoders, block walk and format answers.
 #include "protocol/TraceFormats.h"
 
-#include "protocol/Numbers.h"
+#include "common/Numbers.h"
 
 #include <charconv>
 #include <stdexcept>

@@ -8,8 +8,8 @@
 // instead of yielding an infinity.
 #include "trace/TrceCalc.h"
 
-#include "protocol/Errors.h"
-#include "protocol/Numbers.h"
+#include "common/Errors.h"
+#include "common/Numbers.h"
 
 #include <algorithm>
 #include <cmath>

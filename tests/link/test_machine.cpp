@@ -1,7 +1,7 @@
 // The machine base over its real transports (a pseudo-terminal, loopback TCP on 127.0.0.1) and the
 // tracer's trace store: receive buffer rules, port names, sending, error reports.
 #include "link/Machine.h"
-#include "protocol/Numbers.h"
+#include "common/Numbers.h"
 
 #include "LinkTestSupport.h"
 

@@ -2,7 +2,7 @@
 // protocol's exact bytes, and its checker names what is wrong with a reply.
 #include "Packets.h"
 
-#include "protocol/Numbers.h"
+#include "common/Numbers.h"
 #include "protocol/OMAMach.h"
 #include "protocol/TraceFormats.h"
 

@@ -8,7 +8,7 @@
 #include "Transport.h"
 
 #include "protocol/OMAMach.h"
-#include "protocol/RecordList.h"
+#include "common/RecordList.h"
 #include "protocol/TraceFormats.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // single radii, plus a literal quadratic rescale that the linear-time one must match exactly.
 #include "trace/TrceCalc.h"
 
-#include "protocol/Errors.h"
-#include "protocol/Numbers.h"
+#include "common/Errors.h"
+#include "common/Numbers.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "Commands.h"
 
 #include "common/Json.h"
-#include "protocol/Numbers.h"
+#include "common/Numbers.h"
 #include "protocol/OMAMach.h"
 #include "protocol/TraceFormats.h"
 #include "trace/TrceCalc.h"

@@ -3,8 +3,8 @@
 #include "Commands.h"
 
 #include "common/Json.h"
-#include "protocol/Numbers.h"
-#include "protocol/OMATracer.h"
+#include "common/Numbers.h"
+#include "handler/OMATracer.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -4,7 +4,7 @@
 #include "SimError.h"
 
 #include "common/Json.h"
-#include "protocol/Numbers.h"
+#include "common/Numbers.h"
 #include "protocol/OMAMach.h"
 #include "protocol/TraceFormats.h"
 

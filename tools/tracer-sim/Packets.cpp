@@ -2,7 +2,7 @@
 #include "Packets.h"
 
 #include "protocol/OMAMach.h"
-#include "protocol/RecordList.h"
+#include "common/RecordList.h"
 #include "protocol/TraceFormats.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 
 #include "SimError.h"
 
-#include "protocol/RecordList.h"
+#include "common/RecordList.h"
 #include "protocol/TraceFormats.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // a file that cannot be read. Its message is the one line the tool prints.
 #pragma once
 
-#include "protocol/Errors.h"
+#include "common/Errors.h"
 
 namespace sim {
 

@@ -1,7 +1,7 @@
 // Whole conversations between the protocol handler, on its real serial port or TCP listener,
 // and the simulated tracer on the other end of a pseudo-terminal pair or a loopback socket: every
 // format and eye, Z data, a 2,000-job soak with noise, and a tracer that falls silent mid-packet.
-#include "protocol/OMATracer.h"
+#include "handler/OMATracer.h"
 #include "protocol/TraceFormats.h"
 
 #include "Conversation.h"

@@ -1,7 +1,7 @@
 // Number conversions with the process-wide decimal separator.
-#include "protocol/Numbers.h"
+#include "common/Numbers.h"
 
-#include "protocol/Errors.h"
+#include "common/Errors.h"
 
 #include <atomic>
 #include <charconv>

@@ -1,7 +1,7 @@
 // The OMA conversation with a tracer.
-#include "protocol/OMATracer.h"
+#include "handler/OMATracer.h"
 
-#include "protocol/Numbers.h"
+#include "common/Numbers.h"
 #include "trace/TrceCalc.h"
 
 #include <exception>

@@ -1,6 +1,6 @@
 // Number conversions and the process-wide decimal separator.
-#include "protocol/Errors.h"
-#include "protocol/Numbers.h"
+#include "common/Errors.h"
+#include "common/Numbers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Record list operations.
-#include "protocol/RecordList.h"
+#include "common/RecordList.h"
 
 #include <algorithm>
 #include <cstring>

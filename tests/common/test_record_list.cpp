@@ -1,5 +1,5 @@
 // Record list: lookup, set and remove semantics shared by packets, settings and job files.
-#include "protocol/RecordList.h"
+#include "common/RecordList.h"
 
 #include <gtest/gtest.h>
 

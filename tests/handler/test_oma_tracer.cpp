@@ -1,8 +1,8 @@
 // The OMA conversation through the in-process loopback: cutting packets out of the receive
 // buffer, the five classification rules with their byte-exact replies, trace processing and
 // completing a missing eye, the order of events, and failures that leave the handler ready.
-#include "protocol/Numbers.h"
-#include "protocol/OMATracer.h"
+#include "common/Numbers.h"
+#include "handler/OMATracer.h"
 #include "trace/TrceCalc.h"
 
 #include <gtest/gtest.h>
