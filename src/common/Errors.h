@@ -28,3 +28,9 @@ class EInvalidOp : public Exception {
 public:
     EInvalidOp() : Exception("Invalid floating point operation") {}
 };
+
+// A file that cannot be read or written; the message carries the file system's own text.
+class EInOutError : public Exception {
+public:
+    using Exception::Exception;
+};

@@ -1,0 +1,35 @@
+// The job trace file: the records written for a job (REQ=FIL, vendor and model, the copied
+// tracer records, a format-1 trace block per eye, the box records and the type records), its
+// name in the traces folder, and its atomic save.
+#pragma once
+
+#include "common/RecordList.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// What the writer reads of the main window besides the job records.
+struct TJobFileInputs {
+    std::string RtTraceFmt; // captured formats; an empty capture writes no block for that eye
+    std::string LtTraceFmt;
+    bool ShapeModified = false;         // recompute HBOX, VBOX, CIRC even when the tracer sent them
+    std::optional<std::string> FrameKey; // key of the frame list's selection ("1".."3"), none when nothing is selected
+    std::optional<std::string> EdgeKey;  // key of the edge list's selection ("-1", "1".."4")
+};
+
+// Appends the R records of one trace text: groups of four characters, 15 to a record, joined by
+// ";"; trailing characters that fill no group are dropped; an empty trace appends nothing.
+void AddRadiiRecords(TRecordList& list, std::string_view trace);
+
+// The records of the file, in file order. Numbers use the user's decimal separator. Raises the
+// geometry's error when a trace text cannot be measured.
+TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs);
+
+// tracesFolder + "/" + the JOB record + ".txt" (an empty job number gives ".txt").
+std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job);
+
+// Creates the folder (errors ignored) and writes the records with CR LF atomically; raises
+// EInOutError with the file system's message when the file cannot be written (the previous
+// file then stays complete).
+void SaveTraceFile(const std::string& fileName, const TRecordList& records);

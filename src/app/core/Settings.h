@@ -1,0 +1,40 @@
+// The settings store: the process-wide settings list, its file settings.txt, and the readers of
+// its keys with their defaults. Integer settings are converted when they are read, never when the
+// file is loaded; each reader falls back to its own default.
+#pragma once
+
+#include "common/RecordList.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace setting {
+inline constexpr std::string_view TracerCOMPort = "TracerCOMPort";
+inline constexpr std::string_view BaudRate = "BaudRate";
+inline constexpr std::string_view BackColor = "BackColor";
+inline constexpr std::string_view TraceColor = "TraceColor";
+inline constexpr std::string_view AllowMod = "AllowMod";
+inline constexpr std::string_view DontAskCloseProgram = "DontAskCloseProgram";
+
+inline constexpr int32_t DefaultBaudRate = 9600;
+inline constexpr int32_t DefaultBackColor = 16776960;  // aqua, 0x00BBGGRR
+inline constexpr int32_t DefaultTraceColor = 16777215; // white
+} // namespace setting
+
+inline constexpr const char* kSettingsFileName = "settings.txt";
+
+// The one settings list of the process (empty until LoadSettings).
+TRecordList& SettingsList();
+
+// Replaces the list's content by the file's lines (CR, LF or CR LF). A missing or unreadable
+// file leaves what could be read (nothing) and returns false; no message.
+bool LoadSettings(TRecordList& list, const std::string& fileName);
+// Writes every line with CR LF, atomically. Returns false on failure (the old file stays); the
+// reason goes to `error` when given.
+bool SaveSettings(const TRecordList& list, const std::string& fileName, std::string* error = nullptr);
+
+// The setting converted to an integer, or `fallback` when missing or not an integer.
+int32_t SettingInt(const TRecordList& list, std::string_view key, int32_t fallback);
+// True only for the exact upper-case "Y".
+bool SettingYes(const TRecordList& list, std::string_view key);

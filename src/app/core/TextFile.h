@@ -1,0 +1,31 @@
+// Whole text files as the application reads and writes them: 8-bit text, CR, LF or CR LF read as
+// line ends, CR LF written, and every write atomic (a temporary file in the same folder, flushed,
+// then renamed over the old one), so a crash or a full disk never leaves a truncated file.
+#pragma once
+
+#include "common/RecordList.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The file's bytes; raises EInOutError with the file system's message when it cannot be read.
+std::string ReadWholeFile(const std::string& fileName);
+
+// CR, LF and CR LF each end a line; a line end at the very end of the text makes no empty line.
+// Empty lines inside the text are kept.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// The lines of a file (as SplitLines); raises EInOutError when it cannot be read.
+std::vector<std::string> ReadLines(const std::string& fileName);
+
+// Every line of the list followed by CR LF.
+std::string JoinLinesCRLF(const TRecordList& list);
+
+// Replaces the file's content atomically. On any failure (folder missing or read-only, disk full)
+// the old file is left as it was, the temporary file is removed, and EInOutError is raised with
+// a message naming the file and the system's reason.
+void WriteFileAtomically(const std::string& fileName, std::string_view content);
+
+// Creates one folder; an existing folder or any failure is ignored.
+void CreateFolder(const std::string& folder);

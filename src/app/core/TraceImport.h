@@ -1,0 +1,19 @@
+// Reading a job trace file back: the trace blocks of format 1 with equal angles, and the job
+// number from the file name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct TImportedTraces {
+    std::string Rt; // concatenated digits of the radii records of each eye
+    std::string Lt;
+};
+
+// Header "^TRCFMT\s*=\s*1\s*;\s*(\d+)\s*;\s*E\s*;\s*([RL])" selects the eye; each following
+// "^R\s*=\s*([\d;\s]+)" adds the digits of its group to that eye (the left eye while no header has
+// been seen, or after an L header); other lines are skipped. Each line is matched on its own.
+TImportedTraces ParseTraceFileLines(const std::vector<std::string>& lines);
+
+// The file's name without folder and without extension.
+std::string JobNumberFromFileName(const std::string& fileName);

@@ -1,0 +1,49 @@
+// The layout of a trace drawing without a screen: scale, lens boxes, centres, centre cross,
+// farthest-point mark and polygon points of one eye or of both eyes side by side. The painting
+// classes only draw what this returns.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class TTraceCalc;
+
+enum TDrawEyeType : uint8_t { deBoth = 0, deRight = 1, deLeft = 2 };
+
+struct TLayoutRect {
+    int Left = 0;
+    int Top = 0;
+    int Right = 0;
+    int Bottom = 0;
+    bool operator==(const TLayoutRect&) const = default;
+};
+
+struct TLayoutPoint {
+    int X = 0;
+    int Y = 0;
+    bool operator==(const TLayoutPoint&) const = default;
+};
+
+// One eye as drawn: the filled polygon (alternate fill rule, outlined), the cross arms from
+// Centre ± CrossArm, and the line from Centre to MarkEnd.
+struct TEyeDrawing {
+    TDrawEyeType Eye = deRight; // deRight: unmirrored, deLeft: mirrored
+    TLayoutRect Box;
+    TLayoutPoint Centre;
+    int CrossArm = 0;
+    std::vector<TLayoutPoint> Polygon; // every point of the trace, however many
+    TLayoutPoint MarkEnd;
+};
+
+struct TTraceLayout {
+    double Scale = 0;              // millimetres per pixel of the layout
+    std::vector<TEyeDrawing> Eyes; // empty: only the background is drawn
+};
+
+// SetDBL's rule: 1..99 are whole millimetres (× 100), 0 and values from 100 up are hundredths.
+uint16_t NormaliseDBL(uint16_t value);
+
+// Lays out `calc`'s trace in `area` (DrawRect). `dbl` is taken through NormaliseDBL. An area of
+// zero width or height, or a trace whose box A is 0, gives no eyes (background only). A malformed
+// trace raises the geometry's error.
+TTraceLayout LayoutTrace(TTraceCalc& calc, uint16_t dbl, TDrawEyeType mode, const TLayoutRect& area);

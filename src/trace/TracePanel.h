@@ -1,0 +1,44 @@
+// TTracePanel: the panel on the main window that shows a trace (one eye or both eyes side by side
+// with the DBL between them) on its background colour, with a raised one-pixel bevel.
+#pragma once
+
+#include "trace/TraceLayout.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QColor;
+
+// Colours as the settings hold them: 0x00BBGGRR (red in the low byte).
+QColor ColorFromValue(uint32_t value);
+uint32_t ValueFromColor(const QColor& color);
+
+class TTracePanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit TTracePanel(QWidget* parent = nullptr);
+    ~TTracePanel() override;
+
+    // Read and written directly; assigning does not repaint (the caller calls update()).
+    uint32_t BGColor = 0x808080;   // clGray
+    uint32_t FillColor = 0xFFFFFF; // clWhite
+    TDrawEyeType DrawEye = deBoth;
+    std::function<void(QObject* Sender)> OnDrawShape; // at the end of every successful paint
+
+    // Holds the radii text and the DBL (mm) and repaints. An empty text clears the drawing. A
+    // malformed text raises the geometry's error here and the panel keeps what it showed.
+    void ShowTrace(const std::string& radii, double dbl);
+    const std::string& Trace() const;
+    double DBL() const { return FDBL; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct TState;
+    TState* FState; // the owned calculator and the text it holds
+    double FDBL = 0;
+};
