@@ -607,7 +607,7 @@ TEST(TracerSimCommandLine, RefusesUnusableOptions) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{}, "give one of --device PATH, --pty or --tcp HOST:PORT"},
         {{"--pty", "--tcp", "127.0.0.1:5"}, "give only one of"},
-        {{"--pty", "--format", "5"}, "--format expects a whole number from 1 to 4, got '5'"},
+        {{"--pty", "--format", "5"}, "--format expects 1 to 4 or cycle, got '5'"},
         {{"--pty", "--points", "0"}, "--points expects"},
         {{"--pty", "--baud", "12345"}, "not a standard rate"},
         {{"--pty", "--eyes", "X"}, "--eyes expects R, L or B"},
@@ -704,6 +704,13 @@ TEST(TracerSimProcess, RunsTheConversationOnItsOwnPty) {
     EXPECT_EQ(run.Peer.Replies, 7);
 }
 
+TEST(TracerSimProcess, CyclesThroughEveryFormatAndShape) {
+    const TPtyProcessRun run = RunSimOnPty({"--jobs", "8", "--format", "cycle"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Out.find("\nOK 8 jobs\n"), std::string::npos) << run.Out;
+    EXPECT_EQ(run.Peer.TraceEvents, 8);
+}
+
 TEST(TracerSimProcess, QuietWinsOverVerbose) {
     const TPtyProcessRun run = RunSimOnPty({"--jobs", "2", "--verbose", "--quiet"});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
@@ -750,7 +757,7 @@ TEST(TracerSimProcess, HelpAndUsageErrors) {
 
     r = RunProcess({TRACER_SIM_PATH, "--pty", "--format", "9"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "tracer-sim: --format expects a whole number from 1 to 4, got '9'\nTry 'tracer-sim --help'.\n");
+    EXPECT_EQ(r.err, "tracer-sim: --format expects 1 to 4 or cycle, got '9'\nTry 'tracer-sim --help'.\n");
     r = RunProcess({TRACER_SIM_PATH});
     EXPECT_EQ(r.exitCode, 2);
 }

@@ -49,6 +49,7 @@ Jobs:
   --ftyp N, --etyp N  FTYP and ETYP (default 1 and 1)
   --eyes R|L|B        right, left or both eyes (default B)
   --format 1..4       trace format (default: the program's choice, else 1)
+  --format cycle      formats 1, 2, 3, 4 and the shapes ellipse, rect, circle in turn, job after job
   --points N          points per eye (default: the program's choice, else 400)
   --noise N           N junk bytes (never FS or GS) before every packet (default 0)
   --seed N            seed for the junk (default 1)
@@ -225,7 +226,14 @@ private:
             else
                 Fail("--eyes expects R, L or B, got '" + eyes + "'");
         } else if (n == "--format") {
-            sim.Format = Integer<int>(1, 4);
+            const std::string format = Value();
+            int32_t value = 0;
+            if (format == "cycle")
+                sim.Cycle = true;
+            else if (ReadInteger(format, value) && value >= 1 && value <= 4)
+                sim.Format = value;
+            else
+                Fail("--format expects 1 to 4 or cycle, got '" + format + "'");
         } else if (n == "--points") {
             sim.Points = Integer<std::size_t>(1, kLargestPointCount);
         } else if (n == "--noise") {

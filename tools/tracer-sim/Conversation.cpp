@@ -55,7 +55,7 @@ public:
         }
         ChooseFormat();
 
-        const TJobShape shape = MakeJobShape(FOptions.Shape, FReport.Points, fileShape ? &*fileShape : nullptr);
+        TJobShape shape = MakeJobShape(FOptions.Shape, FReport.Points, fileShape ? &*fileShape : nullptr);
         TJobParams job;
         job.DBL = FOptions.DBL;
         job.FrameType = FOptions.FrameType;
@@ -69,6 +69,15 @@ public:
         for (long long i = 0; i < FOptions.Jobs; ++i) {
             if (i > 0 && FOptions.DelayMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(FOptions.DelayMs));
+            if (FOptions.Cycle) {
+                // A demonstration: every encoding and a few outlines, one after the other.
+                static constexpr TShapeKind kKinds[] = {skEllipse, skRoundRect, skCircle};
+                TShapeParams params = FOptions.Shape;
+                params.Kind = kKinds[i % 3];
+                shape = MakeJobShape(params, FReport.Points, nullptr);
+                job.Format = static_cast<int>(i % 4) + 1;
+                lines = JobPacketLines(job, shape);
+            }
             const std::string jobNumber = std::to_string(FOptions.FirstJob + i);
             lines[kJobLine] = "JOB=" + jobNumber;
             std::vector<std::string> acceptable{ReplyBytes(JobReplyLines(jobNumber))};

@@ -29,6 +29,7 @@ struct TSimOptions {
     int DelayMs = 0;             // pause between jobs
     TSimEyes Eyes = seBoth;      // which eyes each job carries
     int Format = 0;              // 1 to 4; 0: the format the program chose, else 1
+    bool Cycle = false;          // job after job: formats 1, 2, 3, 4 and the three built-in shapes in turn
     std::size_t Points = 0;      // per eye; 0: the count the program chose, else 400
     std::size_t NoiseBytes = 0;  // junk (never FS or GS) written before every packet
     uint32_t Seed = 1;           // for the noise
