@@ -1,17 +1,19 @@
 # Tracer Interface: set-up and build entry points.
-#   make run    installs what is missing, builds, starts the program
+#   make run    installs what is missing, builds in Release, starts the program
+#   make demo   the program with a simulated tracer sending jobs, in a folder of its own
 #   make test   installs what is missing, builds, runs the whole test suite
 #               (then the core's tests and fuzz replays again under ASan + UBSan)
 #   make bench  builds and runs the benchmarks
 #   make fuzz   builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
 
 BUILD      ?= build
+RELEASE_BUILD ?= build-release
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test test-asan run bench fuzz clean
+.PHONY: all deps build release test test-asan run demo screenshots bench fuzz clean
 
 all: build
 
@@ -33,9 +35,22 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS) --timeout 300
 
-run: build
-	@echo "The operator program arrives with the main window; until then try:"
-	@echo "  $(BUILD)/tools/omatool/omatool --help"
+# The program runs from a Release build of its own; settings.txt and traces/ live beside it.
+release: deps
+	cmake -S . -B $(RELEASE_BUILD) $$(./scripts/generator.sh $(RELEASE_BUILD)) -DCMAKE_BUILD_TYPE=Release -DTRACER_BENCH=OFF
+	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target tracer-interface tracer-sim
+
+run: release
+	$(RELEASE_BUILD)/bin/tracer-interface
+
+# A simulated tracer on a pseudo-terminal sends a job every few seconds, in all four encodings.
+demo: release
+	./scripts/demo.sh $(RELEASE_BUILD)
+
+# Screenshots of the main window, the settings dialog and the log window under Xvfb, for the README.
+screenshots: release
+	@./scripts/install-deps.sh xvfb imagemagick xdotool x11-utils
+	./scripts/screenshots.sh $(RELEASE_BUILD) doc
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
@@ -43,6 +58,8 @@ bench: build
 	@$(BUILD)/bench/reply_latency --jobs 2000
 	@echo "== reply latency, omatool listen on a pty"
 	@bench/latency_listen.sh $(BUILD) 2000
+	@echo "== the operator program as a process (start, job latency, memory, idle CPU)"
+	@$(BUILD)/bench/app_figures $(BUILD)/bin/tracer-interface
 
 FUZZ_TARGETS ?= oma_parse trace_decoders trace_calc oma_tracer
 
@@ -62,4 +79,4 @@ fuzz:
 	done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
