@@ -1,0 +1,139 @@
+// The layout of a trace drawing: scale, lens boxes, centres, crosses, marks and polygon points.
+//
+// Arithmetic follows the geometry's: expressions in long double (80-bit extended on x86-64),
+// every named quantity (the scales, dθ, h) a double, sine and cosine from ExtendedSinCos. The
+// pixels depend on it: the scale of a 366-pixel box for A = 50 mm is a hair above 50/366, so a
+// 25 mm radius gives 182.99999... pixels, which rounds to 183 for the outline but truncates to
+// 182 for the mark.
+#include "trace/TraceLayout.h"
+
+#include "common/Errors.h"
+#include "trace/TrceCalc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace {
+using Ext = long double;
+
+constexpr Ext kPi = std::numbers::pi_v<long double>;
+
+// A pixel coordinate from a value already rounded or truncated. The layout keeps every point
+// within the area, so only an absurd area can leave the int range; that is refused rather than
+// converted out of range.
+int ToPixel(Ext whole) {
+    if (!(whole >= std::numeric_limits<int>::min() && whole <= std::numeric_limits<int>::max()))
+        throw EInvalidOp();
+    return static_cast<int>(whole);
+}
+
+// Nearest with ties to even (the default rounding mode).
+int Round(Ext value) {
+    return ToPixel(std::nearbyint(value));
+}
+
+int Trunc(Ext value) {
+    return ToPixel(std::trunc(value));
+}
+
+TEyeDrawing DrawShape(TTraceCalc& calc, const TLayoutRect& box, TDrawEyeType eye) {
+    TEyeDrawing drawing;
+    drawing.Eye = eye;
+    drawing.Box = box;
+    const int width = box.Right - box.Left;
+    // The trace centre goes to the box centre whatever the trace's own extents.
+    drawing.Centre = {box.Left + width / 2, box.Top + (box.Bottom - box.Top) / 2};
+    const int cx = drawing.Centre.X;
+    const int cy = drawing.Centre.Y;
+    const int mirror = eye == deLeft ? -1 : 1;
+
+    // The scale of the box as laid out, not the layout's: the truncated box is what the outline
+    // must fill.
+    const double s = static_cast<Ext>(calc.BoxA()) / width;
+    const std::size_t count = calc.PointCount();
+    const double step = 2 * kPi / count;
+    drawing.Polygon.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double r = calc.Radius(i);
+        Ext sine = 0;
+        Ext cosine = 0;
+        ExtendedSinCos(static_cast<Ext>(i) * step, sine, cosine);
+        const int dx = Round(cosine * r / s);
+        const int dy = -Round(sine * r / s);
+        drawing.Polygon.push_back({cx + mirror * dx, cy + dy});
+    }
+
+    // An even arm keeps the cross symmetric about the centre pixel.
+    int arm = std::max(width / 50, 4);
+    if (arm % 2 != 0)
+        ++arm;
+    drawing.CrossArm = arm;
+
+    const double h = static_cast<Ext>(calc.EffectiveDiameter()) / 2;
+    Ext sine = 0;
+    Ext cosine = 0;
+    ExtendedSinCos(static_cast<Ext>(calc.EffectiveDiameterAngle()) * kPi / 180, sine, cosine);
+    drawing.MarkEnd = {cx + mirror * Trunc(cosine * h / s), cy - Trunc(sine * h / s)};
+    return drawing;
+}
+} // namespace
+
+uint16_t NormaliseDBL(uint16_t value) {
+    if (value > 0 && value < 100)
+        return static_cast<uint16_t>(value * 100);
+    return value;
+}
+
+TTraceLayout LayoutTrace(TTraceCalc& calc, uint16_t dbl, TDrawEyeType mode, const TLayoutRect& area) {
+    return LayoutTraceHundredths(calc, NormaliseDBL(dbl), mode, area);
+}
+
+TTraceLayout LayoutTraceHundredths(TTraceCalc& calc, uint16_t dblHundredths, TDrawEyeType mode,
+                                   const TLayoutRect& area) {
+    // Measured before anything else, so that a malformed trace is reported whatever the area.
+    const double a = calc.BoxA();
+    const double b = calc.BoxB();
+    const long long areaWidth = static_cast<long long>(area.Right) - area.Left;
+    const long long areaHeight = static_cast<long long>(area.Bottom) - area.Top;
+    // Nothing to scale to, or nothing to scale: the scale would divide by zero.
+    if (areaWidth <= 0 || areaHeight <= 0 || !(a > 0))
+        return {};
+    const int W = static_cast<int>(areaWidth);
+    const int H = static_cast<int>(areaHeight);
+    const int cx = area.Left + W / 2;
+    const int cy = area.Top + H / 2;
+
+    TTraceLayout layout;
+    TLayoutRect first;
+    TLayoutRect second;
+    if (mode == deBoth) {
+        const Ext gap = static_cast<Ext>(dblHundredths) / 100;
+        const double s = std::max((2 * static_cast<Ext>(a) + gap) / W, static_cast<Ext>(b) / H);
+        const int g = Trunc(gap / 2 / s);
+        const int w = Trunc(static_cast<Ext>(a) / s);
+        const int top = cy - Trunc(static_cast<Ext>(b) / 2 / s);
+        const int bottom = top + Trunc(static_cast<Ext>(b) / s);
+        layout.Scale = s;
+        first = {cx - g - w, top, cx - g, bottom};
+        second = {cx + g, top, cx + g + w, bottom};
+    } else {
+        const double s = std::max(static_cast<Ext>(a) / W, static_cast<Ext>(b) / H);
+        const int halfWidth = Trunc(static_cast<Ext>(a) / 2 / s);
+        const int halfHeight = Trunc(static_cast<Ext>(b) / 2 / s);
+        layout.Scale = s;
+        first = {cx - halfWidth, cy - halfHeight, cx + halfWidth, cy + halfHeight};
+    }
+    // A box with no width has no scale of its own (A / 0): an area this small shows nothing.
+    if (first.Right - first.Left <= 0)
+        return {};
+
+    if (mode == deBoth) {
+        layout.Eyes.push_back(DrawShape(calc, first, deRight));
+        layout.Eyes.push_back(DrawShape(calc, second, deLeft));
+    } else {
+        layout.Eyes.push_back(DrawShape(calc, first, mode));
+    }
+    return layout;
+}
