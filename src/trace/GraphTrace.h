@@ -18,6 +18,8 @@ public:
 
     void SetTrace(const std::string& radii) { FCalc.SetTrace(radii); }
     void SetDBL(uint16_t value) { FDBL = NormaliseDBL(value); }
+    // The DBL in hundredths of a millimetre as it is (SetDBL would read 1 to 99 as whole mm).
+    void SetDBLHundredths(uint16_t value) { FDBL = value; }
     void SetBGColor(uint32_t color) { FBGColor = color; }
     void SetFillColor(uint32_t color) { FFillColor = color; }
     void SetDrawEye(TDrawEyeType eye) { FDrawEye = eye; }

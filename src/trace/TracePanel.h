@@ -12,7 +12,11 @@
 
 class QColor;
 
-// Colours as the settings hold them: 0x00BBGGRR (red in the low byte).
+// Colours as the settings hold them: 0x00BBGGRR (red in the low byte). A value with 0xFF in the
+// high byte is a system colour index, taken from the application's palette (clBtnFace 0xFF00000F
+// is the button colour, clBtnShadow 0xFF000010 the dark bevel colour, clWindow 0xFF000005 the
+// base, and so on); an index without a palette counterpart is black. ValueFromColor always gives
+// an RGB value.
 QColor ColorFromValue(uint32_t value);
 uint32_t ValueFromColor(const QColor& color);
 
@@ -27,6 +31,9 @@ public:
     uint32_t FillColor = 0xFFFFFF; // clWhite
     TDrawEyeType DrawEye = deBoth;
     std::function<void(QObject* Sender)> OnDrawShape; // at the end of every successful paint
+    // A paint that fails keeps its background and reports the message here, once until a paint
+    // succeeds or ShowTrace is called again (paints repeat; one failure is one report).
+    std::function<void(const std::string& Message)> OnPaintError;
 
     // Holds the radii text and the DBL (mm) and repaints. An empty text clears the drawing. A
     // malformed text raises the geometry's error here and the panel keeps what it showed.
@@ -38,6 +45,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void ReportPaintError(const std::string& message);
+
     struct TState;
     TState* FState; // the owned calculator and the text it holds
     double FDBL = 0;

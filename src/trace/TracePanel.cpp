@@ -1,0 +1,168 @@
+// TTracePanel: the raised panel that paints the trace held, and the colour values of the settings.
+#include "trace/TracePanel.h"
+
+#include "trace/GraphTrace.h"
+#include "trace/TrceCalc.h"
+
+#include "common/Numbers.h"
+
+#include <QColor>
+#include <QGuiApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QPen>
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+
+namespace {
+// System colour indexes (the low byte of a value whose high byte is 0xFF) that the palette has a
+// counterpart for.
+struct TSystemColor {
+    uint32_t Index;
+    QPalette::ColorRole Role;
+};
+
+constexpr TSystemColor kSystemColors[] = {
+    {0, QPalette::Button},           // clScrollBar
+    {4, QPalette::Window},           // clMenu
+    {5, QPalette::Base},             // clWindow
+    {6, QPalette::Shadow},           // clWindowFrame
+    {7, QPalette::WindowText},       // clMenuText
+    {8, QPalette::Text},             // clWindowText
+    {12, QPalette::Dark},            // clAppWorkSpace
+    {13, QPalette::Highlight},       // clHighlight
+    {14, QPalette::HighlightedText}, // clHighlightText
+    {15, QPalette::Button},          // clBtnFace
+    {16, QPalette::Dark},            // clBtnShadow
+    {17, QPalette::PlaceholderText}, // clGrayText
+    {18, QPalette::ButtonText},      // clBtnText
+    {20, QPalette::Light},           // clBtnHighlight
+    {21, QPalette::Shadow},          // cl3DDkShadow
+    {22, QPalette::Midlight},        // cl3DLight
+    {23, QPalette::ToolTipText},     // clInfoText
+    {24, QPalette::ToolTipBase},     // clInfoBk
+};
+
+constexpr int kBevelWidth = 1;
+
+// The panel's DBL in hundredths of a millimetre, within what the drawing carries.
+uint16_t DblHundredths(double millimetres) {
+    if (!(millimetres > 0)) // also NaN
+        return 0;
+    const int64_t hundredths = TruncHundredths(millimetres);
+    return static_cast<uint16_t>(std::min<int64_t>(hundredths, std::numeric_limits<uint16_t>::max()));
+}
+} // namespace
+
+QColor ColorFromValue(uint32_t value) {
+    if ((value >> 24) == 0xFF) {
+        const uint32_t index = value & 0xFFFFFF;
+        for (const TSystemColor& system : kSystemColors)
+            if (system.Index == index)
+                return QGuiApplication::palette().color(system.Role);
+        return QColor(0, 0, 0);
+    }
+    return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                  static_cast<int>((value >> 16) & 0xFF));
+}
+
+uint32_t ValueFromColor(const QColor& color) {
+    const QColor rgb = color.toRgb();
+    return static_cast<uint32_t>(rgb.red()) | static_cast<uint32_t>(rgb.green()) << 8 |
+           static_cast<uint32_t>(rgb.blue()) << 16;
+}
+
+struct TTracePanel::TState {
+    TTraceCalc Calc;
+    bool ErrorReported = false;
+};
+
+TTracePanel::TTracePanel(QWidget* parent) : QWidget(parent), FState(new TState) {
+    // Every pixel is painted here; nothing of the parent needs to show through.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+TTracePanel::~TTracePanel() {
+    delete FState;
+}
+
+void TTracePanel::ShowTrace(const std::string& radii, double dbl) {
+    TTraceCalc calc;
+    calc.SetTrace(radii);
+    // Measured once now so that a malformed text fails here, where the caller can still act on
+    // it, instead of on every paint.
+    if (!radii.empty())
+        calc.BoxA();
+    FState->Calc = std::move(calc);
+    FState->ErrorReported = false;
+    FDBL = dbl;
+    update();
+}
+
+const std::string& TTracePanel::Trace() const {
+    return FState->Calc.CurrentTrace();
+}
+
+void TTracePanel::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    const int w = width();
+    const int h = height();
+    const QColor light = palette().color(QPalette::Light);
+    const QColor dark = palette().color(QPalette::Dark);
+
+    // Raised bevel: light top and left, dark right and bottom.
+    painter.setPen(light);
+    painter.drawLine(0, 0, w - 1, 0);
+    painter.drawLine(0, 0, 0, h - 1);
+    painter.setPen(dark);
+    painter.drawLine(w - 1, 0, w - 1, h - 1);
+    painter.drawLine(0, h - 1, w - 1, h - 1);
+
+    const int b = kBevelWidth;
+    if (w > 2 * b && h > 2 * b)
+        painter.fillRect(QRect(b, b, w - 2 * b, h - 2 * b), ColorFromValue(BGColor));
+
+    // Nothing may be thrown into the event loop: a failed paint keeps its background and says
+    // why once, not on every repaint that follows.
+    try {
+        const std::string& radii = Trace();
+        if (!radii.empty()) {
+            TGraphTrace graph;
+            graph.SetTrace(radii);
+            // In hundredths as they are: through SetDBL a DBL below 1 mm (0.50 is 50) would be
+            // read as whole millimetres.
+            graph.SetDBLHundredths(DblHundredths(FDBL));
+            graph.SetFillColor(FillColor);
+            graph.SetBGColor(BGColor);
+            graph.SetDrawEye(DrawEye);
+            graph.DrawRect = {b, b, w - b, h - b};
+            // The outline, cross and mark take the colour of the bevel's last edge.
+            painter.setPen(QPen(dark, 1));
+            graph.Draw(painter);
+        }
+        if (OnDrawShape)
+            OnDrawShape(this);
+        FState->ErrorReported = false;
+    } catch (const std::exception& error) {
+        ReportPaintError(error.what());
+    } catch (...) {
+        ReportPaintError("Unknown error while drawing the trace");
+    }
+}
+
+void TTracePanel::ReportPaintError(const std::string& message) {
+    if (FState->ErrorReported)
+        return;
+    FState->ErrorReported = true;
+    if (!OnPaintError)
+        return;
+    try {
+        OnPaintError(message);
+    } catch (...) {
+        // Still inside the paint: a failing handler must not take the event loop down either.
+    }
+}
