@@ -1,0 +1,49 @@
+// Benchmarks of the trace drawing layout as one paint runs it: a new calculator, the trace
+// measured, both eyes laid out in the main window's panel. 512 points is the protocol's default,
+// 4096 its largest.
+#include "trace/TraceLayout.h"
+#include "trace/TrceCalc.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <string>
+
+namespace {
+// An ellipse 50 mm wide and 40 mm high.
+std::string Outline(std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double theta = 2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(count);
+        const double radius = 25.0 * 20.0 / std::hypot(20.0 * std::cos(theta), 25.0 * std::sin(theta));
+        char group[16];
+        std::snprintf(group, sizeof group, "%.4d", static_cast<int>(std::lround(radius * 100)));
+        text += group;
+    }
+    return text;
+}
+
+void BM_LayoutBothEyes(benchmark::State& state) {
+    const std::string outline = Outline(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        TTraceCalc calc;
+        calc.SetTrace(outline);
+        benchmark::DoNotOptimize(LayoutTrace(calc, 1800, deBoth, {1, 1, 439, 294}));
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_LayoutBothEyes)->Arg(512)->Arg(4096)->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oN);
+
+void BM_LayoutOneEye(benchmark::State& state) {
+    const std::string outline = Outline(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        TTraceCalc calc;
+        calc.SetTrace(outline);
+        benchmark::DoNotOptimize(LayoutTrace(calc, 1800, deRight, {1, 1, 439, 294}));
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_LayoutOneEye)->Arg(512)->Arg(4096)->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oN);
+} // namespace
