@@ -1,0 +1,145 @@
+// The job trace file: its records, its name and its saving.
+#include "app/core/JobFile.h"
+
+#include "app/core/TextFile.h"
+#include "common/Numbers.h"
+#include "trace/TrceCalc.h"
+
+#include <array>
+#include <memory>
+
+namespace {
+constexpr std::size_t kGroupSize = 4;
+constexpr std::size_t kGroupsPerRecord = 15;
+
+// Records of the tracer that the file writes itself (or never writes, like the Z data).
+constexpr std::array<std::string_view, 10> kNotCopied = {"JOB", "R",   "VEN",   "Z",      "CRC",
+                                                         "ANS", "REQ", "MODEL", "TRCFMT", "ZFMT"};
+
+bool IsCopied(std::string_view line) {
+    const std::string_view name = TRecordList::LabelOfLine(line);
+    if (name.empty() || name.front() < 'A' || name.front() > 'Z')
+        return false;
+    for (const std::string_view excluded : kNotCopied)
+        if (name == excluded)
+            return false;
+    return true;
+}
+
+void AddTraceBlock(TRecordList& list, const std::string& format, const std::string& trace, char eye) {
+    if (format < "1")
+        return;
+    // Whatever format the tracer used, the file holds format 1 at equal angles; only the trace
+    // type letter is the tracer's own.
+    std::string header = "TRCFMT=1;" + std::to_string(trace.size() / kGroupSize) + ";E;";
+    header.push_back(eye);
+    header.push_back(';');
+    header.push_back(format.back());
+    list.Add(std::move(header));
+    AddRadiiRecords(list, trace);
+}
+
+// Measures the two eyes only when a box record has to be computed: measuring a long trace is
+// the costly part, and a job whose tracer sent every box record never needs it.
+class TBoxValues {
+public:
+    TBoxValues(const std::string& rt, const std::string& lt) : FRt(rt.empty() ? lt : rt), FLt(lt.empty() ? rt : lt) {}
+
+    std::string Text(double (TTraceCalc::*measure)()) {
+        if (!FRightCalc) {
+            FRightCalc = std::make_unique<TTraceCalc>();
+            FLeftCalc = std::make_unique<TTraceCalc>();
+            FRightCalc->SetTrace(FRt);
+            FLeftCalc->SetTrace(FLt);
+        }
+        const double right = ((*FRightCalc).*measure)();
+        const double left = ((*FLeftCalc).*measure)();
+        return FormatFixed(right, 2) + ";" + FormatFixed(left, 2);
+    }
+
+private:
+    const std::string& FRt;
+    const std::string& FLt;
+    std::unique_ptr<TTraceCalc> FRightCalc;
+    std::unique_ptr<TTraceCalc> FLeftCalc;
+};
+
+void ApplyTypeRule(TRecordList& list, const TJobFileInputs& inputs) {
+    std::optional<std::string> frame;
+    std::optional<std::string> edge;
+    if (inputs.FrameKey && *inputs.FrameKey > "0")
+        frame = *inputs.FrameKey;
+    if (inputs.EdgeKey && *inputs.EdgeKey > "0")
+        edge = *inputs.EdgeKey;
+    // A rimless edge can only be cut for a rimless frame.
+    if ((edge ? *edge : list.Value("ETYP")) == "2")
+        frame = "3";
+    // The values are settled first and written afterwards, so records that are new land in the
+    // order FTYP, ETYP whichever rule produced them.
+    if ((frame ? *frame : list.Value("FTYP")) == "0")
+        list.SetValue("FTYP", "");
+    else if (frame)
+        list.SetValue("FTYP", *frame);
+    if (edge)
+        list.SetValue("ETYP", *edge);
+}
+} // namespace
+
+void AddRadiiRecords(TRecordList& list, std::string_view trace) {
+    const std::size_t groups = trace.size() / kGroupSize;
+    for (std::size_t first = 0; first < groups; first += kGroupsPerRecord) {
+        const std::size_t count = std::min(kGroupsPerRecord, groups - first);
+        std::string record;
+        record.reserve(2 + count * (kGroupSize + 1));
+        record.append("R=");
+        for (std::size_t g = first; g < first + count; ++g) {
+            if (g > first)
+                record.push_back(';');
+            record.append(trace.substr(g * kGroupSize, kGroupSize));
+        }
+        list.Add(std::move(record));
+    }
+}
+
+TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs) {
+    TRecordList list;
+    list.SetValue("REQ", "FIL");
+    list.SetValue("VEN", job.Value("VEN"));
+    list.SetValue("MODEL", job.Value("MODEL"));
+    for (const std::string& line : job.Lines())
+        if (IsCopied(line))
+            list.Add(line);
+
+    const std::string rt = job.Value("_RtTrace");
+    const std::string lt = job.Value("_LtTrace");
+    AddTraceBlock(list, inputs.RtTraceFmt, rt, 'R');
+    AddTraceBlock(list, inputs.LtTraceFmt, lt, 'L');
+
+    TBoxValues boxes(rt, lt);
+    if (inputs.ShapeModified || list.Value("HBOX").empty())
+        list.SetValue("HBOX", boxes.Text(&TTraceCalc::BoxA));
+    if (inputs.ShapeModified || list.Value("VBOX").empty())
+        list.SetValue("VBOX", boxes.Text(&TTraceCalc::BoxB));
+    if (inputs.ShapeModified || list.Value("CIRC").empty())
+        list.SetValue("CIRC", boxes.Text(&TTraceCalc::Circumference));
+
+    ApplyTypeRule(list, inputs);
+    return list;
+}
+
+std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job) {
+    // The job number comes from the tracer or from a file name; a path separator in it would
+    // put the file outside the traces folder.
+    std::string number = job.Value("JOB");
+    for (char& c : number)
+        if (c == '/' || c == '\\')
+            c = '_';
+    return tracesFolder + "/" + number + ".txt";
+}
+
+void SaveTraceFile(const std::string& fileName, const TRecordList& records) {
+    const auto slash = fileName.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        CreateFolder(fileName.substr(0, slash));
+    WriteFileAtomically(fileName, JoinLinesCRLF(records));
+}

@@ -1,0 +1,101 @@
+// Helpers of the application core's tests: a temporary folder, whole-file bytes, trace texts
+// and a scoped decimal separator.
+#pragma once
+
+#include "common/Numbers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace coretest {
+
+// A fresh folder below the system's temporary folder, removed with everything in it.
+class TTempFolder {
+public:
+    TTempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "app_core_XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        FPath = pattern;
+    }
+    TTempFolder(const TTempFolder&) = delete;
+    TTempFolder& operator=(const TTempFolder&) = delete;
+    ~TTempFolder() {
+        std::error_code ignored;
+        std::filesystem::permissions(FPath, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(FPath, ignored);
+    }
+    const std::string& Path() const { return FPath; }
+    std::string operator/(const std::string& name) const { return FPath + "/" + name; }
+
+private:
+    std::string FPath;
+};
+
+inline void WriteBytes(const std::string& fileName, const std::string& bytes) {
+    std::ofstream out(fileName, std::ios::binary);
+    out << bytes;
+    ASSERT_TRUE(out.good()) << fileName;
+}
+
+inline std::string ReadBytes(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The names in a folder, sorted.
+inline std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A radii text of `count` points from a radius in mm as a function of the angle.
+inline std::string MakeTrace(std::size_t count, const std::function<double(double)>& radius) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        char group[16];
+        std::snprintf(group, sizeof group, "%.4d",
+                      static_cast<int>(std::lround(radius(2 * std::numbers::pi * i / count) * 100)));
+        text += group;
+    }
+    return text;
+}
+
+inline std::string Circle(std::size_t count, double radius) {
+    return MakeTrace(count, [radius](double) { return radius; });
+}
+
+// An ellipse with half-axes a (x) and b (y) in mm.
+inline std::string Ellipse(std::size_t count, double a, double b) {
+    return MakeTrace(count, [a, b](double t) { return a * b / std::hypot(b * std::cos(t), a * std::sin(t)); });
+}
+
+// Sets the process's decimal separator for the life of the object.
+class TSeparator {
+public:
+    explicit TSeparator(char separator) : FSaved(DecimalSeparator()) { SetDecimalSeparator(separator); }
+    TSeparator(const TSeparator&) = delete;
+    TSeparator& operator=(const TSeparator&) = delete;
+    ~TSeparator() { SetDecimalSeparator(FSaved); }
+
+private:
+    char FSaved;
+};
+
+} // namespace coretest

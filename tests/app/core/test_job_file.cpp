@@ -1,0 +1,259 @@
+// Tests of the job trace file: the records in file order with the copy, trace block, box and type
+// rules, the radii records, the file name and the saving.
+#include "app/core/JobFile.h"
+
+#include "CoreTestUtil.h"
+#include "app/core/JobIntake.h"
+#include "app/core/TextFile.h"
+#include "common/Errors.h"
+#include "trace/TrceCalc.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using coretest::Circle;
+using coretest::Ellipse;
+using coretest::ReadBytes;
+using coretest::TSeparator;
+using coretest::TTempFolder;
+
+namespace {
+using TLines = std::vector<std::string>;
+
+TRecordList ListOf(const TLines& lines) {
+    TRecordList list;
+    for (const std::string& line : lines)
+        list.Add(line);
+    return list;
+}
+
+// The lines of the file after REQ=FIL.
+TLines BodyOf(const TRecordList& records) {
+    EXPECT_EQ(records.Line(0), "REQ=FIL");
+    return TLines(records.Lines().begin() + 1, records.Lines().end());
+}
+
+// A measurement of a trace as the geometry gives it, two decimals.
+std::string Measured(const std::string& trace, double (TTraceCalc::*measure)()) {
+    TTraceCalc calc;
+    calc.SetTrace(trace);
+    return FormatFixed((calc.*measure)(), 2);
+}
+
+// A trace whose groups count up from 1000, so that every group is told apart.
+std::string CountingTrace(int points) {
+    std::string trace;
+    for (int i = 0; i < points; ++i)
+        trace += std::to_string(1000 + i);
+    return trace;
+}
+} // namespace
+
+TEST(AddRadiiRecords, FifteenGroupsToARecord) {
+    const std::string g15 = "0001000200030004000500060007000800090010001100120013001400150016";
+    const struct {
+        std::string Trace;
+        TLines Records;
+    } cases[] = {
+        {"", {}},
+        {"123", {}},
+        {"0001", {"R=0001"}},
+        {"00010002x", {"R=0001;0002"}},
+        {"ab c-1.5", {"R=ab c;-1.5"}}, // groups are written as they stand
+        {g15.substr(0, 60), {"R=0001;0002;0003;0004;0005;0006;0007;0008;0009;0010;0011;0012;0013;0014;0015"}},
+        {g15, {"R=0001;0002;0003;0004;0005;0006;0007;0008;0009;0010;0011;0012;0013;0014;0015", "R=0016"}},
+    };
+    for (const auto& c : cases) {
+        TRecordList list;
+        list.Add("KEEP=1");
+        AddRadiiRecords(list, c.Trace);
+        TLines expected{"KEEP=1"};
+        expected.insert(expected.end(), c.Records.begin(), c.Records.end());
+        EXPECT_EQ(list.Lines(), expected) << c.Trace;
+    }
+    TRecordList list;
+    AddRadiiRecords(list, g15);
+    EXPECT_EQ(list.Line(0).size(), 76u);
+}
+
+// A tracer job with a 400-point right trace and no left one, written to disk.
+TEST(BuildTraceFileRecords, RightTraceOf400PointsGivesTheExactFile) {
+    const std::string rt = CountingTrace(400);
+    const TRecordList job =
+        ListOf({"REQ=TRC", "JOB=123", "VEN=TAKUBO", "MODEL=T1", "DBL=18.00", "FTYP=1", "ETYP=1", "TRCFMT=1;400;E;R;F",
+                "R=1000;1001", "ZFMT=1;400;E;R;F", "Z=0001;0002", "_RtTrace=" + rt, "_RtZData=00010002", "CRC=ABCD"});
+    const TTraceFormats formats = CaptureTraceFormats(job);
+    const TRecordList records = BuildTraceFileRecords(job, {formats.Rt, formats.Lt, false, {}, {}});
+
+    TTempFolder folder;
+    const std::string fileName = TraceFileName(folder / "traces", job);
+    EXPECT_EQ(fileName, folder / "traces/123.txt");
+    SaveTraceFile(fileName, records);
+
+    std::string expected =
+        "REQ=FIL\r\nVEN=TAKUBO\r\nMODEL=T1\r\nDBL=18.00\r\nFTYP=1\r\nETYP=1\r\nTRCFMT=1;400;E;R;F\r\n";
+    for (int record = 0; record < 27; ++record) {
+        expected += "R=";
+        for (int point = record * 15; point < std::min(400, record * 15 + 15); ++point)
+            expected += (point > record * 15 ? ";" : "") + std::to_string(1000 + point);
+        expected += "\r\n";
+    }
+    const auto twice = [](const std::string& value) { return value + ";" + value; };
+    expected += "HBOX=" + twice(Measured(rt, &TTraceCalc::BoxA)) + "\r\n";
+    expected += "VBOX=" + twice(Measured(rt, &TTraceCalc::BoxB)) + "\r\n";
+    expected += "CIRC=" + twice(Measured(rt, &TTraceCalc::Circumference)) + "\r\n";
+    EXPECT_EQ(ReadBytes(fileName), expected);
+
+    EXPECT_EQ(records.Line(7), "R=1000;1001;1002;1003;1004;1005;1006;1007;1008;1009;1010;1011;1012;1013;1014");
+    EXPECT_EQ(records.Line(33), "R=1390;1391;1392;1393;1394;1395;1396;1397;1398;1399");
+}
+
+TEST(BuildTraceFileRecords, CopiesUpperCaseRecordsExceptThoseItWritesItself) {
+    const TRecordList job =
+        ListOf({"VEN=V",         "DBL=18",    "dbl=1",     "Dbl=2",   "1ABC=2",           "_RtTrace=",
+                "_LtZData=0001", "no equals", "=x",        "Z=1",     "ZFMT=1",           "CRC=1",
+                "ANS=1",         "REQ=TRC",   "JOB=123",   "R=0001",  "TRCFMT=1;1;E;R;F", "MODEL=M",
+                "XYZ=1",         "XYZ=2",     "Ven=lower", "\xc4X=1", "HBOX=1",           "VBOX=2",
+                "CIRC=3"});
+    const TRecordList records = BuildTraceFileRecords(job, {});
+    EXPECT_EQ(BodyOf(records), (TLines{"VEN=V", "MODEL=M", "DBL=18", "Dbl=2", "XYZ=1", "XYZ=2", "Ven=lower", "HBOX=1",
+                                       "VBOX=2", "CIRC=3"}));
+}
+
+TEST(BuildTraceFileRecords, TraceBlocksAlwaysSayFormatOneAtEqualAngles) {
+    const std::string rt = Circle(400, 20);
+    const std::string lt = Circle(512, 21) + "12"; // trailing characters fill no group
+    const TRecordList job = ListOf({"HBOX=1", "VBOX=2", "CIRC=3", "_RtTrace=" + rt, "_LtTrace=" + lt});
+    const struct {
+        std::string Rt;
+        std::string Lt;
+        TLines Headers;
+    } cases[] = {
+        {"2;400;E;R;F", "4;512;E;L;P", {"TRCFMT=1;400;E;R;F", "TRCFMT=1;512;E;L;P"}},
+        {"1;400;E;R;F", "", {"TRCFMT=1;400;E;R;F"}},
+        {"0;400;E;R;F", "10", {"TRCFMT=1;512;E;L;0"}},
+        {"", "", {}},
+    };
+    for (const auto& c : cases) {
+        const TRecordList records = BuildTraceFileRecords(job, {c.Rt, c.Lt, false, {}, {}});
+        TLines headers;
+        std::size_t radii = 0;
+        for (const std::string& line : records.Lines()) {
+            if (line.rfind("TRCFMT=", 0) == 0)
+                headers.push_back(line);
+            radii += line.rfind("R=", 0) == 0;
+        }
+        EXPECT_EQ(headers, c.Headers) << c.Rt << " / " << c.Lt;
+        const bool right = c.Rt >= "1";
+        const bool left = c.Lt >= "1";
+        EXPECT_EQ(radii, (right ? 27u : 0u) + (left ? 35u : 0u)) << c.Rt << " / " << c.Lt;
+    }
+}
+
+TEST(BuildTraceFileRecords, UnequalAngleFormatsAreNeverCapturedSoNoBlockIsWritten) {
+    const TRecordList job = ListOf({"TRCFMT=1;400;U;R;F", "TRCFMT=1;400;U;L;F", "HBOX=1", "VBOX=2", "CIRC=3",
+                                    "_RtTrace=" + Circle(400, 20), "_LtTrace=" + Circle(400, 20)});
+    const TTraceFormats formats = CaptureTraceFormats(job);
+    const TRecordList records = BuildTraceFileRecords(job, {formats.Rt, formats.Lt, false, {}, {}});
+    EXPECT_EQ(BodyOf(records), (TLines{"HBOX=1", "VBOX=2", "CIRC=3"}));
+}
+
+TEST(BuildTraceFileRecords, BoxRecordsPassUnlessMissingEmptyOrTheShapeChanged) {
+    const std::string rt = Circle(400, 20);
+    const std::string lt = Ellipse(400, 24, 18);
+    const std::string both = "HBOX=40.00;48.00";
+    ASSERT_EQ("HBOX=" + Measured(rt, &TTraceCalc::BoxA) + ";" + Measured(lt, &TTraceCalc::BoxA), both);
+    const std::string circ =
+        "CIRC=" + Measured(rt, &TTraceCalc::Circumference) + ";" + Measured(lt, &TTraceCalc::Circumference);
+    const std::string vbox = "VBOX=40.00;36.00";
+
+    TRecordList job = ListOf({"HBOX=50.00;50.00", "DBL=18", "VBOX=", "_RtTrace=" + rt, "_LtTrace=" + lt});
+    EXPECT_EQ(BodyOf(BuildTraceFileRecords(job, {})), (TLines{"HBOX=50.00;50.00", "DBL=18", vbox, circ}));
+    TJobFileInputs modified;
+    modified.ShapeModified = true;
+    EXPECT_EQ(BodyOf(BuildTraceFileRecords(job, modified)), (TLines{both, "DBL=18", vbox, circ}));
+
+    {
+        const TSeparator comma(',');
+        EXPECT_EQ(BuildTraceFileRecords(job, modified).Line(1), "HBOX=40,00;48,00");
+    }
+
+    // One eye alone gives both values.
+    job = ListOf({"_LtTrace=" + lt});
+    EXPECT_EQ(BuildTraceFileRecords(job, {}).Line(1), "HBOX=48.00;48.00");
+    job = ListOf({"_RtTrace=" + rt});
+    EXPECT_EQ(BuildTraceFileRecords(job, {}).Line(1), "HBOX=40.00;40.00");
+    EXPECT_EQ(BodyOf(BuildTraceFileRecords(ListOf({}), {})),
+              (TLines{"HBOX=0.00;0.00", "VBOX=0.00;0.00", "CIRC=0.00;0.00"}));
+}
+
+TEST(BuildTraceFileRecords, UnmeasurableTraceRaisesOnlyWhenABoxIsComputed) {
+    const TRecordList job = ListOf({"HBOX=1", "VBOX=2", "CIRC=3", "_RtTrace=0001x002"});
+    EXPECT_NO_THROW(BuildTraceFileRecords(job, {}));
+    TJobFileInputs modified;
+    modified.ShapeModified = true;
+    EXPECT_THROW(BuildTraceFileRecords(job, modified), EConvertError);
+}
+
+TEST(BuildTraceFileRecords, TypeRule) {
+    using TKey = std::optional<std::string>;
+    const struct {
+        TLines Tracer;
+        TKey Frame;
+        TKey Edge;
+        TLines Body; // the lines of the file after the box records of the job
+    } cases[] = {
+        {{"FTYP=1", "ETYP=1"}, {}, {}, {"FTYP=1", "ETYP=1", "BOX"}},
+        {{"FTYP=1", "ETYP=1"}, "2", "-1", {"FTYP=2", "ETYP=1", "BOX"}},
+        {{"ETYP=1"}, {}, "2", {"ETYP=2", "BOX", "FTYP=3"}},
+        {{}, {}, "2", {"BOX", "FTYP=3", "ETYP=2"}},
+        {{}, "1", "3", {"BOX", "FTYP=1", "ETYP=3"}},
+        {{"FTYP=0", "ETYP=3"}, {}, {}, {"ETYP=3", "BOX"}},
+        {{"FTYP=0"}, "1", {}, {"FTYP=1", "BOX"}},
+        {{"FTYP=0"}, {}, "2", {"FTYP=3", "BOX", "ETYP=2"}},
+        {{"ETYP=2", "FTYP=1"}, {}, {}, {"ETYP=2", "FTYP=3", "BOX"}},
+        {{"ETYP=2"}, "1", {}, {"ETYP=2", "BOX", "FTYP=3"}},
+        {{"FTYP=2"}, "3", "4", {"FTYP=3", "BOX", "ETYP=4"}},
+        {{"FTYP=2", "ETYP=3"}, "0", "-1", {"FTYP=2", "ETYP=3", "BOX"}},
+    };
+    for (const auto& c : cases) {
+        TLines jobLines = c.Tracer;
+        jobLines.insert(jobLines.end(), {"HBOX=1", "VBOX=2", "CIRC=3"});
+        TJobFileInputs inputs;
+        inputs.FrameKey = c.Frame;
+        inputs.EdgeKey = c.Edge;
+        TLines expected;
+        for (const std::string& line : c.Body) {
+            if (line == "BOX")
+                expected.insert(expected.end(), {"HBOX=1", "VBOX=2", "CIRC=3"});
+            else
+                expected.push_back(line);
+        }
+        EXPECT_EQ(BodyOf(BuildTraceFileRecords(ListOf(jobLines), inputs)), expected)
+            << testing::PrintToString(c.Tracer) << " frame " << c.Frame.value_or("none") << " edge "
+            << c.Edge.value_or("none");
+    }
+}
+
+TEST(TraceFileName, JobNumberPlusTxtInTheTracesFolder) {
+    const std::pair<TLines, std::string> cases[] = {
+        {{"JOB=12345"}, "/x/traces/12345.txt"},     {{}, "/x/traces/.txt"},
+        {{"job=7 8"}, "/x/traces/7 8.txt"},         {{"JOB=1/../../etc/9"}, "/x/traces/1_.._.._etc_9.txt"},
+        {{"JOB=1\\..\\9"}, "/x/traces/1_.._9.txt"},
+    };
+    for (const auto& [job, name] : cases)
+        EXPECT_EQ(TraceFileName("/x/traces", ListOf(job)), name);
+}
+
+TEST(SaveTraceFile, CreatesTheFolderReplacesTheFileAndRaisesOnFailure) {
+    TTempFolder folder;
+    SaveTraceFile(folder / "traces/1.txt", ListOf({"REQ=FIL", "A=1"}));
+    SaveTraceFile(folder / "traces/1.txt", ListOf({"REQ=FIL"}));
+    EXPECT_EQ(ReadBytes(folder / "traces/1.txt"), "REQ=FIL\r\n");
+    EXPECT_EQ(coretest::FolderEntries(folder / "traces"), (TLines{"1.txt"}));
+
+    coretest::WriteBytes(folder / "file", "x");
+    EXPECT_THROW(SaveTraceFile(folder / "file/traces/1.txt", ListOf({"REQ=FIL"})), EInOutError);
+}

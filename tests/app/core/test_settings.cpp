@@ -1,0 +1,85 @@
+// Tests of the settings store: reading any line end, keeping foreign lines in place, writing
+// CR LF, and the readers' defaults.
+#include "app/core/Settings.h"
+
+#include "CoreTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using coretest::ReadBytes;
+using coretest::TTempFolder;
+using coretest::WriteBytes;
+
+TEST(Settings, ARunKeepsForeignLinesInPlaceAndWritesCRLF) {
+    TTempFolder folder;
+    const std::string file = folder / kSettingsFileName;
+    WriteBytes(file, "; operator's note\rtracercomport=COM1\nBaudRate=abc\r\n\r\nColour=red=dark\nAllowMod=Y");
+
+    TRecordList list;
+    ASSERT_TRUE(LoadSettings(list, file));
+    EXPECT_EQ(list.Count(), 6u);
+    EXPECT_EQ(list.Value(setting::TracerCOMPort), "COM1"); // found whatever the case of its name
+    EXPECT_EQ(list.Value("Colour"), "red=dark");
+    EXPECT_EQ(SettingInt(list, setting::BaudRate, setting::DefaultBaudRate), 9600);
+    EXPECT_TRUE(SettingYes(list, setting::AllowMod));
+
+    list.SetValue(setting::TracerCOMPort, "/dev/ttyUSB0");
+    list.SetValue(setting::BaudRate, "");
+    list.SetValue(setting::DontAskCloseProgram, "Y");
+    std::string error = "untouched";
+    ASSERT_TRUE(SaveSettings(list, file, &error));
+    EXPECT_EQ(error, "untouched");
+    EXPECT_EQ(ReadBytes(file), "; operator's note\r\nTracerCOMPort=/dev/ttyUSB0\r\n\r\nColour=red=dark\r\n"
+                               "AllowMod=Y\r\nDontAskCloseProgram=Y\r\n");
+}
+
+TEST(Settings, MissingFileEmptiesTheListAndFailedSaveKeepsTheOldFile) {
+    TTempFolder folder;
+    TRecordList list;
+    list.Add("Stale=1");
+    EXPECT_FALSE(LoadSettings(list, folder / "none.txt"));
+    EXPECT_TRUE(list.Empty());
+
+    list.SetValue(setting::AllowMod, "Y");
+    std::string error;
+    EXPECT_FALSE(SaveSettings(list, folder / "missing/settings.txt", &error));
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    EXPECT_FALSE(SaveSettings(list, folder / "missing/settings.txt"));
+
+    // A settings file replaced by a folder cannot be overwritten; nothing is thrown.
+    ASSERT_EQ(::mkdir((folder / "settings.txt").c_str(), 0755), 0);
+    EXPECT_FALSE(SaveSettings(list, folder / "settings.txt", &error));
+}
+
+TEST(Settings, ReadersFallBackToTheirDefaults) {
+    const struct {
+        const char* Line;
+        int32_t Int;
+        bool Yes;
+    } cases[] = {
+        {"", -7, false},
+        {"K=", -7, false},
+        {"K=19200", 19200, false},
+        {"K= 42", 42, false},
+        {"K=42 ", -7, false},
+        {"K=16776960", 16776960, false},
+        {"K=99999999999", -7, false},
+        {"K=Y", -7, true},
+        {"k=Y", -7, true},
+        {"K=y", -7, false},
+        {"K=Yes", -7, false},
+        {"K=N", -7, false},
+    };
+    for (const auto& c : cases) {
+        TRecordList list;
+        list.Add(c.Line);
+        EXPECT_EQ(SettingInt(list, "K", -7), c.Int) << c.Line;
+        EXPECT_EQ(SettingYes(list, "K"), c.Yes) << c.Line;
+    }
+}
+
+TEST(Settings, OneListPerProcess) {
+    EXPECT_EQ(&SettingsList(), &SettingsList());
+}

@@ -1,0 +1,207 @@
+// Tests of the text file helpers: line splitting, reading, and atomic writing that never leaves a
+// truncated file, also when the writer is killed or the file size limit is hit mid-write.
+#include "app/core/TextFile.h"
+
+#include "CoreTestUtil.h"
+#include "common/Errors.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using coretest::FolderEntries;
+using coretest::ReadBytes;
+using coretest::TTempFolder;
+using coretest::WriteBytes;
+
+namespace {
+using TLines = std::vector<std::string>;
+
+std::string MessageOfWrite(const std::string& fileName, const std::string& content) {
+    try {
+        WriteFileAtomically(fileName, content);
+    } catch (const EInOutError& error) {
+        return error.what();
+    }
+    ADD_FAILURE() << "no error writing " << fileName;
+    return {};
+}
+} // namespace
+
+TEST(SplitLines, EachLineEndKindEndsALineAndAFinalEndAddsNoEmptyLine) {
+    const struct {
+        std::string Text;
+        TLines Lines;
+    } cases[] = {
+        {"", {}},
+        {"a", {"a"}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\rb\nc", {"a", "b", "c"}},
+        {"a\r\n", {"a"}},
+        {"a\n\n", {"a", ""}},
+        {"a\r\r\nb", {"a", "", "b"}},
+        {"a\n\rb", {"a", "", "b"}},
+        {"\r\n", {""}},
+        {"\r\n\r\nx", {"", "", "x"}},
+        {std::string("a\0b\x1c", 4), {std::string("a\0b\x1c", 4)}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SplitLines(c.Text), c.Lines) << testing::PrintToString(c.Text);
+}
+
+TEST(JoinLinesCRLF, EveryLineEndsWithCRLF) {
+    TRecordList list;
+    EXPECT_EQ(JoinLinesCRLF(list), "");
+    list.Add("A=1");
+    list.Add("");
+    list.Add("no equals");
+    EXPECT_EQ(JoinLinesCRLF(list), "A=1\r\n\r\nno equals\r\n");
+}
+
+TEST(ReadWholeFile, ReadsBytesUnchangedAndNamesTheFileOnFailure) {
+    TTempFolder folder;
+    std::string bytes;
+    for (int i = 0; i < 200000; ++i)
+        bytes.push_back(static_cast<char>(i * 7));
+    WriteBytes(folder / "data", bytes);
+    EXPECT_EQ(ReadWholeFile(folder / "data"), bytes);
+    EXPECT_EQ(ReadLines(folder / "data"), SplitLines(bytes));
+
+    try {
+        ReadWholeFile(folder / "missing.txt");
+        FAIL() << "no error";
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(std::string(error.what()), "Cannot read " + (folder / "missing.txt") + ": No such file or directory");
+    }
+    EXPECT_THROW(ReadLines(folder.Path()), EInOutError); // a folder is no text file
+}
+
+TEST(WriteFileAtomically, ReplacesTheContentWithTheModeOfANewFileAndLeavesNoTemporaryFile) {
+    TTempFolder folder;
+    const mode_t savedMask = ::umask(027);
+    WriteFileAtomically(folder / "a.txt", "first");
+    WriteFileAtomically(folder / "a.txt", "second\r\n");
+    ::umask(savedMask);
+
+    EXPECT_EQ(ReadBytes(folder / "a.txt"), "second\r\n");
+    struct stat info {};
+    ASSERT_EQ(::stat((folder / "a.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(FolderEntries(folder.Path()), (TLines{"a.txt"}));
+
+    WriteFileAtomically(folder / "empty", "");
+    EXPECT_EQ(ReadBytes(folder / "empty"), "");
+}
+
+TEST(WriteFileAtomically, FailureLeavesThePreviousFileAndNoTemporaryFile) {
+    TTempFolder folder;
+    WriteBytes(folder / "plain", "old");
+    ASSERT_EQ(::mkdir((folder / "sub").c_str(), 0755), 0);
+    WriteBytes(folder / "sub/keep.txt", "kept");
+
+    const struct {
+        std::string Target;
+        std::string Reason;
+    } cases[] = {
+        {folder / "missing/a.txt", "No such file or directory"},
+        {folder / "plain/a.txt", "Not a directory"},
+        {folder / "sub", "Is a directory"}, // the target itself is a folder: the rename fails
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MessageOfWrite(c.Target, "new"), "Cannot write " + c.Target + ": " + c.Reason);
+
+    EXPECT_EQ(ReadBytes(folder / "plain"), "old");
+    EXPECT_EQ(FolderEntries(folder.Path()), (TLines{"plain", "sub"}));
+    EXPECT_EQ(FolderEntries(folder / "sub"), (TLines{"keep.txt"}));
+}
+
+TEST(WriteFileAtomically, ReadOnlyFolderKeepsThePreviousFile) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop the super-user";
+    TTempFolder folder;
+    WriteBytes(folder / "a.txt", "old");
+    ASSERT_EQ(::chmod(folder.Path().c_str(), 0555), 0);
+    EXPECT_EQ(MessageOfWrite(folder / "a.txt", "new"), "Cannot write " + (folder / "a.txt") + ": Permission denied");
+    ::chmod(folder.Path().c_str(), 0755);
+    EXPECT_EQ(ReadBytes(folder / "a.txt"), "old");
+    EXPECT_EQ(FolderEntries(folder.Path()), (TLines{"a.txt"}));
+}
+
+// The file size limit makes write() fail part way through, as a full disk does.
+TEST(WriteFileAtomically, WriteFailingMidwayKeepsThePreviousFile) {
+    TTempFolder folder;
+    const std::string target = folder / "big.txt";
+    WriteBytes(target, "old content");
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{65536, 65536};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            WriteFileAtomically(target, std::string(1 << 20, 'x'));
+        } catch (const EInOutError& error) {
+            const std::string expected = "Cannot write " + target + ": File too large";
+            ::_exit(error.what() == expected ? 0 : 2);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no error raised, 2: another message";
+    EXPECT_EQ(ReadBytes(target), "old content");
+    EXPECT_EQ(FolderEntries(folder.Path()), (TLines{"big.txt"}));
+}
+
+// A writer killed at any moment leaves either the complete old or the complete new content.
+TEST(WriteFileAtomically, KilledWriterNeverLeavesAPartialFile) {
+    TTempFolder folder;
+    const std::string target = folder / "job.txt";
+    const std::string first(768 << 10, 'a');
+    std::string second(512 << 10, 'b');
+    second.back() = '\n';
+    WriteBytes(target, first);
+
+    std::mt19937 random(20240611);
+    std::uniform_int_distribution<int> delayMicroseconds(0, 40000);
+    for (int round = 0; round < 25; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                for (unsigned i = 0;; ++i)
+                    WriteFileAtomically(target, i % 2 ? first : second);
+            } catch (...) {
+                ::_exit(3);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delayMicroseconds(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself";
+
+        const std::string content = ReadBytes(target);
+        ASSERT_TRUE(content == first || content == second) << "round " << round << ": " << content.size() << " bytes";
+    }
+    // Only temporary files of killed writers may lie beside the target.
+    for (const std::string& name : FolderEntries(folder.Path()))
+        EXPECT_TRUE(name == "job.txt" || name.rfind(".job.txt.", 0) == 0) << name;
+}
+
+TEST(CreateFolder, CreatesOnceAndIgnoresEveryFailure) {
+    TTempFolder folder;
+    CreateFolder(folder / "traces");
+    CreateFolder(folder / "traces");
+    CreateFolder(folder / "missing/traces");
+    EXPECT_EQ(FolderEntries(folder.Path()), (TLines{"traces"}));
+}
