@@ -1,0 +1,32 @@
+// The colour lists of the settings dialog: the named colours, their swatches, and picking a colour
+// value (0x00BBGGRR, red in the low byte) in a combo box whose items carry their value.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+class QColor;
+class QComboBox;
+class QIcon;
+
+struct TNamedColor {
+    uint32_t Value;
+    const char* Name;
+};
+
+// The 16 standard colours, then the 4 extended ones.
+std::span<const TNamedColor> ListedColors();
+
+// The text of the one extra item that shows a stored colour which is not listed.
+inline constexpr const char* kCustomColorName = "Custom";
+
+QColor QColorFromValue(uint32_t value);
+QIcon ColorSwatch(uint32_t value);
+
+// Replaces the box's items by the listed colours, each with its swatch and its value as item data.
+void FillColorComboBox(QComboBox* box);
+// Selects the item carrying `value`; a value that is not listed becomes the "Custom" item (one at
+// most, replaced by the next unlisted value).
+void SelectColorValue(QComboBox* box, uint32_t value);
+// The value of the selected item; `fallback` when nothing is selected.
+uint32_t SelectedColorValue(const QComboBox* box, uint32_t fallback);
