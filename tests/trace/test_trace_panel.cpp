@@ -196,7 +196,11 @@ TEST(TraceColors, SystemColoursFromThePalette) {
 }
 } // namespace
 
+// The offscreen platform also when the test list is read (CTest gives the test's environment to
+// the runs only, not to the listing, which creates the application too).
 int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
