@@ -1,0 +1,4 @@
+# Opening the settings dialog to a usable window while its ports are still being probed, and opening
+# the communication log window on a full log.
+add_executable(bench_dialogs ${CMAKE_CURRENT_LIST_DIR}/bench_dialogs.cpp)
+target_link_libraries(bench_dialogs PRIVATE app_dialogs benchmark::benchmark util)
