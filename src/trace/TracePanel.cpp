@@ -93,7 +93,7 @@ void TTracePanel::ShowTrace(const std::string& radii, double dbl) {
     TTraceCalc calc;
     calc.SetTrace(radii);
     // Measured once now so that a malformed text fails here, where the caller can still act on
-    // it, instead of on every paint.
+    // it (before a job file is written), rather than inside a paint.
     if (!radii.empty())
         calc.BoxA();
     FState->Calc = std::move(calc);

@@ -15,8 +15,8 @@ class QColor;
 // Colours as the settings hold them: 0x00BBGGRR (red in the low byte). A value with 0xFF in the
 // high byte is a system colour index, taken from the application's palette (clBtnFace 0xFF00000F
 // is the button colour, clBtnShadow 0xFF000010 the dark bevel colour, clWindow 0xFF000005 the
-// base, and so on); an index without a palette counterpart is black. ValueFromColor always gives
-// an RGB value.
+// base, and so on); an index without a palette counterpart is black. Any other high byte is
+// ignored. ValueFromColor always gives an RGB value.
 QColor ColorFromValue(uint32_t value);
 uint32_t ValueFromColor(const QColor& color);
 
