@@ -1,6 +1,7 @@
 // A minimal program around the single-instance guard, for the tests and the benchmark. Prints
 // "first" or "second" after claiming the instance name, and "knock" each time a later start
-// reaches it; a first instance keeps running until its standard input closes.
+// reaches it; a first instance keeps running until its standard input closes. An argument, when
+// given, becomes the application's name (the program names itself unlike its file).
 #include "app/shell/InstanceManager.h"
 
 #include <QApplication>
@@ -18,6 +19,8 @@ void Say(const char* word) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (argc > 1)
+        QCoreApplication::setApplicationName(QString::fromLocal8Bit(argv[1]));
     TInstanceManager guard;
     guard.OnSecondInstance = [] { Say("knock"); };
     if (!guard.Claim()) {

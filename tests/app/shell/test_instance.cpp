@@ -19,13 +19,13 @@ constexpr int kPatienceMsecs = 20000;
 
 class TProbe {
 public:
-    explicit TProbe(const QString& runtimeFolder) {
+    explicit TProbe(const QString& runtimeFolder, const QStringList& arguments = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeFolder);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         FProcess.setProcessEnvironment(environment);
         FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        FProcess.start(QStringLiteral(INSTANCE_PROBE), {});
+        FProcess.start(QStringLiteral(INSTANCE_PROBE), arguments);
     }
     ~TProbe() {
         if (FProcess.state() != QProcess::NotRunning) {
@@ -78,7 +78,8 @@ protected:
 };
 
 TEST_F(InstanceGuard, SecondStartKnocksAndEnds) {
-    TProbe first(FRuntime.path());
+    // Named unlike its file, which must not make its lock look abandoned.
+    TProbe first(FRuntime.path(), {QStringLiteral("Tracer Interface")});
     ASSERT_EQ(first.NextWord(), "first");
     EXPECT_TRUE(QFileInfo::exists(LockFile()));
 
