@@ -53,15 +53,18 @@ void TOMATracer::ProcessReceived() {
     if (OnRecvData)
         OnRecvData(this);
     std::exception_ptr firstFailure;
-    while (FRxBuffer.find(GS) != std::string::npos) {
-        // Whatever stands before the next FS (the tracer's ACK or NAK, noise) is dropped.
+    for (auto gs = FRxBuffer.find(GS); gs != std::string::npos; gs = FRxBuffer.find(GS)) {
+        // Whatever stands before the next FS (the tracer's ACK or NAK, noise) is dropped. When a
+        // GS is among it, the packet it closed is lost: that is reported as an empty packet
+        // ("Zero length request"), and the bytes from the FS on are cut in the next round, so a
+        // complete packet behind the stray GS is still answered now.
         const auto fs = FRxBuffer.find(FS);
-        FRxBuffer.erase(0, fs == std::string::npos ? FRxBuffer.size() : fs);
         std::string packet;
-        const auto gs = FRxBuffer.find(GS);
-        if (gs != std::string::npos) {
-            packet = FRxBuffer.substr(0, gs + 1);
+        if (fs != std::string::npos && fs < gs) {
+            packet = FRxBuffer.substr(fs, gs - fs + 1);
             FRxBuffer.erase(0, gs + 1);
+        } else {
+            FRxBuffer.erase(0, fs == std::string::npos ? FRxBuffer.size() : fs);
         }
         try {
             ProcessPacket(std::move(packet));

@@ -148,14 +148,53 @@ TEST(OMATracer, CutsPacketsOutOfTheBufferWhateverTheChunks) {
     EXPECT_EQ(h.tracer.RxBuffer(), "");
 }
 
-TEST(OMATracer, StrayGsGivesZeroLengthRequestAndKeepsTheNextPacket) {
-    Harness h;
-    h.Feed("xx" + GS + "yy" + FS + "REQ=IN");
-    EXPECT_EQ(h.errors, (std::vector<std::string>{"Zero length request"}));
-    EXPECT_TRUE(h.sent.empty());
-    EXPECT_EQ(h.tracer.RxBuffer(), FS + "REQ=IN");
-    h.Feed(Pkt({"REQ=INF"}).substr(7)); // the rest of an INF packet
-    EXPECT_EQ(h.sent, (std::vector<std::string>{ACK}));
+TEST(OMATracer, StrayGsGivesZeroLengthRequestOnceAndTheNextPacketIsAnswered) {
+    // A GS before the next FS closes a packet whose start was lost: it is cut as an empty packet
+    // and reported once, whether the packet behind it has already arrived whole or not.
+    const std::string inf = Pkt({"REQ=INF"});
+    struct Case {
+        const char* name;
+        std::string first, rest;
+        std::vector<std::string> eventsOfFirst;
+        std::size_t replies;
+    };
+    const Case cases[] = {
+        {"next packet incomplete",
+         "xx" + GS + "yy" + inf.substr(0, 7),
+         inf.substr(7),
+         {"RecvData", "RecvOMAPacket", "ProtocolError"},
+         1},
+        {"next packet complete",
+         "xx" + GS + "yy" + inf,
+         "",
+         {"RecvData", "RecvOMAPacket", "ProtocolError", "RecvOMAPacket", "SendOMAPacket", "SendData"},
+         1},
+        {"next packet complete, a third one begun",
+         GS + inf + inf.substr(0, 3),
+         inf.substr(3),
+         {"RecvData", "RecvOMAPacket", "ProtocolError", "RecvOMAPacket", "SendOMAPacket", "SendData"},
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        std::vector<std::string> packets;
+        h.tracer.OnRecvOMAPacket = [&](QObject*, std::string& packet) {
+            h.events.push_back("RecvOMAPacket");
+            packets.push_back(packet);
+        };
+        h.Feed(c.first);
+        EXPECT_EQ(h.events, c.eventsOfFirst);
+        ASSERT_FALSE(packets.empty());
+        EXPECT_EQ(packets[0], "");
+        if (!c.rest.empty()) {
+            EXPECT_EQ(h.tracer.RxBuffer().substr(0, 1), FS);
+            h.Feed(c.rest);
+        }
+        EXPECT_EQ(h.errors, (std::vector<std::string>{"Zero length request"}));
+        EXPECT_EQ(h.sent, std::vector<std::string>(c.replies, ACK));
+        EXPECT_EQ(h.tracer.RxBuffer(), "");
+    }
 }
 
 TEST(OMATracer, ClassificationRules) {
