@@ -1,0 +1,128 @@
+// TForm1: the main window. It owns the tracer component on a serial port, the trace panel and the
+// job panel; takes in jobs from the tracer, shows and edits them and has each one written as a job
+// trace file whose name goes on the clipboard. The job logic itself lives in app/core; this class
+// wires it to the controls. Its handlers are split by concern: intake and showing (Unit1.cpp),
+// shape editing and import (Unit1Edit.cpp), tray, close, help and settings (Unit1Shell.cpp).
+#pragma once
+
+#include "common/RecordList.h"
+#include "protocol/TraceFormats.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Ui {
+class TForm1;
+}
+class QCloseEvent;
+class QColor;
+class QComboBox;
+class QTimer;
+class TNumberEdit;
+class TOMATracer;
+class TTracePanel;
+class TTrayIcon;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // `programFolder` holds settings.txt, the traces folder and the help file.
+    explicit TForm1(const QString& programFolder, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Operations the other parts of the program use.
+    void OpenTracerPort();
+    void CaptureTraceFormats();
+    void ShowJob();
+    void WriteTraceFile(const TRecordList& job);
+    void MinimizeToTray();
+    void RestoreFromTray();
+    // Closes the window without the close confirmation (a termination signal).
+    void CloseWithoutAsking();
+
+    // Handlers, named after the component and the event or the control and the action.
+    void OMATracer1RecvOMAPacket(std::string& packet);
+    void OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye);
+    void OMATracer1SendOMAPacket(std::string& packet);
+    void WMTraceReady(int param); // 0: a job from the tracer, 1: an opened trace file
+    void WMShowLog();
+    void CircEditChange(TNumberEdit* sender);
+    void FrameTypesChange();
+    void OpenButtonClick();
+    void Button1Click();
+    void MinimizeButtonClick() { MinimizeToTray(); }
+    void BitBtn1Click();
+    void CloseButtonClick();
+
+    TOMATracer* OMATracer1() const { return FTracer; }
+    TTracePanel* TracePanel1() const;
+    const TRecordList& Job() const { return FJob; }
+    const TRecordList& BaseTraces() const { return FBaseTraces; }
+    const std::string& Vendor() const { return FVendor; }
+    bool ShapeModified() const { return FShapeModified; }
+    const QString& ProgramFolder() const { return FProgramFolder; }
+    QString TracesFolder() const;
+    // True while the serial line is lost and the port is being reopened every two seconds.
+    bool Reconnecting() const;
+
+    // Where the deferred handling and the shell can be replaced (tests; other platforms).
+    // The file to import; an empty name means the operator cancelled. Default: the open dialog.
+    std::function<QString()> OnChooseTraceFile;
+    // The message box of a trace file that cannot be read.
+    std::function<void(const QString& title, const QString& text)> OnOpenError;
+    // The close confirmation's question; default: the Yes/No box with "Don't Ask Again".
+    std::function<bool(QWidget* owner, const QString& title, const QString& text, bool& dontAskAgain)> OnAskYesNo;
+    // The folder whose serial devices the settings dialog probes.
+    std::string DeviceFolder = "/dev";
+
+Q_SIGNALS:
+    // The window has closed for good (the close was allowed): the program ends.
+    void Closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Status texts and their look.
+    void SetStatus(const QString& text);
+    void SetStatus(const QString& text, const QColor& colour, bool bold);
+    void PostTraceReady(int param);
+    QString SelectedKey(const QComboBox* list) const;
+    void SelectKey(QComboBox* list, const std::string& record);
+    void Redraw();
+    void ApplyPanelColours();
+
+    // The port and the lost line.
+    void ApplyPortSettings();
+    void ProtocolError(const std::string& message);
+    void LinkError(const std::string& message);
+    void LineLost(const QString& message);
+    void TryReconnect();
+
+    // The shell (Unit1Shell.cpp).
+    void SetUpShell();
+    void AnnounceJob(const QString& job);
+    void ClearAnnouncement();
+
+    std::unique_ptr<Ui::TForm1> ui;
+    TOMATracer* FTracer = nullptr;
+    TTrayIcon* FTrayIcon = nullptr;
+    QTimer* FReconnectTimer = nullptr;
+    QString FProgramFolder;
+    QString FCaption;
+
+    std::string FVendor;
+    TRecordList FJob;
+    TRecordList FBaseTraces;
+    bool FUpdating = false;
+    std::string FRtTraceFmt;
+    std::string FLtTraceFmt;
+    bool FShapeModified = false;
+    bool FCloseWithoutAsking = false;
+};

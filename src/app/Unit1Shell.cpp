@@ -1,0 +1,131 @@
+// TForm1: the desktop shell around the main window (splash, notification-area icon, minimising
+// to it and restoring, announcing jobs while hidden, the close confirmation, help) and the
+// "&Settings" exchange with its log window.
+#include "app/Unit1.h"
+
+#include "app/Application.h"
+#include "app/core/Settings.h"
+#include "app/dialogs/SettingsForm.h"
+#include "app/dialogs/ShowLog.h"
+#include "app/shell/CloseConfirm.h"
+#include "app/shell/Help.h"
+#include "app/shell/Splash.h"
+#include "app/shell/TrayIcon.h"
+#include "app/shell/YesNoBox.h"
+#include "handler/OMATracer.h"
+#include "trace/TracePanel.h"
+
+#include <QCloseEvent>
+#include <QTimer>
+
+void TForm1::SetUpShell() {
+    auto* splash = new TSplashForm(this);
+    splash->ShowSplash();
+
+    FTrayIcon = new TTrayIcon(this);
+    FTrayIcon->SetHint(FCaption + QStringLiteral(" - Click to Restore"));
+    FTrayIcon->OnRestore = [this] { Guarded([this] { RestoreFromTray(); }); };
+    FTrayIcon->OnExit = [this] { Guarded([this] { close(); }); };
+    FTrayIcon->Show();
+
+    OnAskYesNo = AskYesNo;
+}
+
+void TForm1::MinimizeToTray() {
+    if (!TTrayIcon::Available()) {
+        // No notification area to come back from: an ordinary minimised window.
+        if (!isMinimized())
+            showMinimized();
+        return;
+    }
+    hide();
+    FTrayIcon->ShowBalloon(FCaption + QStringLiteral(" Minimized"),
+                           QStringLiteral("Click this icon to restore the program"));
+}
+
+void TForm1::RestoreFromTray() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    showNormal();
+    raise();
+    activateWindow();
+    ClearAnnouncement();
+}
+
+void TForm1::AnnounceJob(const QString& job) {
+    const QString text = QStringLiteral("Received shape with job ID ") + job;
+    if (FTrayIcon->ShowBalloon(QStringLiteral("Trace Received"),
+                               text + QStringLiteral("\n\nThe trace filename is on the clipboard for pasting")))
+        return;
+    // Without a notification area the minimised window's title tells it.
+    setWindowTitle(FCaption + QStringLiteral(" - ") + text);
+}
+
+void TForm1::ClearAnnouncement() {
+    setWindowTitle(FCaption);
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    if (!isMinimized()) {
+        ClearAnnouncement();
+        return;
+    }
+    // The title bar's minimise box minimises into the notification area, once the window system
+    // has finished its own state change.
+    if (TTrayIcon::Available())
+        QMetaObject::invokeMethod(
+            this, [this] { Guarded([this] { MinimizeToTray(); }); }, Qt::QueuedConnection);
+}
+
+void TForm1::CloseButtonClick() {
+    close();
+}
+
+void TForm1::CloseWithoutAsking() {
+    FCloseWithoutAsking = true;
+    close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    bool allowed = FCloseWithoutAsking;
+    if (!allowed)
+        Guarded([&] { allowed = ConfirmClose(this, SettingsList(), OnAskYesNo ? OnAskYesNo : TAskYesNo(AskYesNo)); });
+    if (!allowed) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    FReconnectTimer->stop();
+    Guarded([this] { FTracer->SetActive(false); });
+    FJob.Clear();
+    FBaseTraces.Clear();
+    Q_EMIT Closed();
+}
+
+void TForm1::BitBtn1Click() {
+    OpenHelp(this, HelpFileName(FProgramFolder));
+}
+
+void TForm1::Button1Click() {
+    // The dialog probes the ports, this one included; the lost-line retries stop with it.
+    FReconnectTimer->stop();
+    TSettingsDialogResult result;
+    try {
+        FTracer->SetActive(false);
+        result = RunSettingsDialog(this, SettingsList(), DeviceFolder);
+        ApplyPanelColours();
+    } catch (...) {
+        // Whatever happened, the port is reopened with the settings as they now stand.
+        ReportCurrentException();
+    }
+    OpenTracerPort();
+    if (result.ViewLog)
+        QMetaObject::invokeMethod(
+            this, [this] { Guarded([this] { WMShowLog(); }); }, Qt::QueuedConnection);
+}
+
+void TForm1::WMShowLog() {
+    ShowLogWindow(this);
+}
