@@ -4,6 +4,9 @@
 
 #include "common/Numbers.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 // The white space of the pattern's \s in the classic locale.
 bool IsSpace(char c) {
@@ -41,13 +44,19 @@ bool VendorAt(std::string_view text, std::size_t at, std::string_view& group) {
 TRecordList PacketToRecords(std::string_view packet) {
     TRecordList records;
     std::string line;
-    for (const char c : packet) {
-        const auto code = static_cast<unsigned char>(c);
-        if (code >= 32 && code <= 127) {
-            line.push_back(c);
-        } else if (code == '\r' || code == '\n') {
-            if (!line.empty())
-                records.Add(std::move(line));
+    std::size_t i = 0;
+    while (i < packet.size()) {
+        // Printable runs are copied whole: a job packet is mostly radii records.
+        const std::size_t start = i;
+        while (i < packet.size() && static_cast<unsigned char>(packet[i]) >= 32 &&
+               static_cast<unsigned char>(packet[i]) <= 127)
+            ++i;
+        line.append(packet.substr(start, i - start));
+        if (i == packet.size())
+            break;
+        const char c = packet[i++];
+        if ((c == '\r' || c == '\n') && !line.empty()) {
+            records.Add(std::move(line));
             line.clear();
         }
     }
@@ -69,13 +78,31 @@ bool FindVendor(const TRecordList& lines, std::string& vendor) {
         text.append(lines.Line(i));
     }
 
-    std::string_view view(text);
+    // Only line starts are tried; the next CR and the next LF are looked up with memchr and kept
+    // until passed, so a text made of one kind of line end stays linear.
+    const std::string_view view(text);
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const auto next = [end](const char* from, char c) {
+        const void* found = std::memchr(from, c, static_cast<std::size_t>(end - from));
+        return found ? static_cast<const char*>(found) : end;
+    };
+    const char* nextCr = next(begin, '\r');
+    const char* nextLf = next(begin, '\n');
     std::string_view group;
-    for (std::size_t at = 0; at < view.size(); ++at) {
-        if ((at == 0 || IsLineEnd(view[at - 1])) && VendorAt(view, at, group)) {
+    for (const char* at = begin; at < end;) {
+        if (VendorAt(view, static_cast<std::size_t>(at - begin), group)) {
             vendor.assign(group);
             return true;
         }
+        if (nextCr < at)
+            nextCr = next(at, '\r');
+        if (nextLf < at)
+            nextLf = next(at, '\n');
+        const char* lineEnd = std::min(nextCr, nextLf);
+        if (lineEnd == end)
+            break;
+        at = lineEnd + 1;
     }
     return false;
 }
