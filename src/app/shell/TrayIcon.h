@@ -22,7 +22,8 @@ public:
     void SetHint(const QString& hint);
     QString Hint() const;
     void Show();
-    // Information icon; when no notification area is available this does nothing and returns false.
+    // Information icon; CR in the text breaks the line. When no notification area is available this
+    // does nothing and returns false.
     bool ShowBalloon(const QString& title, const QString& text, int msecs = 10000);
 
     QSystemTrayIcon* Icon() const { return FIcon; }
