@@ -4,12 +4,13 @@
 // arctangent of the polar angle aside (see PolarAngle), and every value that is kept — fields,
 // named locals, the point tables, factors, dθ, cos dθ — is a double. The groups written depend on this to the last
 // rounding (a radius kept in extended precision, for one, no longer equals its stored copy), so keep it when changing
-// the code. Round is nearest with ties to even (the default rounding mode), and a division by zero raises EZeroDivide
+// the code. Round is nearest with ties to even (RoundTiesToEven.h), and a division by zero raises EZeroDivide
 // instead of yielding an infinity.
 #include "trace/TrceCalc.h"
 
 #include "common/Errors.h"
 #include "common/Numbers.h"
+#include "trace/RoundTiesToEven.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +20,14 @@
 #include <string_view>
 
 namespace {
+// x87 extended precision on x86-64, which the groups written were checked against. Elsewhere long
+// double may be a plain double or a 128-bit type; everything here, rounding included, follows the
+// width it has, so a group there can differ from the one written on x86-64 only where its value
+// lies within the last bits of a half.
 using Ext = long double;
+static_assert(std::numeric_limits<Ext>::digits >= std::numeric_limits<double>::digits &&
+                  std::numeric_limits<Ext>::radix == 2,
+              "the geometry needs a binary long double at least as wide as double");
 
 constexpr Ext kPi = std::numbers::pi_v<long double>;
 constexpr Ext kTwoPi = 2 * kPi;
@@ -47,15 +55,7 @@ void PutGroup(char* out, int value) {
 // Round(hundredths) as a group value. A value outside 0..9999 has no four-character form;
 // writing it would shift every later group, so the change is refused instead.
 int GroupValue(Ext hundredths) {
-    // Adding and taking away 2^63 leaves no fraction bit in the 64-bit extended mantissa, so the
-    // sum is rounded to a whole number with ties to even, as nearbyint would do, at a fraction of
-    // its cost. Values that large are refused below anyway.
-    constexpr Ext kShift = 9223372036854775808.0L; // 2^63
-    Ext rounded = hundredths;
-    if (hundredths >= 0 && hundredths < kShift)
-        rounded = (hundredths + kShift) - kShift;
-    else if (hundredths < 0 && hundredths > -kShift)
-        rounded = -((-hundredths + kShift) - kShift);
+    const Ext rounded = RoundTiesToEven(hundredths);
     if (!(rounded >= 0 && rounded <= kLargestGroup))
         throw Exception("Radius " + FormatFixed(static_cast<double>(rounded) / 100.0, 2) + " mm is out of range (" +
                         FormatFixed(0.0, 2) + " to " + FormatFixed(kLargestGroup / 100.0, 2) + " mm)");

@@ -1,15 +1,18 @@
 // Tests of TTraceCalc: measurements, box and circumference changes, refusals, mirroring and
-// single radii, plus a literal quadratic rescale that the linear-time one must match exactly.
+// single radii, plus a literal quadratic rescale that the linear-time one must match exactly;
+// rounding with ties to even in every floating width.
 #include "trace/TrceCalc.h"
 
 #include "common/Errors.h"
 #include "common/Numbers.h"
+#include "trace/RoundTiesToEven.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <numbers>
 #include <optional>
 #include <random>
@@ -719,4 +722,78 @@ TEST(TraceCalcTest, DoublePrecisionArctangentChangesNoGroupOfARealOutline) {
         ++compared;
     }
     EXPECT_EQ(compared, 200);
+}
+
+TEST(TraceCalcTest, GroupsRoundToNearestWithTiesToEven) {
+    // Halving every radius puts each group on a tie: 0.5, 1.5, 2.5 ... hundredths. Rounding with
+    // the wrong width for long double would give 0 (or 2048) everywhere, truncation 0, 1, 2, 3 ...
+    struct Case {
+        const char* name;
+        double factor; // wanted circumference over the measured one, an exact power of two
+        const char* trace;
+        const char* want; // the trace, or the refusal's message
+    } const cases[] = {
+        {"ties", 0.5, "000100030005000700090011", "000000020002000400040006"},
+        {"negative ties", -0.5, "00010007", "Radius -0.04 mm is out of range (0.00 to 99.99 mm)"},
+        {"-0.5 rounds to zero", -0.5, "00010001", "00000000"},
+        {"large values", 0x1p40, "00010002", "Radius 10995116277.76 mm is out of range (0.00 to 99.99 mm)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTraceCalc calc;
+        calc.SetTrace(c.trace);
+        const double circumference = calc.Circumference();
+        std::string got;
+        try {
+            calc.SetCircumference(circumference * c.factor);
+            got = calc.CurrentTrace();
+        } catch (const Exception& error) {
+            got = error.what();
+        }
+        EXPECT_EQ(got, c.want);
+    }
+}
+
+namespace {
+// Ties at the small end and at the top of the type's width, where a shift fitted to another width
+// either stops rounding or rounds to a coarser step.
+template <typename Float, int Digits> void CheckRoundTiesToEven(const char* name) {
+    SCOPED_TRACE(name);
+    Float top = 1; // 2^(Digits-2): the largest power of two whose halves the type still holds
+    for (int i = 2; i < Digits; ++i)
+        top = top + top;
+    struct Case {
+        Float value, want;
+    } const cases[] = {
+        {0.5, 0},
+        {1.5, 2},
+        {2.5, 2},
+        {-2.5, -2},
+        {-1.5, -2},
+        {0.49999999999999994, 0}, // just below a half: adding 0.5 and truncating would give 1
+        {2.5000000000000004, 3},
+        {1e300, 1e300},
+        {-1e300, -1e300},
+        {top + 0.5, top},
+        {top + 1.5, top + 2},
+        {-(top + 2.5), -(top + 2)},
+        {top + top + 1, top + top + 1}, // whole already
+    };
+    const auto round = [](Float value) { return RoundTiesToEven<Float, Digits>(value); };
+    for (const auto& c : cases) {
+        const Float got = round(c.value);
+        EXPECT_TRUE(got == c.want) << static_cast<double>(c.value) << " gave " << static_cast<double>(got);
+    }
+    EXPECT_TRUE(std::signbit(static_cast<double>(round(-0.25))));
+    const Float nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_TRUE(round(nan) != round(nan));
+}
+} // namespace
+
+TEST(RoundTiesToEvenTest, EveryFloatingWidth) {
+    CheckRoundTiesToEven<double, std::numeric_limits<double>::digits>("double");
+    CheckRoundTiesToEven<long double, std::numeric_limits<long double>::digits>("long double");
+#if defined(__SIZEOF_FLOAT128__)
+    CheckRoundTiesToEven<__float128, 113>("__float128");
+#endif
 }
