@@ -1,9 +1,12 @@
-// The dialog tests run real widgets inside a QApplication (offscreen platform).
+// The dialog tests run real widgets inside a QApplication, on the offscreen platform unless another
+// is asked for (test discovery starts this program without the tests' environment).
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
