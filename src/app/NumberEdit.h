@@ -1,6 +1,6 @@
-// TNumberEdit: the job panel's number edit with up/down buttons. Its text is what the change
-// handler reads (an emptied or half-typed text included), so the inner line edit is public, and
-// values are shown "%.2f" with the user's decimal separator like every other number of the system.
+// TNumberEdit: the job panel's number edit with up/down buttons. The change handler reads its
+// text (an emptied or half-typed text included), so the inner line edit is public; values are
+// shown "%.2f" with the user's decimal separator like every other number of the system.
 #pragma once
 
 #include "common/Numbers.h"
@@ -11,7 +11,12 @@
 class TNumberEdit : public QDoubleSpinBox {
     Q_OBJECT
 public:
-    explicit TNumberEdit(QWidget* parent = nullptr) : QDoubleSpinBox(parent) {}
+    explicit TNumberEdit(QWidget* parent = nullptr) : QDoubleSpinBox(parent) {
+        // Keystrokes and other writes into the line edit are reported by it. The spin box's own
+        // rewrites of the text (steps, setValue) block the line edit's signals; steps are
+        // reported by stepBy below, and the program writes only while its handler ignores them.
+        connect(lineEdit(), &QLineEdit::textChanged, this, &TNumberEdit::Changed);
+    }
 
     QLineEdit* Editor() const { return lineEdit(); }
 
@@ -22,4 +27,15 @@ public:
         double value = 0;
         return TryStrToFloat(text.toStdString(), value) ? value : this->value();
     }
+
+    void stepBy(int steps) override {
+        const QString before = lineEdit()->text();
+        QDoubleSpinBox::stepBy(steps);
+        if (lineEdit()->text() != before)
+            Q_EMIT Changed();
+    }
+
+Q_SIGNALS:
+    // The text changed: a keystroke, an up/down step, a write into the line edit.
+    void Changed();
 };

@@ -94,8 +94,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     // Every change of the number edits' text is one change: keystrokes, up/down steps and the
     // program's own writes (ignored while FUpdating is set), an emptied text included.
     for (TNumberEdit* edit : {ui->BoxAEdit, ui->BoxBEdit, ui->CircEdit, ui->DBLEdit})
-        connect(edit->Editor(), &QLineEdit::textChanged, this,
-                [this, edit] { Guarded([this, edit] { CircEditChange(edit); }); });
+        connect(edit, &TNumberEdit::Changed, this, [this, edit] { Guarded([this, edit] { CircEditChange(edit); }); });
     for (QComboBox* list : {ui->FrameTypeCombo, ui->EdgeTypeCombo})
         connect(list, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { FrameTypesChange(); }); });
     connect(ui->OpenButton, &QPushButton::clicked, this, [this] { Guarded([this] { OpenButtonClick(); }); });

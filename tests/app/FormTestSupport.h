@@ -1,0 +1,269 @@
+// Helpers of the main window's tests: waiting on the event loop, a pseudo-terminal pair whose
+// master end plays the tracer, job packets, a collector in place of the error box, and a fixture
+// that starts the window on its own temporary program folder.
+#pragma once
+
+#include "app/Application.h"
+#include "app/Unit1.h"
+#include "app/core/CommLog.h"
+#include "app/core/Settings.h"
+#include "protocol/OMAMach.h"
+#include "protocol/TraceFormats.h"
+
+#include "Shapes.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <pty.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace form_test {
+
+// Serves the event loop until `done` holds; false when `timeoutMs` passed first.
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Lets the events already queued run (deferred handling included).
+inline void Settle() {
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// A real pseudo-terminal pair: the slave stands in for the tracer's serial device, the master is
+// the tracer's end of the line.
+class TPty {
+public:
+    TPty() {
+        char name[128] = {};
+        if (::openpty(&FMaster, &FSlave, name, nullptr, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
+        FSlaveName = name;
+        ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+    }
+    ~TPty() { Close(); }
+    TPty(const TPty&) = delete;
+    TPty& operator=(const TPty&) = delete;
+
+    const std::string& SlaveName() const { return FSlaveName; }
+    int Master() const { return FMaster; }
+
+    // The tracer goes away: the program's end of the line sees it hang up.
+    void Close() {
+        if (FMaster >= 0)
+            ::close(FMaster);
+        if (FSlave >= 0)
+            ::close(FSlave);
+        FMaster = FSlave = -1;
+    }
+
+    void Write(const std::string& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(FMaster, bytes.data() + done, bytes.size() - done);
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+    }
+    void Send(const std::vector<std::string>& lines) { Write(FramePacket(lines)); }
+
+    // The next reply packet of the program (its ACK, FS ... GS), or empty after `timeoutMs`.
+    std::string AwaitReply(int timeoutMs = 10000) {
+        std::string reply;
+        WaitUntil(
+            [&] {
+                char buffer[4096];
+                ssize_t n;
+                while ((n = ::read(FMaster, buffer, sizeof buffer)) > 0)
+                    FReceived.append(buffer, static_cast<std::size_t>(n));
+                const std::size_t gs = FReceived.find('\x1d');
+                if (gs == std::string::npos)
+                    return false;
+                reply = FReceived.substr(0, gs + 1);
+                FReceived.erase(0, gs + 1);
+                return true;
+            },
+            timeoutMs);
+        return reply;
+    }
+
+private:
+    int FMaster = -1;
+    int FSlave = -1;
+    std::string FSlaveName;
+    std::string FReceived;
+};
+
+// The error reports of the general error handler, collected instead of shown.
+class TErrorLog {
+public:
+    TErrorLog() {
+        FPrevious = SetErrorReporter([this](const QString& message) { Messages.push_back(message.toStdString()); });
+    }
+    ~TErrorLog() { SetErrorReporter(FPrevious); }
+    TErrorLog(const TErrorLog&) = delete;
+    TErrorLog& operator=(const TErrorLog&) = delete;
+
+    std::vector<std::string> Messages;
+
+private:
+    TErrorReporter FPrevious;
+};
+
+// The radii of an ellipse of 50 × 40 mm at 16 points (every radius between 20 and 25 mm, so each
+// travels as four digits), and its mirror image for the other eye.
+inline sim::TRadii RightRadii() {
+    return sim::OutlineRadii(sim::skEllipse, 50, 40, 16);
+}
+inline sim::TRadii LeftRadii() {
+    return sim::MirroredRadii(RightRadii());
+}
+
+// "R=" records of format 1, 15 values to a record, values as four digits.
+inline std::vector<std::string> RadiiRecords(const sim::TRadii& radii) {
+    std::vector<std::string> records;
+    std::string record;
+    for (std::size_t i = 0; i < radii.size(); ++i) {
+        if (i % 15 == 0) {
+            if (!record.empty())
+                records.push_back(record);
+            record = "R=";
+        } else {
+            record += ';';
+        }
+        char value[8];
+        std::snprintf(value, sizeof value, "%04d", radii[i]);
+        record += value;
+    }
+    if (!record.empty())
+        records.push_back(record);
+    return records;
+}
+
+struct TJobPacket {
+    std::string Job = "000123A";
+    std::string Vendor = "TAKUBO";
+    std::string DBL = "17.50";
+    std::string FrameType = "1";
+    std::string EdgeType = "1";
+};
+
+// A job packet of format 1 with both eyes, the tracer's measurements and one record of its own.
+inline std::vector<std::string> JobLines(const TJobPacket& job = {}) {
+    std::vector<std::string> lines{"REQ=TRC",
+                                   "JOB=" + job.Job,
+                                   "VEN=" + job.Vendor,
+                                   "MODEL=T1",
+                                   "DBL=" + job.DBL,
+                                   "HBOX=50.00;50.00",
+                                   "VBOX=40.00;40.00",
+                                   "CIRC=142.00;142.00",
+                                   "FTYP=" + job.FrameType,
+                                   "ETYP=" + job.EdgeType,
+                                   "XTRA=kept",
+                                   "note=lower case"};
+    lines.push_back("TRCFMT=1;16;E;R;F");
+    for (const std::string& r : RadiiRecords(RightRadii()))
+        lines.push_back(r);
+    lines.push_back("TRCFMT=1;16;E;L;F");
+    for (const std::string& r : RadiiRecords(LeftRadii()))
+        lines.push_back(r);
+    return lines;
+}
+
+inline std::string ReadFileText(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    if (!in)
+        return {};
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The value of the first LABEL= line of a CR LF text; "<none>" when there is none.
+inline std::string FileRecord(const std::string& text, const std::string& label) {
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind(label + "=", 0) == 0)
+            return line.substr(label.size() + 1);
+    }
+    return "<none>";
+}
+
+template <class T> T* Control(const TForm1& form, const char* name) {
+    T* control = form.findChild<T*>(QString::fromLatin1(name));
+    if (!control)
+        throw std::runtime_error(std::string("no control ") + name);
+    return control;
+}
+
+inline QString StatusText(const TForm1& form) {
+    return Control<QLabel>(form, "StatusLabel")->text();
+}
+
+// The window on its own program folder and tracer line, with the settings it is started with.
+class TFormFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(FFolder.isValid());
+        SettingsList().Clear();
+        CommLog().Clear();
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    }
+    void TearDown() override {
+        FForm.reset();
+        SettingsList().Clear();
+    }
+
+    // Starts the window with the tracer port on this test's pty (unless the settings name one).
+    void StartForm(const std::vector<std::pair<std::string, std::string>>& settings = {{"AllowMod", "Y"}}) {
+        SettingsList().SetValue(setting::TracerCOMPort, FPty.SlaveName());
+        for (const auto& [key, value] : settings)
+            SettingsList().SetValue(key, value);
+        FForm = std::make_unique<TForm1>(FFolder.path());
+    }
+
+    // Sends a job packet, waits for its reply and for the deferred job handling.
+    std::string DeliverJob(const TJobPacket& job = {}) {
+        FPty.Send(JobLines(job));
+        const std::string reply = FPty.AwaitReply();
+        Settle();
+        return reply;
+    }
+
+    QString TracePath(const QString& name) const { return FFolder.path() + QStringLiteral("/traces/") + name; }
+
+    QTemporaryDir FFolder;
+    TPty FPty;
+    TErrorLog FErrors;
+    std::unique_ptr<TForm1> FForm;
+};
+
+} // namespace form_test

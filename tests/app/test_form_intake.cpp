@@ -1,0 +1,180 @@
+// The main window takes in jobs from a tracer on a real pseudo-terminal: the job panel, the job
+// trace file and the clipboard; other vendors, malformed packets, an empty job number, a file
+// that cannot be written, and a job arriving while the window is minimised.
+#include "FormTestSupport.h"
+
+#include "app/NumberEdit.h"
+#include "handler/OMATracer.h"
+#include "trace/TracePanel.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+
+using namespace form_test;
+
+namespace {
+
+const QString kFileOnClipboard = QStringLiteral("The trace filename is on the clipboard for pasting");
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+class FormIntake : public TFormFixture {};
+
+} // namespace
+
+TEST_F(FormIntake, TakuboJobIsShownWrittenAndItsNameIsOnTheClipboard) {
+    StartForm();
+    ASSERT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + FPty.SlaveName()));
+    ASSERT_FALSE(Control<QGroupBox>(*FForm, "JobGroupBox")->isEnabled());
+
+    ASSERT_EQ(DeliverJob().substr(0, 2), "\x06\x1c");
+    ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
+
+    // The job number is cleaned to its digits; the file holds the tracer's records (lower-case
+    // names left out) and both traces as format 1, whatever the tracer sent.
+    std::vector<std::string> expected{"REQ=FIL",          "VEN=TAKUBO",       "MODEL=T1",           "DBL=17.50",
+                                      "HBOX=50.00;50.00", "VBOX=40.00;40.00", "CIRC=142.00;142.00", "FTYP=1",
+                                      "ETYP=1",           "XTRA=kept",        "TRCFMT=1;16;E;R;F"};
+    for (const std::string& r : RadiiRecords(RightRadii()))
+        expected.push_back(r);
+    expected.push_back("TRCFMT=1;16;E;L;F");
+    for (const std::string& r : RadiiRecords(LeftRadii()))
+        expected.push_back(r);
+    const QString file = TracePath(QStringLiteral("123.txt"));
+    EXPECT_EQ(ReadFileText(file), Joined(expected));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), file);
+
+    auto* panel = Control<QGroupBox>(*FForm, "JobGroupBox");
+    EXPECT_TRUE(panel->isEnabled());
+    EXPECT_EQ(panel->title(), QStringLiteral(" Tracer job 123 "));
+    EXPECT_EQ(Control<TNumberEdit>(*FForm, "BoxAEdit")->text(), QStringLiteral("50.00"));
+    EXPECT_EQ(Control<TNumberEdit>(*FForm, "BoxBEdit")->text(), QStringLiteral("40.00"));
+    EXPECT_EQ(Control<TNumberEdit>(*FForm, "DBLEdit")->text(), QStringLiteral("17.50"));
+    EXPECT_EQ(Control<QComboBox>(*FForm, "FrameTypeCombo")->currentText(), QStringLiteral("Plastic"));
+    EXPECT_EQ(Control<QComboBox>(*FForm, "EdgeTypeCombo")->currentText(), QStringLiteral("Bevel"));
+    EXPECT_EQ(FForm->TracePanel1()->Trace(), RadiiText(RightRadii()));
+    EXPECT_EQ(FForm->TracePanel1()->DrawEye, deRight);
+    EXPECT_EQ(FForm->Job().Value("_LtTrace"), RadiiText(LeftRadii()));
+    EXPECT_EQ(FForm->BaseTraces().Value("_RtTrace"), RadiiText(RightRadii()));
+
+    // Everything exchanged is in the log: the packet, the trace line, the answer.
+    const auto& log = CommLog().Lines();
+    auto has = [&](const std::string& line) { return std::find(log.begin(), log.end(), line) != log.end(); };
+    EXPECT_TRUE(has(std::string(kInFromTracer)));
+    EXPECT_TRUE(has("Received  Rt Trace: 16 data points, Lt Trace: 16 data points"));
+    EXPECT_TRUE(has(std::string(kOutToTracer)));
+    EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+}
+
+TEST_F(FormIntake, AnotherVendorsJobIsAnsweredButNothingIsTakenIn) {
+    StartForm();
+    TJobPacket job;
+    job.Vendor = "OTHERCO";
+    ASSERT_EQ(DeliverJob(job).substr(0, 2), "\x06\x1c");
+    Settle();
+    EXPECT_EQ(StatusText(*FForm), QStringLiteral("Receiving data"));
+    EXPECT_FALSE(Control<QGroupBox>(*FForm, "JobGroupBox")->isEnabled());
+    EXPECT_EQ(FForm->Job().Value("JOB"), "");
+    EXPECT_TRUE(FForm->TracePanel1()->Trace().empty());
+    EXPECT_FALSE(QDir(FFolder.path() + QStringLiteral("/traces")).exists());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+}
+
+TEST_F(FormIntake, TrailingRecordsAndTypesFollowTheJob) {
+    struct Case {
+        std::string job, frame, edge;
+        QString file;
+        std::string ftyp, etyp;
+        bool panelEnabled;
+    };
+    // A tracer FTYP of 0 is left out; the Rimless edge makes the frame rimless; a job number
+    // without a digit from 1 to 9 writes ".txt" and leaves the job panel disabled.
+    const Case cases[] = {{"A0012B", "0", "1", QStringLiteral("12.txt"), "<none>", "1", true},
+                          {"77", "1", "2", QStringLiteral("77.txt"), "3", "2", true},
+                          {"0000", "1", "2", QStringLiteral(".txt"), "3", "2", false}};
+    StartForm();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.job);
+        TJobPacket job;
+        job.Job = c.job;
+        job.FrameType = c.frame;
+        job.EdgeType = c.edge;
+        ASSERT_FALSE(DeliverJob(job).empty());
+        ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
+        const std::string text = ReadFileText(TracePath(c.file));
+        EXPECT_EQ(FileRecord(text, "FTYP"), c.ftyp);
+        EXPECT_EQ(FileRecord(text, "ETYP"), c.etyp);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), TracePath(c.file));
+        EXPECT_EQ(Control<QGroupBox>(*FForm, "JobGroupBox")->isEnabled(), c.panelEnabled);
+        FPty.Send({"REQ=INI"}); // any packet clears the status for the next case
+        FPty.AwaitReply(2000);
+        ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == QStringLiteral("Receiving data"); }));
+    }
+    EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+}
+
+TEST_F(FormIntake, MalformedPacketIsOneLogLineAndTheNextPacketIsAnswered) {
+    StartForm();
+    FPty.Write("\x1cREQ=INI\r\n\x1d"); // no RS, so no CRC record
+    ASSERT_EQ(DeliverJob().substr(0, 2), "\x06\x1c");
+    ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
+    EXPECT_TRUE(QFileInfo::exists(TracePath(QStringLiteral("123.txt"))));
+
+    // The bad packet: its "in" entry, then exactly one line that is neither a record nor a separator.
+    const auto& log = CommLog().Lines();
+    std::vector<std::string> others;
+    for (const std::string& line : log)
+        if (line.find('=') == std::string::npos && line.find("<") == std::string::npos &&
+            line.rfind("---------", 0) != 0 && line.rfind("Received  ", 0) != 0)
+            others.push_back(line);
+    std::string all;
+    for (const std::string& line : log)
+        all += line + "\n";
+    ASSERT_EQ(others.size(), 1u) << all;
+    EXPECT_EQ(others[0], "Missing RS character in packet");
+    EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+}
+
+TEST_F(FormIntake, FileThatCannotBeWrittenIsReportedAndChangesNothingElse) {
+    StartForm();
+    // A regular file where the traces folder should be.
+    QFile blocker(FFolder.path() + QStringLiteral("/traces"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.write("not a folder");
+    blocker.close();
+
+    ASSERT_FALSE(DeliverJob().empty());
+    ASSERT_TRUE(WaitUntil([&] { return !FErrors.Messages.empty(); }));
+    EXPECT_NE(FErrors.Messages[0].find("123.txt"), std::string::npos) << FErrors.Messages[0];
+    EXPECT_EQ(ReadFileText(blocker.fileName()), "not a folder");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    // The handling stopped at the write: no panel filling, no status change.
+    EXPECT_EQ(StatusText(*FForm), QStringLiteral("Receiving data"));
+    EXPECT_FALSE(Control<QGroupBox>(*FForm, "JobGroupBox")->isEnabled());
+
+    // The tracer is still answered.
+    FPty.Send({"REQ=INI"});
+    EXPECT_FALSE(FPty.AwaitReply().empty());
+}
+
+TEST_F(FormIntake, JobArrivingWhileMinimisedIsAnnouncedInTheTitle) {
+    StartForm();
+    FForm->show();
+    FForm->MinimizeButtonClick();
+    ASSERT_TRUE(WaitUntil([&] { return FForm->isMinimized() || !FForm->isVisible(); }));
+    ASSERT_FALSE(DeliverJob().empty());
+    ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
+    // No notification area offscreen: the minimised window's title carries the news.
+    EXPECT_EQ(FForm->windowTitle(), QStringLiteral("Tracer Interface - Received shape with job ID 123"));
+    FForm->RestoreFromTray();
+    EXPECT_FALSE(FForm->isMinimized());
+    EXPECT_EQ(FForm->windowTitle(), QStringLiteral("Tracer Interface"));
+}

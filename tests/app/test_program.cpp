@@ -1,0 +1,116 @@
+// The real program against the simulated tracer: tracer-sim on a pseudo-terminal sends jobs in
+// all four encodings and checks every reply; the jobs land in the traces folder; a second start
+// ends at once; SIGTERM ends the program normally with its settings saved.
+#include "Process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Polls until `done` holds; false after `timeoutMs`.
+bool PollUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class TTempFolder {
+public:
+    TTempFolder() {
+        char pattern[] = "/tmp/tracer-program-XXXXXX";
+        if (!mkdtemp(pattern))
+            throw std::runtime_error("mkdtemp failed");
+        Path = pattern;
+    }
+    ~TTempFolder() {
+        std::error_code ignored;
+        fs::remove_all(Path, ignored);
+    }
+    fs::path Path;
+};
+
+} // namespace
+
+TEST(Program, TakesJobsInEveryEncodingAndEndsNormallyOnSigterm) {
+    TTempFolder folder;
+    const fs::path runtime = folder.Path / "run";
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+
+    TChildProcess sim({TRACER_SIM_PATH, "--pty", "--format", "cycle", "--jobs", "4", "--job", "100"});
+    std::string ptyPath;
+    ASSERT_TRUE(PollUntil(
+        [&] {
+            const std::string out = sim.Output();
+            const auto at = out.find("PTY ");
+            const auto end = out.find('\n', at);
+            if (at == std::string::npos || end == std::string::npos)
+                return false;
+            ptyPath = out.substr(at + 4, end - at - 4);
+            return true;
+        },
+        10000));
+
+    // Lines the program does not know stay where they are.
+    const std::string settings = "; written by the test\r\nTracerCOMPort=" + ptyPath + "\r\nBaudRate=9600\r\n";
+    WriteText(folder.Path / "settings.txt", settings);
+    TChildProcess program({TRACER_INTERFACE_PATH, "--folder", folder.Path.string()});
+
+    const TProcessResult simResult = [&] {
+        PollUntil([&] { return sim.Output().find("OK ") != std::string::npos; }, 60000);
+        return sim.Stop(0, 60000);
+    }();
+    ASSERT_EQ(simResult.exitCode, 0) << simResult.out << simResult.err;
+    EXPECT_NE(simResult.out.find("OK 4 jobs"), std::string::npos) << simResult.out;
+
+    for (int job = 100; job <= 103; ++job) {
+        SCOPED_TRACE(job);
+        const fs::path file = folder.Path / "traces" / (std::to_string(job) + ".txt");
+        ASSERT_TRUE(PollUntil([&] { return fs::exists(file); }, 10000));
+        const std::string text = ReadText(file);
+        EXPECT_EQ(text.rfind("REQ=FIL\r\nDBL=18.00\r\n", 0), 0u) << text.substr(0, 200);
+        // Whatever encoding travelled, the file holds format 1 with four-digit radii.
+        EXPECT_NE(text.find(";E;R;F\r\nR="), std::string::npos);
+        EXPECT_NE(text.find(";E;L;F\r\nR="), std::string::npos);
+        EXPECT_EQ(text.find("TRCFMT=2"), std::string::npos);
+        EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    }
+
+    // A second start tells the first one and ends without a window or any settings of its own.
+    TTempFolder other;
+    const TProcessResult second = RunProcess({TRACER_INTERFACE_PATH, "--folder", other.Path.string()}, {}, 20000);
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_FALSE(fs::exists(other.Path / "settings.txt"));
+
+    const TProcessResult end = program.Stop(SIGTERM, 20000);
+    EXPECT_EQ(end.exitCode, 0) << end.err;
+    EXPECT_EQ(ReadText(folder.Path / "settings.txt"), settings);
+}
