@@ -1,15 +1,20 @@
 // The operator's changes to a job shown in the main window: box and circumference rescales of
-// both eyes, DBL, frame and edge type, their errors, AllowMod, the Enter key, trace file import
-// and the close confirmation.
+// both eyes, DBL, frame and edge type, their errors, AllowMod, the Enter key, trace file import,
+// the close confirmation, the settings exchange and the user's decimal separator.
 #include "FormTestSupport.h"
 
 #include "app/NumberEdit.h"
+#include "app/dialogs/SettingsForm.h"
+#include "app/dialogs/ShowLog.h"
+#include "common/Numbers.h"
+#include "handler/OMATracer.h"
 #include "trace/TracePanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QLocale>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -240,4 +245,55 @@ TEST_F(FormEdit, CloseAsksUnlessTheOperatorChoseNotToBeAsked) {
     };
     FForm->CloseWithoutAsking();
     EXPECT_EQ(closedAgain.count(), 1);
+}
+
+TEST_F(FormEdit, SettingsExchangeClosesThePortAppliesColoursReopensAndShowsTheLog) {
+    StartForm({{"AllowMod", "Y"}, {"BackColor", "255"}});
+    EXPECT_EQ(FForm->TracePanel1()->BGColor, 255u);
+    const QTemporaryDir devices; // no other ports to probe
+    FForm->DeviceFolder = devices.path().toStdString();
+    bool portWasClosed = false;
+    WhenModal<TSettingsForm>([&](TSettingsForm* dialog) {
+        portWasClosed = !FForm->OMATracer1()->Active();
+        WaitUntil([&] { return dialog->PortsProbed(); });
+        dialog->SelectBackColor(0x00FF00);
+        dialog->SelectTraceColor(0x0000FF);
+        dialog->ViewLogButtonClick();
+    });
+    FForm->Button1Click();
+
+    EXPECT_TRUE(portWasClosed);
+    EXPECT_EQ(SettingsList().Value(setting::TracerCOMPort), FPty.SlaveName());
+    EXPECT_EQ(SettingsList().Value(setting::BackColor), "65280");
+    EXPECT_EQ(FForm->TracePanel1()->BGColor, 0x00FF00u);
+    EXPECT_EQ(FForm->TracePanel1()->FillColor, 0x0000FFu);
+    EXPECT_TRUE(FForm->OMATracer1()->Active());
+    EXPECT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + FPty.SlaveName()));
+    // The log window opens once the exchange is over.
+    EXPECT_TRUE(WaitUntil([&] { return FForm->findChild<TShowLogForm*>() != nullptr; }));
+    FPty.Send({"REQ=INI"});
+    EXPECT_FALSE(FPty.AwaitReply().empty());
+}
+
+TEST_F(FormEdit, DecimalCommaOfTheUsersSettings) {
+    struct TGermanNumbers {
+        const char Previous = DecimalSeparator();
+        TGermanNumbers() {
+            SetDecimalSeparator(',');
+            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        }
+        ~TGermanNumbers() {
+            QLocale::setDefault(QLocale::c());
+            SetDecimalSeparator(Previous);
+        }
+    } german;
+    ShowJob();
+    // The tracer writes a full stop whatever the workstation says; it is still read.
+    EXPECT_EQ(Edit("DBLEdit")->text(), QStringLiteral("17,50"));
+    EXPECT_DOUBLE_EQ(FForm->TracePanel1()->DBL(), 17.5);
+    Edit("DBLEdit")->Editor()->setText(QStringLiteral("18,5"));
+    EXPECT_EQ(FileRecord(File(), "DBL"), "18,50");
+    QTest::keyClick(Edit("BoxBEdit"), Qt::Key_Down);
+    EXPECT_EQ(FileRecord(File(), "VBOX").substr(0, 6), "39,90;");
+    FForm.reset(); // made with the German locale
 }
