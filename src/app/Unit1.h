@@ -80,7 +80,7 @@ public:
     std::string DeviceFolder = "/dev";
 
 Q_SIGNALS:
-    // The window has closed for good (the close was allowed): the program ends.
+    // The program is to end: the window has closed for good, or a termination signal came.
     void Closed();
 
 protected:

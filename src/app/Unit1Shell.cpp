@@ -85,7 +85,10 @@ void TForm1::CloseButtonClick() {
 
 void TForm1::CloseWithoutAsking() {
     FCloseWithoutAsking = true;
-    close();
+    // A close already under way (its confirmation box is open) refuses a second one; the program
+    // ends all the same, which also ends that box's loop.
+    if (!close())
+        Q_EMIT Closed();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

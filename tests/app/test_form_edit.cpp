@@ -245,6 +245,16 @@ TEST_F(FormEdit, CloseAsksUnlessTheOperatorChoseNotToBeAsked) {
     };
     FForm->CloseWithoutAsking();
     EXPECT_EQ(closedAgain.count(), 1);
+
+    // Also while the confirmation box of a close is open.
+    FForm = std::make_unique<TForm1>(FFolder.path());
+    QSignalSpy closedWhileAsking(FForm.get(), &TForm1::Closed);
+    FForm->OnAskYesNo = [&](QWidget*, const QString&, const QString&, bool&) {
+        FForm->CloseWithoutAsking(); // the signal arrives while the box is up
+        return false;
+    };
+    FForm->CloseButtonClick();
+    EXPECT_EQ(closedWhileAsking.count(), 1);
 }
 
 TEST_F(FormEdit, SettingsExchangeClosesThePortAppliesColoursReopensAndShowsTheLog) {
