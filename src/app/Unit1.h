@@ -125,4 +125,5 @@ private:
     std::string FLtTraceFmt;
     bool FShapeModified = false;
     bool FCloseWithoutAsking = false;
+    bool FAskingToClose = false;
 };

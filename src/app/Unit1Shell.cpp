@@ -4,6 +4,7 @@
 #include "app/Unit1.h"
 
 #include "app/Application.h"
+#include "app/FlagScope.h"
 #include "app/core/Settings.h"
 #include "app/dialogs/SettingsForm.h"
 #include "app/dialogs/ShowLog.h"
@@ -85,16 +86,20 @@ void TForm1::CloseButtonClick() {
 
 void TForm1::CloseWithoutAsking() {
     FCloseWithoutAsking = true;
-    // A close already under way (its confirmation box is open) refuses a second one; the program
+    // A close already under way (its confirmation box is open) takes no second one; the program
     // ends all the same, which also ends that box's loop.
-    if (!close())
+    if (FAskingToClose)
         Q_EMIT Closed();
+    else
+        close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     bool allowed = FCloseWithoutAsking;
-    if (!allowed)
+    if (!allowed) {
+        const TFlagScope asking(FAskingToClose);
         Guarded([&] { allowed = ConfirmClose(this, SettingsList(), OnAskYesNo ? OnAskYesNo : TAskYesNo(AskYesNo)); });
+    }
     if (!allowed) {
         event->ignore();
         return;
