@@ -178,3 +178,16 @@ TEST_F(FormIntake, JobArrivingWhileMinimisedIsAnnouncedInTheTitle) {
     EXPECT_FALSE(FForm->isMinimized());
     EXPECT_EQ(FForm->windowTitle(), QStringLiteral("Tracer Interface"));
 }
+
+TEST_F(FormIntake, WithoutSettingsThePortErrorAndTheDefaultColours) {
+    FForm = std::make_unique<TForm1>(FFolder.path());
+    EXPECT_EQ(StatusText(*FForm), QStringLiteral("Cannot open tracer COM port.  Please see Settings."));
+    const QLabel* status = Control<QLabel>(*FForm, "StatusLabel");
+    EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_TRUE(status->font().bold());
+    EXPECT_EQ(FForm->TracePanel1()->BGColor, 16776960u);
+    EXPECT_EQ(FForm->TracePanel1()->FillColor, 16777215u);
+    EXPECT_EQ(FForm->OMATracer1()->ComPort()->BaudRate(), 9600);
+    EXPECT_FALSE(FForm->OMATracer1()->Active());
+    EXPECT_EQ(FForm->windowTitle(), QStringLiteral("Tracer Interface"));
+}
