@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <poll.h>
