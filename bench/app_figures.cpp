@@ -25,6 +25,7 @@
 #include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <poll.h>
@@ -90,7 +91,13 @@ struct TProgram {
                 std::string a0 = program, a1 = "--folder", a2 = folderArg;
                 char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
                 spawned = TClock::now();
-                if (posix_spawn(&Pid, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0)
+                // The platform plugin's notices would drown the figures.
+                posix_spawn_file_actions_t actions;
+                posix_spawn_file_actions_init(&actions);
+                posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+                const int failed = posix_spawn(&Pid, program.c_str(), &actions, nullptr, argv, envp.data());
+                posix_spawn_file_actions_destroy(&actions);
+                if (failed != 0)
                     throw std::runtime_error("cannot start " + program);
             },
             20000, 0);
