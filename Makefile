@@ -66,6 +66,7 @@ bench: build
 	@bench/latency_listen.sh $(BUILD) 2000
 	@echo "== the operator program as a process (start, job latency, memory, idle CPU)"
 	@$(BUILD)/bench/app_figures $(BUILD)/bin/tracer-interface
+	@$(BUILD)/bench/form_latency
 
 FUZZ_TARGETS ?= oma_parse trace_decoders trace_calc oma_tracer
 
