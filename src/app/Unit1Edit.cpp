@@ -46,12 +46,21 @@ void TForm1::CircEditChange(TNumberEdit* sender) {
                 return; // not a number (yet): nothing is redrawn or written
             FJob.SetValue("DBL", FormatFixed(dbl, 2));
         } else {
-            FShapeModified = true;
+            const bool wasModified = FShapeModified;
+            FShapeModified = true; // an edit that is no number leaves it set
             const TShapeOp op = sender == ui->BoxAEdit   ? TShapeOp::BoxA
                                 : sender == ui->BoxBEdit ? TShapeOp::BoxB
                                                          : TShapeOp::Circumference;
-            const TShapeEditResult result = RescaleJob(FBaseTraces.Value("_RtTrace"), FBaseTraces.Value("_LtTrace"), op,
-                                                       EditValue(sender), ui->LockBCheckBox->isChecked());
+            const double wanted = EditValue(sender);
+            TShapeEditResult result;
+            try {
+                result = RescaleJob(FBaseTraces.Value("_RtTrace"), FBaseTraces.Value("_LtTrace"), op, wanted,
+                                    ui->LockBCheckBox->isChecked());
+            } catch (...) {
+                // A refused rescale changed no trace: later writes keep the tracer's box records.
+                FShapeModified = wasModified;
+                throw;
+            }
             FJob.SetValue("_RtTrace", result.RtTrace);
             FJob.SetValue("_LtTrace", result.LtTrace);
             ui->BoxAEdit->setValue(result.BoxA);

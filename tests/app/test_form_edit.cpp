@@ -136,6 +136,18 @@ TEST_F(FormEdit, BoxValueThatIsNoNumberOrCannotBeReachedIsReportedAndChangesNoth
     EXPECT_EQ(FileRecord(File(), "VBOX").substr(0, 5), "41.00");
 }
 
+TEST_F(FormEdit, RefusedRescaleLeavesTheTracersBoxRecordsInLaterWrites) {
+    ShowJob();
+    Edit("BoxAEdit")->Editor()->setText(QStringLiteral("900"));
+    ASSERT_EQ(FErrors.Messages.size(), 1u);
+    EXPECT_FALSE(FForm->ShapeModified());
+    // The next write (a DBL change) keeps what the tracer measured, as before the refusal.
+    Edit("DBLEdit")->Editor()->setText(QStringLiteral("18"));
+    EXPECT_EQ(FileRecord(File(), "DBL"), "18.00");
+    EXPECT_EQ(FileRecord(File(), "CIRC"), "142.00;142.00");
+    EXPECT_EQ(FileRecord(File(), "HBOX"), "50.00;50.00");
+}
+
 TEST_F(FormEdit, FrameAndEdgeSelectionsRewriteTheTypeRecords) {
     ShowJob();
     struct Case {
