@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QSignalSpy>
 
 using namespace form_test;
 
@@ -71,6 +72,60 @@ TEST_F(FormIntake, TakuboJobIsShownWrittenAndItsNameIsOnTheClipboard) {
     EXPECT_TRUE(has(std::string(kInFromTracer)));
     EXPECT_TRUE(has("Received  Rt Trace: 16 data points, Lt Trace: 16 data points"));
     EXPECT_TRUE(has(std::string(kOutToTracer)));
+    EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+}
+
+TEST_F(FormIntake, JobIsHandledOnlyOnceTheTracerHasItsAnswer) {
+    StartForm();
+    // What the window had done with the job at the moment the answer to its packet went out.
+    struct TAtAnswer {
+        bool TraceTaken, FileWritten;
+        QString Status;
+    };
+    std::vector<TAtAnswer> atAnswer;
+    TOMATracer* tracer = FForm->OMATracer1();
+    const TOMADataPacket logAnswer = tracer->OnSendOMAPacket;
+    tracer->OnSendOMAPacket = [&, logAnswer](QObject* sender, std::string& packet) {
+        atAnswer.push_back({!FForm->Job().Value("_RtTrace").empty(),
+                            QFileInfo::exists(TracePath(QStringLiteral("123.txt"))), StatusText(*FForm)});
+        logAnswer(sender, packet);
+    };
+    ASSERT_FALSE(DeliverJob().empty());
+    ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
+    ASSERT_EQ(atAnswer.size(), 1u);
+    EXPECT_TRUE(atAnswer[0].TraceTaken);   // the traces are taken in before the answer...
+    EXPECT_FALSE(atAnswer[0].FileWritten); // ...the job is handled after it
+    EXPECT_EQ(atAnswer[0].Status, QStringLiteral("Receiving data"));
+    EXPECT_TRUE(QFileInfo::exists(TracePath(QStringLiteral("123.txt"))));
+}
+
+TEST_F(FormIntake, NewJobThatChangesATypeSelectionIsWrittenOnceMore) {
+    StartForm();
+    ASSERT_FALSE(DeliverJob().empty());
+    ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
+    struct Case {
+        std::string job, frame, edge;
+        int writes; // the job's own write, then one for each list whose selection changed
+    };
+    const Case cases[] = {{"124", "2", "1", 2}, {"125", "2", "1", 1}, {"126", "1", "3", 3}, {"127", "4", "3", 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.job);
+        FPty.Send({"REQ=INI"}); // clears the status
+        FPty.AwaitReply();
+        ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == QStringLiteral("Receiving data"); }));
+        QSignalSpy written(QGuiApplication::clipboard(), &QClipboard::dataChanged);
+        TJobPacket job;
+        job.Job = c.job;
+        job.FrameType = c.frame;
+        job.EdgeType = c.edge;
+        ASSERT_FALSE(DeliverJob(job).empty());
+        ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
+        Settle();
+        EXPECT_EQ(written.count(), c.writes);
+        const std::string text = ReadFileText(TracePath(QString::fromStdString(c.job + ".txt")));
+        EXPECT_EQ(FileRecord(text, "FTYP"), c.frame);
+        EXPECT_EQ(FileRecord(text, "ETYP"), c.edge);
+    }
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
 }
 
