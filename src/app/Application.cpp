@@ -7,8 +7,13 @@
 
 namespace {
 
+QString& Title() {
+    static QString title;
+    return title;
+}
+
 void ShowErrorBox(const QString& message) {
-    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(), message);
+    QMessageBox::critical(QApplication::activeWindow(), ApplicationTitle(), message);
 }
 
 TErrorReporter& Reporter() {
@@ -26,6 +31,14 @@ void Report(const QString& message) {
 }
 
 } // namespace
+
+void SetApplicationTitle(const QString& title) {
+    Title() = title;
+}
+
+QString ApplicationTitle() {
+    return Title().isEmpty() ? QCoreApplication::applicationName() : Title();
+}
 
 TErrorReporter SetErrorReporter(TErrorReporter reporter) {
     TErrorReporter previous = std::move(Reporter());

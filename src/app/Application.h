@@ -16,6 +16,12 @@ using TErrorReporter = std::function<void(const QString& message)>;
 // Replaces the reporter (an empty one restores the message box) and returns the previous one.
 TErrorReporter SetErrorReporter(TErrorReporter reporter);
 
+// The program's title, the caption of the default reporter's message box (the application name
+// until set). Kept apart from Qt's application display name, which the X11 and Wayland platforms
+// would append to the caption of every window.
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitle();
+
 // Reports the exception being handled; call it inside a catch block only.
 void ReportCurrentException();
 

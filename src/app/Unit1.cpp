@@ -55,7 +55,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
       FProgramFolder(QDir(programFolder.isEmpty() ? QStringLiteral(".") : programFolder).absolutePath()) {
     ui->setupUi(this);
     FCaption = windowTitle();
-    QGuiApplication::setApplicationDisplayName(FCaption);
+    SetApplicationTitle(FCaption);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     // Designer stores fonts in points; the window's font is specified in pixels.

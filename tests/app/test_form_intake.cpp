@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QSignalSpy>
 
 using namespace form_test;
@@ -245,4 +246,24 @@ TEST_F(FormIntake, WithoutSettingsThePortErrorAndTheDefaultColours) {
     EXPECT_EQ(FForm->OMATracer1()->ComPort()->BaudRate(), 9600);
     EXPECT_FALSE(FForm->OMATracer1()->Active());
     EXPECT_EQ(FForm->windowTitle(), QStringLiteral("Tracer Interface"));
+}
+
+TEST_F(FormIntake, CaptionsAreTheWindowsOwnAndErrorsCarryTheProgramsTitle) {
+    StartForm();
+    // An application display name would be appended to every window's caption by the X11 and
+    // Wayland platforms ("Settings — Tracer Interface"); the window does not set one.
+    EXPECT_EQ(QGuiApplication::applicationDisplayName().toStdString(),
+              QCoreApplication::applicationName().toStdString());
+
+    const TErrorReporter collector = SetErrorReporter({}); // the message box
+    QString title, text;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        text = box->text();
+        box->accept();
+    });
+    Guarded([] { throw std::runtime_error("refused"); });
+    SetErrorReporter(collector);
+    EXPECT_EQ(title, QStringLiteral("Tracer Interface"));
+    EXPECT_EQ(text, QStringLiteral("refused"));
 }
