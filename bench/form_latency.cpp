@@ -1,9 +1,11 @@
 // Job latency of the main window, in-process: a TForm1 on the offscreen platform with its tracer
 // port on a pseudo-terminal, and the tracer played by a thread on the master end. For each job the
-// clock runs from the moment the tracer's write of the packet's last byte has returned until both
+// clock runs from the tracer's write() of the packet's last byte (read just before the call, so a
+// thread switch can only lengthen the figure) until both
 //   - the job trace file <folder>/traces/<job>.txt is there (it appears by a rename, so it is
 //     complete when its name exists), and
-//   - the trace panel has drawn the job's right eye (its OnDrawShape, after the previous handler);
+//   - the trace panel has drawn the job's right eye after the job's trace came in (its OnDrawShape,
+//     after the window's own handler, if any);
 // whichever comes later. Both are looked at when either can have changed: at every OnDrawShape and
 // at every change of the traces folder. The whole job handling (file written, rewritten for a
 // changed frame type, panel filled) runs in one queued call before the paint that draws the shape,
@@ -17,6 +19,9 @@
 //   decode    -> the reply handed to the port (OnSendOMAPacket)
 //   file      -> the file's name on the clipboard (the end of writing the job trace file)
 //   draw      -> the shape drawn
+//
+// The program folder is a new folder in DIR (default: the system's temporary folder); the file is
+// written with fsync, so what DIR lives on (disk or tmpfs) shows in the file stage.
 //
 //   form_latency [--jobs N] [--points N] [--large-points N] [--folder DIR]
 #include "app/Application.h"
@@ -97,16 +102,18 @@ public:
         FFilePath = std::move(filePath);
         FArmed = true;
         FDrawn = FDone = FIdle = false;
-        FPacketAt = FReplyAt = FFileAt = FDrawnAt = FDoneAt = {};
+        FPacketAt = FTraceAt = FReplyAt = FFileAt = FDrawnAt = FDoneAt = {};
     }
 
     // User-interface thread: the program's events.
     void PacketCut(TClock::time_point at) { Stamp(FPacketAt, at); }
+    void TraceTaken(TClock::time_point at) { Stamp(FTraceAt, at); }
     void ReplySent(TClock::time_point at) { Stamp(FReplyAt, at); }
     void FileNamed(TClock::time_point at) { Stamp(FFileAt, at); }
     void Drawn(TClock::time_point at, const std::string& trace) {
         std::unique_lock lock(FMutex);
-        if (!FArmed || FDrawn || trace != FRightTrace)
+        // Only a paint after this job's trace came in draws this job (all jobs have one shape).
+        if (!FArmed || FDrawn || FTraceAt == TClock::time_point{} || trace != FRightTrace)
             return;
         FDrawn = true;
         FDrawnAt = at;
@@ -166,7 +173,7 @@ private:
     std::condition_variable FChanged;
     bool FArmed = false, FDrawn = false, FDone = false, FIdle = false;
     std::string FRightTrace, FFilePath;
-    TClock::time_point FPacketAt, FReplyAt, FFileAt, FDrawnAt, FDoneAt;
+    TClock::time_point FPacketAt, FTraceAt, FReplyAt, FFileAt, FDrawnAt, FDoneAt;
 };
 
 // The tracer's end of the line (the pty master, non-blocking): packets out, replies in, checked.
@@ -394,6 +401,12 @@ TSetResult RunSet(const TSetPlan& plan, long long jobs, const QString& baseFolde
             probe.PacketCut(TClock::now());
             if (previous)
                 previous(sender, packet);
+        };
+        port->OnRecvOMATrace = [previous = port->OnRecvOMATrace, &probe](QObject* sender, const std::string& job,
+                                                                         PEyeRec rt, PEyeRec lt, double dbl) {
+            if (previous)
+                previous(sender, job, rt, lt, dbl);
+            probe.TraceTaken(TClock::now());
         };
         port->OnSendOMAPacket = [previous = port->OnSendOMAPacket, &probe](QObject* sender, std::string& packet) {
             if (previous)
