@@ -196,6 +196,10 @@ void TForm1::LinkError(const std::string& message) {
 
 void TForm1::LineLost(const QString& message) {
     SetStatus(message, Qt::red, true);
+    // A loss reported while the settings dialog has closed the port is that dialog's to settle: it
+    // reopens the port when it closes, and retrying meanwhile would fight its probe for the line.
+    if (FInSettings)
+        return;
     // The report comes from inside the port's own delivery: it is closed once that has returned.
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { FTracer->SetActive(false); }); }, Qt::QueuedConnection);

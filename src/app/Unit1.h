@@ -126,4 +126,5 @@ private:
     bool FShapeModified = false;
     bool FCloseWithoutAsking = false;
     bool FAskingToClose = false;
+    bool FInSettings = false; // the settings dialog owns the port until it closes
 };

@@ -17,6 +17,8 @@
 #include "trace/TracePanel.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 
 void TForm1::SetUpShell() {
@@ -113,13 +115,19 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::BitBtn1Click() {
-    OpenHelp(this, HelpFileName(FProgramFolder));
+    // The guide is part of the program: a folder named on the command line holds the operator's
+    // settings and traces, and need not hold a copy of it.
+    QString help = HelpFileName(FProgramFolder);
+    if (!QFileInfo::exists(help))
+        help = HelpFileName(QCoreApplication::applicationDirPath());
+    OpenHelp(this, help);
 }
 
 void TForm1::Button1Click() {
     // The dialog probes the ports, this one included; the lost-line retries stop with it.
     FReconnectTimer->stop();
     TSettingsDialogResult result;
+    FInSettings = true;
     try {
         FTracer->SetActive(false);
         result = RunSettingsDialog(this, SettingsList(), DeviceFolder);
@@ -128,6 +136,7 @@ void TForm1::Button1Click() {
         // Whatever happened, the port is reopened with the settings as they now stand.
         ReportCurrentException();
     }
+    FInSettings = false;
     OpenTracerPort();
     if (result.ViewLog)
         QMetaObject::invokeMethod(
