@@ -30,7 +30,12 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 window() {
     local id
     for _ in $(seq 100); do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1) && [ -n "$id" ] && { echo "$id"; return; }
+        # The largest visible window of that title (the splash may share it while it shows).
+        id=$(for w in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+            eval "$(xdotool getwindowgeometry --shell "$w")"
+            echo "$((WIDTH * HEIGHT)) $w"
+        done | sort -n | tail -1 | cut -d' ' -f2)
+        [ -n "$id" ] && { echo "$id"; return; }
         sleep 0.1
     done
     echo "no window '$1'" >&2
