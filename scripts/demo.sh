@@ -9,7 +9,7 @@ build=${1:?usage: demo.sh BUILD_FOLDER [seconds between jobs]}
 interval=${2:-4}
 program=$build/bin/tracer-interface
 sim=$build/tools/tracer-sim/tracer-sim
-demo=$build/demo
+demo=$(realpath -m "$build/demo")
 
 mkdir -p "$demo/run"
 chmod 700 "$demo/run"
