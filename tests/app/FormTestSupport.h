@@ -11,6 +11,7 @@
 #include "protocol/TraceFormats.h"
 
 #include "Shapes.h"
+#include "WhenModal.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -52,25 +53,6 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
 inline void Settle() {
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-// Runs `action` on the next modal window of type T once it is on screen (from inside its own
-// event loop, as an operator would act); gives up after 10 s.
-template <class T> void WhenModal(std::function<void(T*)> action) {
-    auto* timer = new QTimer;
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, action] {
-        T* window = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (!window && clock->elapsed() < 10000)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (window)
-            action(window);
-    });
-    timer->start();
 }
 
 // A real pseudo-terminal pair: the slave stands in for the tracer's serial device, the master is

@@ -1,5 +1,5 @@
 // The close confirmation: the rule over DontAskCloseProgram, and the real confirmation box.
-#include "ModalHelper.h"
+#include "../WhenModal.h"
 #include "app/shell/CloseConfirm.h"
 #include "app/shell/YesNoBox.h"
 

@@ -1,5 +1,5 @@
 // The splash window, the notification-area icon, the application icon and the help file.
-#include "ModalHelper.h"
+#include "../WhenModal.h"
 #include "app/shell/AppIcon.h"
 #include "app/shell/Help.h"
 #include "app/shell/Splash.h"

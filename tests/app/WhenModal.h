@@ -1,4 +1,5 @@
-// Acting on a modal window from inside its own event loop, as an operator would.
+// Acting on a modal window from inside its own event loop, as an operator would; shared by the
+// tests of the main window, the dialogs and the shell.
 #pragma once
 
 #include <QApplication>
@@ -7,11 +8,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 // Runs `action` on the next modal window of type T once it is on screen; gives up after 10 s.
-template <typename T> void WhenModal(std::function<void(T*)> action) {
+template <class T> void WhenModal(std::function<void(T*)> action) {
     auto* timer = new QTimer;
-    auto* clock = new QElapsedTimer;
+    auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, clock, action] {
@@ -20,7 +22,6 @@ template <typename T> void WhenModal(std::function<void(T*)> action) {
             return;
         timer->stop();
         timer->deleteLater();
-        delete clock;
         if (window)
             action(window);
     });
