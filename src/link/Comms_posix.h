@@ -1,5 +1,5 @@
 // POSIX details of the serial layer that are worth testing on their own: how the line settings
-// record becomes a termios setup.
+// record becomes a termios setup (Comms_posix_termios.cpp, beside the port-name rules of DevicePath).
 #pragma once
 
 #include "link/Comms.h"
