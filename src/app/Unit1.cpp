@@ -11,6 +11,7 @@
 #include "app/core/Settings.h"
 #include "common/Numbers.h"
 #include "handler/OMATracer.h"
+#include "link/Comms.h"
 #include "trace/TracePanel.h"
 #include "trace/TrceCalc.h"
 
@@ -163,16 +164,21 @@ void TForm1::ApplyPortSettings() {
     FTracer->ComPort()->SetBaudRate(SettingInt(SettingsList(), setting::BaudRate, setting::DefaultBaudRate));
 }
 
-void TForm1::OpenTracerPort() {
+bool TForm1::ActivatePort() {
     try {
         ApplyPortSettings();
         FTracer->SetActive(true);
     } catch (...) {
-        SetStatus(kCannotOpenPort, Qt::red, true);
-        return;
+        return false;
     }
     FReconnectTimer->stop();
     SetStatus(kReadyOnPort + QString::fromStdString(SettingsList().Value(setting::TracerCOMPort)), Qt::black, false);
+    return true;
+}
+
+void TForm1::OpenTracerPort() {
+    if (!ActivatePort())
+        SetStatus(kCannotOpenPort, Qt::red, true);
 }
 
 void TForm1::ProtocolError(const std::string& message) {
@@ -187,7 +193,7 @@ void TForm1::ProtocolError(const std::string& message) {
 void TForm1::LinkError(const std::string& message) {
     const QString text = QString::fromLocal8Bit(message.c_str());
     CommLog().Add(message);
-    if (message.rfind("Connection lost", 0) == 0) {
+    if (IsConnectionLost(message)) {
         LineLost(text);
         return;
     }
@@ -207,15 +213,13 @@ void TForm1::LineLost(const QString& message) {
 }
 
 void TForm1::TryReconnect() {
+    // While the line is still gone the lost-line message stays and the timer tries again.
     try {
         FTracer->SetActive(false);
-        ApplyPortSettings();
-        FTracer->SetActive(true);
     } catch (...) {
-        return; // still gone; the lost-line message stays and the timer tries again
+        return;
     }
-    FReconnectTimer->stop();
-    SetStatus(kReadyOnPort + QString::fromStdString(SettingsList().Value(setting::TracerCOMPort)), Qt::black, false);
+    ActivatePort();
 }
 
 // ---- intake ---------------------------------------------------------------------------------
@@ -275,11 +279,7 @@ void TForm1::WMTraceReady(int param) {
     if (param == 0 && FVendor != kJobVendor)
         return;
     FShapeModified = false;
-    ui->TracePanel1->DrawEye = deRight;
-    double dbl = 0;
-    if (!ReadDBLRecord(FJob, dbl))
-        dbl = 0;
-    ui->TracePanel1->ShowTrace(FJob.Value("_RtTrace"), dbl);
+    Redraw();
 
     FJob.SetValue("JOB", CleanJobDigits(FJob.Value("JOB")));
     if (param == 0)
@@ -290,6 +290,14 @@ void TForm1::WMTraceReady(int param) {
     if (!isVisible() || isMinimized())
         AnnounceJob(FromRecord(FJob.Value("JOB")));
     SetStatus(kFileOnClipboard);
+}
+
+void TForm1::Redraw() {
+    ui->TracePanel1->DrawEye = deRight;
+    double dbl = 0;
+    if (!ReadDBLRecord(FJob, dbl))
+        dbl = 0;
+    ui->TracePanel1->ShowTrace(FJob.Value("_RtTrace"), dbl);
 }
 
 void TForm1::ShowJob() {

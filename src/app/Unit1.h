@@ -100,6 +100,8 @@ private:
 
     // The port and the lost line.
     void ApplyPortSettings();
+    // Opens the port from the settings; on success "Ready on port" and no more retries.
+    bool ActivatePort();
     void ProtocolError(const std::string& message);
     void LinkError(const std::string& message);
     void LineLost(const QString& message);

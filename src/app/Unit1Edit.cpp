@@ -72,14 +72,6 @@ void TForm1::CircEditChange(TNumberEdit* sender) {
     WriteTraceFile(FJob);
 }
 
-void TForm1::Redraw() {
-    ui->TracePanel1->DrawEye = deRight;
-    double dbl = 0;
-    if (!TryStrToFloatFromDevice(FJob.Value("DBL"), dbl))
-        dbl = 0;
-    ui->TracePanel1->ShowTrace(FJob.Value("_RtTrace"), dbl);
-}
-
 void TForm1::FrameTypesChange() {
     WriteTraceFile(FJob);
 }

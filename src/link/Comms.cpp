@@ -189,8 +189,9 @@ void TComThread::Execute() {
         if (FEventMask != 0)
             FComPort.DispatchEvents(FEventMask, FSyncMethod, FDeliveryTarget, FDevice);
         if (events.LostError != 0 && !FHandedOver)
-            FComPort.ReportEventError(
-                "Connection lost on " + FPortName + ": " + comms_os::SystemErrorText(events.LostError), FSyncMethod);
+            FComPort.ReportEventError(std::string(kConnectionLost) + FPortName + ": " +
+                                          comms_os::SystemErrorText(events.LostError),
+                                      FSyncMethod);
     }
     FDevice.Purge();
     if (FHandedOver) {

@@ -5,8 +5,8 @@
 // layer declared in ComsPlatform.h (Comms_posix.cpp on POSIX systems).
 #pragma once
 
-#include "link/GenAlg.h"
 #include "common/Errors.h"
+#include "link/GenAlg.h"
 
 #include <QObject>
 
@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,13 @@ class QThread;
 
 namespace comms_os {
 class TComDevice;
+}
+
+// The start of the event thread's report that the line has gone (a USB adapter pulled): "Connection
+// lost on <port>: <system text>". Users of the link tell that report from others by it.
+inline constexpr std::string_view kConnectionLost = "Connection lost on ";
+inline bool IsConnectionLost(std::string_view report) {
+    return report.substr(0, kConnectionLost.size()) == kConnectionLost;
 }
 
 // Failures of the serial port, with fixed English messages.

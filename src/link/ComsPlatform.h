@@ -1,6 +1,7 @@
-// The operating-system layer under TComPort. Comms.cpp calls only what is declared here; one source
-// file per platform implements it (Comms_posix.cpp: termios, poll, ioctl, eventfd), so that another
-// platform's file can stand beside it. Results carry the platform's own error codes; the messages
+// The operating-system layer under TComPort. Comms.cpp calls only what is declared here; each
+// platform implements it in files of its own (Comms_posix.cpp: the device over poll, ioctl and
+// eventfd; Comms_posix_termios.cpp: port names and line settings), so that another platform's
+// files can stand beside them. Results carry the platform's own error codes; the messages
 // are made by the portable port.
 #pragma once
 
@@ -15,7 +16,7 @@ namespace comms_os {
 // The system's text for an error code, without trailing blanks, control characters and full stops.
 std::string SystemErrorText(int Code);
 
-// The device a port name stands for (see the platform file for the naming rules).
+// The device a port name stands for (the platform's files give the naming rules).
 std::string DevicePath(const std::string& Port);
 
 // The record of one read or write; made for every operation and released by the port once the
