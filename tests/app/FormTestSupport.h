@@ -10,25 +10,24 @@
 #include "protocol/OMAMach.h"
 #include "protocol/TraceFormats.h"
 
+#include "PtyPair.h"
 #include "Shapes.h"
 #include "WhenModal.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtCore/qtestsupport_core.h>
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <pty.h>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -37,16 +36,10 @@
 
 namespace form_test {
 
-// Serves the event loop until `done` holds; false when `timeoutMs` passed first.
+// Serves the event loop until `done` holds; false when `timeoutMs` passed first. The deadline is
+// generous: it waits for events, it never measures speed.
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return QTest::qWaitFor(done, timeoutMs);
 }
 
 // Lets the events already queued run (deferred handling included).
@@ -55,37 +48,13 @@ inline void Settle() {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-// A real pseudo-terminal pair: the slave stands in for the tracer's serial device, the master is
-// the tracer's end of the line.
-class TPty {
+// The tracer's end of a pseudo-terminal pair: writes packets, reads the program's replies.
+class TPty : public app_test::TPtyPair {
 public:
-    TPty() {
-        char name[128] = {};
-        if (::openpty(&FMaster, &FSlave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        FSlaveName = name;
-        ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
-    }
-    ~TPty() { Close(); }
-    TPty(const TPty&) = delete;
-    TPty& operator=(const TPty&) = delete;
-
-    const std::string& SlaveName() const { return FSlaveName; }
-    int Master() const { return FMaster; }
-
-    // The tracer goes away: the program's end of the line sees it hang up.
-    void Close() {
-        if (FMaster >= 0)
-            ::close(FMaster);
-        if (FSlave >= 0)
-            ::close(FSlave);
-        FMaster = FSlave = -1;
-    }
-
     void Write(const std::string& bytes) {
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(FMaster, bytes.data() + done, bytes.size() - done);
+            const ssize_t n = ::write(Master(), bytes.data() + done, bytes.size() - done);
             if (n > 0)
                 done += static_cast<std::size_t>(n);
             else
@@ -101,7 +70,7 @@ public:
             [&] {
                 char buffer[4096];
                 ssize_t n;
-                while ((n = ::read(FMaster, buffer, sizeof buffer)) > 0)
+                while ((n = ::read(Master(), buffer, sizeof buffer)) > 0)
                     FReceived.append(buffer, static_cast<std::size_t>(n));
                 const std::size_t gs = FReceived.find('\x1d');
                 if (gs == std::string::npos)
@@ -115,9 +84,6 @@ public:
     }
 
 private:
-    int FMaster = -1;
-    int FSlave = -1;
-    std::string FSlaveName;
     std::string FReceived;
 };
 

@@ -2,6 +2,8 @@
 // lead to them.
 #pragma once
 
+#include "../PtyPair.h"
+
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -12,36 +14,13 @@
 #include <string>
 
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 namespace dialog_test {
 
 // A real pseudo-terminal pair; its slave stands in for a serial device.
-class TPty {
-public:
-    TPty() {
-        char name[128] = {};
-        if (::openpty(&FMaster, &FSlave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        FSlaveName = name;
-    }
-    ~TPty() {
-        ::close(FSlave);
-        ::close(FMaster);
-    }
-    TPty(const TPty&) = delete;
-    TPty& operator=(const TPty&) = delete;
-
-    const std::string& SlaveName() const { return FSlaveName; }
-    int SlaveFd() const { return FSlave; }
-
-private:
-    int FMaster = -1;
-    int FSlave = -1;
-    std::string FSlaveName;
-};
+using TPty = app_test::TPtyPair;
 
 // Holds the lock the serial port takes on an open line, as another program using it would.
 class TLineLock {
