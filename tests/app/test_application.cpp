@@ -4,14 +4,13 @@
 #include "app/SignalWatcher.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QObject>
+#include <QtCore/qtestsupport_core.h>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,14 +22,6 @@ protected:
     void customEvent(QEvent*) override { throw std::runtime_error("refused by the handler"); }
 };
 
-bool WaitFor(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
 } // namespace
 
 TEST(GeneralErrorHandler, ErrorsOfEventHandlersAreReportedAndTheProgramGoesOn) {
@@ -40,7 +31,7 @@ TEST(GeneralErrorHandler, ErrorsOfEventHandlersAreReportedAndTheProgramGoesOn) {
     TThrowingObject target;
     QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
     QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
-    EXPECT_TRUE(WaitFor([&] { return reported.size() == 2; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reported.size() == 2; }, 10000));
     EXPECT_EQ(reported[0], "refused by the handler");
 
     Guarded([] { throw 42; });
@@ -56,7 +47,7 @@ TEST(SignalWatcher, TerminationSignalsReachTheEventLoop) {
         watcher.OnSignal = [&](int signalNumber) { received.push_back(signalNumber); };
         std::raise(SIGTERM);
         std::raise(SIGHUP);
-        EXPECT_TRUE(WaitFor([&] { return received.size() == 2; }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return received.size() == 2; }, 10000));
     }
     EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGHUP}));
 }

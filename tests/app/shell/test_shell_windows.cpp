@@ -5,7 +5,6 @@
 #include "app/shell/Splash.h"
 #include "app/shell/TrayIcon.h"
 
-#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QFile>
 #include <QMenu>
@@ -15,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+#include <QtCore/qtestsupport_core.h>
 
 #include <gtest/gtest.h>
 
@@ -42,9 +42,7 @@ TEST(Splash, ShowsItsShapedPictureAndHidesWhenItsTimerRuns) {
     EXPECT_TRUE(splash->Timer1()->isSingleShot());
 
     splash->Timer1()->start(1);
-    const QDeadlineTimer deadline(5000);
-    while (splash->isVisible() && !deadline.hasExpired())
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    (void)QTest::qWaitFor([&] { return !splash->isVisible(); }, 5000);
     EXPECT_FALSE(splash->isVisible());
 }
 
