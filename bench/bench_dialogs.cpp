@@ -14,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,8 +61,10 @@ void SetBudgetResult(benchmark::State& state, double slowest, double budget, con
         state.SkipWithError(message);
 }
 
-// From creation to the first complete paint; the probe runs meanwhile on a pool thread.
-void SettingsDialogToUsableWindow(benchmark::State& state, const std::string& deviceFolder) {
+// Each iteration times a window that `open` makes over a shown owner, from creation to its first
+// complete paint; closing it is left out of the time. The slowest, in ms.
+double SlowestToUsableWindow(benchmark::State& state,
+                             const std::function<std::unique_ptr<QWidget>(QWidget* owner)>& open) {
     QWidget owner;
     owner.resize(640, 480);
     owner.show();
@@ -70,20 +73,29 @@ void SettingsDialogToUsableWindow(benchmark::State& state, const std::string& de
     for (auto _ : state) {
         QElapsedTimer clock;
         clock.start();
-        auto form = std::make_unique<TSettingsForm>(&owner);
+        std::unique_ptr<QWidget> window = open(&owner);
+        QApplication::processEvents();
+        benchmark::DoNotOptimize(window->grab());
+        const double msecs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        state.SetIterationTime(msecs / 1000.0);
+        slowest = std::max(slowest, msecs);
+        window.reset();
+    }
+    return slowest;
+}
+
+// From creation to the first complete paint; the probe runs meanwhile on a pool thread.
+void SettingsDialogToUsableWindow(benchmark::State& state, const std::string& deviceFolder) {
+    const double slowest = SlowestToUsableWindow(state, [&](QWidget* owner) {
+        auto form = std::make_unique<TSettingsForm>(owner);
         form->SetDeviceFolder(deviceFolder);
         form->FCurrentPort = deviceFolder + "/ttyUSB3";
         form->SelectBaudRate("9600");
         form->SelectBackColor(16776960);
         form->SelectTraceColor(16777215);
         form->show();
-        QApplication::processEvents();
-        benchmark::DoNotOptimize(form->grab());
-        const double msecs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-        state.SetIterationTime(msecs / 1000.0);
-        slowest = std::max(slowest, msecs);
-        form.reset(); // cancels the probe; waits at most for the one port being opened
-    }
+        return form; // destroying it cancels the probe; waits at most for the one port being opened
+    });
     QThreadPool::globalInstance()->waitForDone();
     SetBudgetResult(state, slowest, kSettingsBudgetMsecs, "the settings dialog took 100 ms or more to open");
 }
@@ -126,22 +138,8 @@ void FillBusyLog() {
 
 void LogWindowWithFullLog(benchmark::State& state) {
     FillBusyLog();
-    QWidget owner;
-    owner.resize(640, 480);
-    owner.show();
-    QApplication::processEvents();
-    double slowest = 0.0;
-    for (auto _ : state) {
-        QElapsedTimer clock;
-        clock.start();
-        TShowLogForm* form = ShowLogWindow(&owner);
-        QApplication::processEvents();
-        benchmark::DoNotOptimize(form->grab());
-        const double msecs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-        state.SetIterationTime(msecs / 1000.0);
-        slowest = std::max(slowest, msecs);
-        delete form;
-    }
+    const double slowest =
+        SlowestToUsableWindow(state, [](QWidget* owner) { return std::unique_ptr<QWidget>(ShowLogWindow(owner)); });
     state.counters["lines"] = static_cast<double>(CommLog().Count());
     SetBudgetResult(state, slowest, kLogBudgetMsecs, "the log window took a second or more to open");
 }
