@@ -4,6 +4,7 @@
 #include "app/core/JobFile.h"
 #include "app/core/JobIntake.h"
 #include "app/core/TextFile.h"
+#include "protocol/OMAMach.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +13,7 @@
 #include <numbers>
 #include <regex>
 #include <string>
+#include <vector>
 
 namespace {
 std::string Outline(std::size_t count, double a, double top, double bottom) {
@@ -51,13 +53,11 @@ TRecordList TracerJob(std::size_t points, bool withBoxes) {
 // the tracer's job packets), so the vendor search runs over all of it.
 std::string JobPacket() {
     TRecordList job = TracerJob(2100, true);
-    std::string packet = "\x1c";
+    std::vector<std::string> lines;
     for (const std::string& line : job.Lines())
         if (line.rfind("VEN=", 0) != 0 && line.front() != '_')
-            packet += line + "\r\n";
-    packet += "\x1e"
-              "CRC=1A2B\r\n\x1d";
-    return packet;
+            lines.push_back(line);
+    return FramePacket(lines);
 }
 
 void BM_TraceFile(benchmark::State& state, bool shapeModified) {
