@@ -25,25 +25,23 @@ std::string Outline(std::size_t count) {
     return text;
 }
 
-void BM_LayoutBothEyes(benchmark::State& state) {
+void BM_Layout(benchmark::State& state, TDrawEyeType mode) {
     const std::string outline = Outline(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         TTraceCalc calc;
         calc.SetTrace(outline);
-        benchmark::DoNotOptimize(LayoutTrace(calc, 1800, deBoth, {1, 1, 439, 294}));
+        benchmark::DoNotOptimize(LayoutTrace(calc, 1800, mode, {1, 1, 439, 294}));
     }
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_LayoutBothEyes)->Arg(512)->Arg(4096)->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oN);
-
-void BM_LayoutOneEye(benchmark::State& state) {
-    const std::string outline = Outline(static_cast<std::size_t>(state.range(0)));
-    for (auto _ : state) {
-        TTraceCalc calc;
-        calc.SetTrace(outline);
-        benchmark::DoNotOptimize(LayoutTrace(calc, 1800, deRight, {1, 1, 439, 294}));
-    }
-    state.SetComplexityN(state.range(0));
-}
-BENCHMARK(BM_LayoutOneEye)->Arg(512)->Arg(4096)->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oN);
+BENCHMARK_CAPTURE(BM_Layout, BothEyes, deBoth)
+    ->Arg(512)
+    ->Arg(4096)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK_CAPTURE(BM_Layout, OneEye, deRight)
+    ->Arg(512)
+    ->Arg(4096)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity(benchmark::oN);
 } // namespace
