@@ -13,18 +13,9 @@ namespace {
 // The log's lines as one text for the viewer, without a line end after the last line (which would
 // show as an extra empty, numbered line). Log bytes are 8-bit characters shown one for one.
 QString ViewerText(const TCommLog& log) {
-    std::string text;
-    std::size_t size = 0;
-    for (const std::string& line : log.Lines())
-        size += line.size() + 1;
-    text.reserve(size);
-    bool first = true;
-    for (const std::string& line : log.Lines()) {
-        if (!first)
-            text += '\n';
-        first = false;
-        text += line;
-    }
+    std::string text = log.Text();
+    if (!text.empty())
+        text.pop_back();
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
