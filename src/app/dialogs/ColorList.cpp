@@ -1,6 +1,8 @@
 // Named colours with swatches for the settings dialog's colour lists.
 #include "app/dialogs/ColorList.h"
 
+#include "trace/TracePanel.h"
+
 #include <QColor>
 #include <QComboBox>
 #include <QIcon>
@@ -32,14 +34,9 @@ std::span<const TNamedColor> ListedColors() {
     return kColors;
 }
 
-QColor QColorFromValue(uint32_t value) {
-    return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
-                  static_cast<int>((value >> 16) & 0xFF));
-}
-
 QIcon ColorSwatch(uint32_t value) {
     QPixmap pixmap(16, 12);
-    pixmap.fill(QColorFromValue(value));
+    pixmap.fill(ColorFromValue(value));
     QPainter painter(&pixmap);
     painter.setPen(Qt::black);
     painter.drawRect(0, 0, pixmap.width() - 1, pixmap.height() - 1);

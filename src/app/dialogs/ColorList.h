@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <span>
 
-class QColor;
 class QComboBox;
 class QIcon;
 
@@ -20,7 +19,7 @@ std::span<const TNamedColor> ListedColors();
 // The text of the one extra item that shows a stored colour which is not listed.
 inline constexpr const char* kCustomColorName = "Custom";
 
-QColor QColorFromValue(uint32_t value);
+// The colour as the trace panel paints it (a system colour index through the palette).
 QIcon ColorSwatch(uint32_t value);
 
 // Replaces the box's items by the listed colours, each with its swatch and its value as item data.
