@@ -16,10 +16,6 @@
 
 namespace {
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 bool IsCharacterDevice(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
@@ -98,7 +94,7 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 std::vector<TSerialPortEntry> SerialPortCandidates(const std::string& deviceFolder) {
     std::vector<TSerialPortEntry> entries;
     for (const std::string& name : FolderEntries(deviceFolder)) {
-        if (!StartsWith(name, "ttyS") && !StartsWith(name, "ttyUSB") && !StartsWith(name, "ttyACM"))
+        if (!name.starts_with("ttyS") && !name.starts_with("ttyUSB") && !name.starts_with("ttyACM"))
             continue;
         const std::string path = JoinPath(deviceFolder, name);
         if (IsCharacterDevice(path))
