@@ -3,6 +3,7 @@
 #   make demo   the program with a simulated tracer sending jobs, in a folder of its own
 #   make test   installs what is missing, builds, runs the whole test suite
 #               (then all of it again, fuzz replays included, under ASan + UBSan)
+#   make check  one build and the whole suite once: the edit-test loop
 #   make bench  builds and runs the benchmarks
 #   make fuzz   builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
 
@@ -13,7 +14,15 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build release test test-asan run demo screenshots bench fuzz clean
+# ccache, where present, keeps rebuilds of the several build folders cheap; paths under this
+# folder are hashed relative to it, so a second clone shares the cache.
+CCACHE := $(shell command -v ccache 2>/dev/null)
+ifneq ($(CCACHE),)
+export CCACHE_BASEDIR := $(CURDIR)
+LAUNCHER := -DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE)
+endif
+
+.PHONY: all deps build release check test test-asan run demo screenshots bench fuzz clean
 
 all: build
 
@@ -21,11 +30,13 @@ deps:
 	@./scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) $$(./scripts/generator.sh $(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $$(./scripts/generator.sh $(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+check: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
+test: check
 	$(MAKE) test-asan
 
 # Everything but the benchmarks, the serial port's event thread and the application included.
@@ -33,7 +44,7 @@ test: build
 # scripts/lsan.supp; the program's own never are.
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $$(./scripts/generator.sh $(ASAN_BUILD)) \
-		-DCMAKE_BUILD_TYPE=Debug -DTRACER_SANITIZE=ON -DTRACER_CORE_ONLY=OFF -DTRACER_BENCH=OFF
+		-DCMAKE_BUILD_TYPE=Debug -DTRACER_SANITIZE=ON -DTRACER_CORE_ONLY=OFF -DTRACER_BENCH=OFF $(LAUNCHER)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen \
 		ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
@@ -43,7 +54,7 @@ test-asan: deps
 
 # The program runs from a Release build of its own; settings.txt and traces/ live beside it.
 release: deps
-	cmake -S . -B $(RELEASE_BUILD) $$(./scripts/generator.sh $(RELEASE_BUILD)) -DCMAKE_BUILD_TYPE=Release -DTRACER_BENCH=OFF
+	cmake -S . -B $(RELEASE_BUILD) $$(./scripts/generator.sh $(RELEASE_BUILD)) -DCMAKE_BUILD_TYPE=Release -DTRACER_BENCH=OFF $(LAUNCHER)
 	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target tracer-interface tracer-sim
 
 run: release
