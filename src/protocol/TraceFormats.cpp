@@ -4,6 +4,7 @@
 #include "common/Numbers.h"
 
 #include <charconv>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -38,31 +39,70 @@ std::string DecimalText(int64_t value) {
     return std::string(buffer, result.ptr);
 }
 
-inline void AppendChecked(std::string& out, uint64_t value, TWidthCheck* check) {
-    if (check != nullptr && value > 9999)
-        check->Note(DecimalText(static_cast<int64_t>(value)));
-    AppendPadded(out, value);
-}
+// Writes decoded values straight into a string sized once: four characters for the usual value,
+// with room grown only for a wide one, so a block costs one allocation and no per-value checks
+// of the string's capacity.
+class TDigitWriter {
+public:
+    TDigitWriter(std::string& out, std::size_t expected) : out_(out) { out_.resize(expected + kRoom); }
 
-// Format 3's form of a value: the magnitude with at least four digits, and for a negative value
-// its first character replaced by a minus sign.
-inline void AppendSigned(std::string& out, int64_t value, TWidthCheck* check) {
-    if (check != nullptr && (value > 9999 || value < -999))
-        check->Note(DecimalText(value));
-    if (value >= 0) {
-        AppendPadded(out, static_cast<uint64_t>(value));
-        return;
+    void PutChecked(uint64_t value, TWidthCheck* check) {
+        if (value < 10000) [[likely]] {
+            PutFour(static_cast<unsigned>(value));
+            return;
+        }
+        if (check != nullptr)
+            check->Note(DecimalText(static_cast<int64_t>(value)));
+        PutWide(value);
     }
-    const std::size_t first = out.size();
-    AppendPadded(out, static_cast<uint64_t>(-value));
-    out[first] = '-';
-}
 
-// The bytes of a binary record; missing bytes at the end read as zero.
-struct TByteReader {
-    const unsigned char* data;
-    std::size_t size;
-    unsigned operator[](std::size_t i) const { return i < size ? data[i] : 0u; }
+    // Format 3's form of a value: the magnitude with at least four digits, and for a negative
+    // value its first character replaced by a minus sign.
+    void PutSigned(int64_t value, TWidthCheck* check) {
+        if (value >= 0 && value < 10000) [[likely]] {
+            PutFour(static_cast<unsigned>(value));
+            return;
+        }
+        if (check != nullptr && (value > 9999 || value < -999))
+            check->Note(DecimalText(value));
+        const std::size_t first = used_;
+        if (value >= 0) {
+            PutWide(static_cast<uint64_t>(value));
+            return;
+        }
+        const auto magnitude = static_cast<uint64_t>(-value);
+        if (magnitude < 10000)
+            PutFour(static_cast<unsigned>(magnitude));
+        else
+            PutWide(magnitude);
+        out_[first] = '-';
+    }
+
+    void Finish() { out_.resize(used_); }
+
+private:
+    static constexpr std::size_t kRoom = 24; // the widest value to_chars can write
+
+    void PutFour(unsigned value) {
+        if (used_ + 4 > out_.size() - kRoom) [[unlikely]]
+            Grow();
+        char* p = out_.data() + used_;
+        std::memcpy(p, kDigitPairs + 2 * (value / 100), 2);
+        std::memcpy(p + 2, kDigitPairs + 2 * (value % 100), 2);
+        used_ += 4;
+    }
+
+    void PutWide(uint64_t value) {
+        if (used_ + kRoom > out_.size() - kRoom) [[unlikely]]
+            Grow();
+        char* const p = out_.data() + used_;
+        used_ = static_cast<std::size_t>(std::to_chars(p, p + kRoom, value).ptr - out_.data());
+    }
+
+    void Grow() { out_.resize(out_.size() * 2 + 2 * kRoom); }
+
+    std::string& out_;
+    std::size_t used_ = 0;
 };
 
 std::string_view NameOf(std::string_view line) {
@@ -123,22 +163,26 @@ std::string DecodeBinaryAbsolute(std::string_view escaped, TWidthCheck* check) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t count = bytes.size() / 2;
     std::string out;
-    out.reserve(count * 4);
+    TDigitWriter writer(out, count * 4);
     for (std::size_t i = 0; i < count; ++i)
-        AppendChecked(out, b[2 * i] | (static_cast<unsigned>(b[2 * i + 1]) << 8), check);
+        writer.PutChecked(b[2 * i] | (static_cast<unsigned>(b[2 * i + 1]) << 8), check);
+    writer.Finish();
     return out;
 }
 
 std::string DecodeBinaryDifferential(std::string_view escaped, TWidthCheck* check) {
     std::string bytes;
     UnescapeTextInto(escaped, bytes);
-    const TByteReader b{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+    const std::size_t size = bytes.size();
+    // Two zero bytes past the end stand for the missing bytes of a cut-off record.
+    bytes.append(2, '\0');
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     std::string out;
-    out.reserve(bytes.size() * 4 + 4);
+    TDigitWriter writer(out, size * 4 + 4);
     int64_t value = b[0] | (b[1] << 8);
-    AppendSigned(out, value, check);
+    writer.PutSigned(value, check);
     std::size_t i = 2;
-    while (i < b.size) {
+    while (i < size) {
         const unsigned byte = b[i];
         if (byte == 0x80) {
             value = b[i + 1] | (b[i + 2] << 8);
@@ -147,8 +191,9 @@ std::string DecodeBinaryDifferential(std::string_view escaped, TWidthCheck* chec
             value += static_cast<int8_t>(byte);
             i += 1;
         }
-        AppendSigned(out, value, check);
+        writer.PutSigned(value, check);
     }
+    writer.Finish();
     return out;
 }
 
@@ -157,7 +202,10 @@ std::string DecodePackedBinary(std::string_view escaped, std::size_t count, TWid
         return {};
     std::string bytes;
     UnescapeTextInto(escaped, bytes);
-    const TByteReader b{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+    // Past its end a record reads as zero bytes, and every mode takes at most four units (two
+    // bytes) for a point from zeros, so this padding spares the reads their bounds checks.
+    bytes.append(2 * count + 2, '\0');
+    const auto* const b = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t unit = 0; // index of the next 4-bit unit; the high half of each byte comes first
     auto next = [&]() -> unsigned {
         const unsigned byte = b[unit >> 1];
@@ -169,19 +217,19 @@ std::string DecodePackedBinary(std::string_view escaped, std::size_t count, TWid
     uint16_t previous = 0;
     uint16_t difference = 0;
     std::string out;
-    out.reserve(count * 4);
+    TDigitWriter writer(out, count * 4);
     for (std::size_t point = 0; point < count; ++point) {
         uint16_t value = 0;
         for (;;) {
-            if (mode == kMode16) {
-                const unsigned u1 = next(), u2 = next(), u3 = next(), u4 = next();
-                const unsigned v = (u1 * 16 + u2) + 256 * (u3 * 16 + u4);
-                if (v == 0x8000) {
+            if (mode == kMode4) {
+                const unsigned u = next();
+                if (u == 8) {
                     mode = kMode8;
                     continue;
                 }
-                value = static_cast<uint16_t>(v);
-                difference = static_cast<uint16_t>(value - previous);
+                const int e = static_cast<int>(u ^ 8) - 8; // the unit as a signed 4-bit value
+                difference = static_cast<uint16_t>(difference + e);
+                value = static_cast<uint16_t>(previous + difference);
                 break;
             }
             if (mode == kMode8) {
@@ -199,19 +247,20 @@ std::string DecodePackedBinary(std::string_view escaped, std::size_t count, TWid
                 difference = static_cast<uint16_t>(e);
                 break;
             }
-            const unsigned u = next();
-            const int e = u >= 8 ? static_cast<int>(u) - 16 : static_cast<int>(u);
-            if (e == -8) {
+            const unsigned u1 = next(), u2 = next(), u3 = next(), u4 = next();
+            const unsigned v = (u1 * 16 + u2) + 256 * (u3 * 16 + u4);
+            if (v == 0x8000) {
                 mode = kMode8;
                 continue;
             }
-            difference = static_cast<uint16_t>(difference + e);
-            value = static_cast<uint16_t>(previous + difference);
+            value = static_cast<uint16_t>(v);
+            difference = static_cast<uint16_t>(value - previous);
             break;
         }
-        AppendChecked(out, value, check);
+        writer.PutChecked(value, check);
         previous = value;
     }
+    writer.Finish();
     return out;
 }
 
