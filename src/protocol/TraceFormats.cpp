@@ -141,7 +141,44 @@ std::vector<std::string> SplitFields(std::string_view text) {
     return fields;
 }
 
+namespace {
+
+// The form tracers send, fields of one to four digits between single separators, written in one
+// pass; false (and out as it was) for anything else, which the general field split then takes.
+bool AppendPlainDigits(std::string& out, std::string_view value) {
+    if (value.empty())
+        return false;
+    const std::size_t start = out.size();
+    // Every field takes at least two characters of the value but for the last one.
+    out.resize(start + 2 * value.size() + 4);
+    char* p = out.data() + start;
+    const char* s = value.data();
+    const char* const end = s + value.size();
+    for (;;) {
+        const char* const field = s;
+        while (s < end && static_cast<unsigned>(*s - '0') <= 9)
+            ++s;
+        const auto length = static_cast<std::size_t>(s - field);
+        if (length == 0 || length > 4 || (s < end && ((*s != ';' && *s != ',') || s + 1 == end))) {
+            out.resize(start);
+            return false;
+        }
+        std::memcpy(p, "0000", 4);
+        std::memcpy(p + 4 - length, field, length);
+        p += 4;
+        if (s == end)
+            break;
+        ++s;
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
+    return true;
+}
+
+} // namespace
+
 void AppendAsciiValues(std::string& out, std::string_view value, TWidthCheck* check) {
+    if (AppendPlainDigits(out, value))
+        return;
     ForEachField(value, [&](std::string_view field) {
         if (field.size() < 4)
             out.append(4 - field.size(), '0');
