@@ -222,8 +222,10 @@ std::string DecodeBinaryDifferential(std::string_view escaped, TWidthCheck* chec
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     std::string out;
     TDigitWriter writer(out, size * 4 + 4);
+    char* p = writer.cursor_;
+    const char* limit = writer.limit_;
     int64_t value = b[0] | (b[1] << 8);
-    writer.cursor_ = PutSigned(writer.cursor_, value, check);
+    p = PutSigned(p, value, check);
     std::size_t i = 2;
     while (i < size) {
         const unsigned byte = b[i];
@@ -235,9 +237,15 @@ std::string DecodeBinaryDifferential(std::string_view escaped, TWidthCheck* chec
             i += 1;
         }
         // A running sum can outgrow five digits, so the room is checked per value.
-        writer.Reserve();
-        writer.cursor_ = PutSigned(writer.cursor_, value, check);
+        if (limit - p < static_cast<std::ptrdiff_t>(TDigitWriter::kRoom)) [[unlikely]] {
+            writer.cursor_ = p;
+            writer.Reserve();
+            p = writer.cursor_;
+            limit = writer.limit_;
+        }
+        p = PutSigned(p, value, check);
     }
+    writer.cursor_ = p;
     writer.Finish();
     return out;
 }
