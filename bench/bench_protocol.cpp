@@ -1,11 +1,17 @@
 // Codec and trace-format costs: decoding 4096-point traces in each format, and parsing and
-// building a 4096-point format-1 job packet.
+// building a 4096-point format-1 job packet. Each decoder runs beside its floor, a plain loop that
+// unpacks the same bytes to int16 without producing text; the decoder's "x_floor" counter is its
+// time per point over the floor's, measured in the same run.
 #include "protocol/OMAMach.h"
 #include "protocol/TraceFormats.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <time.h>
 #include <vector>
 
 namespace {
@@ -41,35 +47,186 @@ std::string JobPacket(const std::vector<int>& radii) {
     return FramePacket(JobRecords(radii).Lines());
 }
 
+// Nanoseconds per point of each floor, filled by the floor benchmark that runs before its decoder.
+std::map<int, double>& FloorNs() {
+    static std::map<int, double> floors;
+    return floors;
+}
+
+// This thread's CPU time in nanoseconds: on a shared machine, time spent waiting for a core would
+// make the ratios to the floors depend on the neighbours' load.
+double ThreadCpuNs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+// Runs body once per iteration, timing the loop, and returns CPU nanoseconds per point.
+template <typename Body>
+double TimedLoop(benchmark::State& state, Body&& body) {
+    const double start = ThreadCpuNs();
+    for (auto _ : state)
+        body();
+    const double ns = ThreadCpuNs() - start;
+    state.SetItemsProcessed(state.iterations() * kPoints);
+    return state.iterations() == 0 ? 0 : ns / static_cast<double>(state.iterations()) / kPoints;
+}
+
+void RecordFloor(benchmark::State& state, int format, double nsPerPoint) {
+    FloorNs()[format] = nsPerPoint;
+    state.counters["ns_per_point"] = nsPerPoint;
+}
+
+void RecordRatio(benchmark::State& state, int format, double nsPerPoint) {
+    state.counters["ns_per_point"] = nsPerPoint;
+    const auto floor = FloorNs().find(format);
+    if (floor != FloorNs().end() && floor->second > 0)
+        state.counters["x_floor"] = nsPerPoint / floor->second;
+}
+
+// Format 1's floor: the value fields of the R= records read as int16.
+void BM_Floor1(benchmark::State& state) {
+    const TRecordList records = JobRecords(FrameRadii(kPoints));
+    std::vector<int16_t> values(kPoints + 16);
+    const double ns = TimedLoop(state, [&] {
+        std::size_t n = 0;
+        for (const std::string& line : records.Lines()) {
+            if (line.size() < 2 || line[0] != 'R' || line[1] != '=')
+                continue;
+            int v = 0;
+            for (std::size_t i = 2; i < line.size(); ++i) {
+                const char c = line[i];
+                if (c == ';') {
+                    values[n++] = static_cast<int16_t>(v);
+                    v = 0;
+                } else {
+                    v = v * 10 + (c - '0');
+                }
+            }
+            values[n++] = static_cast<int16_t>(v);
+        }
+        benchmark::DoNotOptimize(values.data());
+        benchmark::DoNotOptimize(n);
+    });
+    RecordFloor(state, 1, ns);
+}
+
+// Format 2's floor: unescape, then little-endian byte pairs to int16.
+void BM_Floor2(benchmark::State& state) {
+    const std::string data = EncodeBinaryAbsolute(Words(FrameRadii(kPoints)));
+    std::string bytes;
+    std::vector<int16_t> values(kPoints);
+    const double ns = TimedLoop(state, [&] {
+        UnescapeTextInto(data, bytes);
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+        const std::size_t count = bytes.size() / 2;
+        for (std::size_t i = 0; i < count; ++i)
+            values[i] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
+        benchmark::DoNotOptimize(values.data());
+    });
+    RecordFloor(state, 2, ns);
+}
+
+// Format 3's floor: unescape, then byte differences (0x80 brings an absolute value) to int16.
+void BM_Floor3(benchmark::State& state) {
+    const std::string data = EncodeBinaryDifferential(Words(FrameRadii(kPoints)));
+    std::string bytes;
+    std::vector<int16_t> values(kPoints + 1);
+    const double ns = TimedLoop(state, [&] {
+        UnescapeTextInto(data, bytes);
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+        const std::size_t size = bytes.size();
+        int16_t value = static_cast<int16_t>(b[0] | (b[1] << 8));
+        std::size_t n = 0;
+        values[n++] = value;
+        for (std::size_t i = 2; i < size;) {
+            if (b[i] == 0x80 && i + 2 < size) {
+                value = static_cast<int16_t>(b[i + 1] | (b[i + 2] << 8));
+                i += 3;
+            } else {
+                value = static_cast<int16_t>(value + static_cast<int8_t>(b[i]));
+                i += 1;
+            }
+            values[n++] = value;
+        }
+        benchmark::DoNotOptimize(values.data());
+    });
+    RecordFloor(state, 3, ns);
+}
+
+// Format 4's floor: unescape, then the 16/8/4-bit packed stream to int16.
+void BM_Floor4(benchmark::State& state) {
+    const std::string data = EncodePackedBinary(Words(FrameRadii(kPoints)));
+    std::string bytes;
+    std::vector<int16_t> values(kPoints);
+    const double ns = TimedLoop(state, [&] {
+        UnescapeTextInto(data, bytes);
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+        std::size_t unit = 0;
+        auto next = [&] {
+            const unsigned byte = b[unit >> 1];
+            const unsigned u = (unit & 1) ? (byte & 0x0F) : (byte >> 4);
+            ++unit;
+            return u;
+        };
+        int mode = 16;
+        uint16_t previous = 0, difference = 0;
+        for (std::size_t point = 0; point < kPoints;) {
+            if (mode == 16) {
+                const unsigned lo = next() << 4 | next();
+                const unsigned v = lo | (next() << 12 | next() << 8);
+                if (v == 0x8000) {
+                    mode = 8;
+                    continue;
+                }
+                difference = static_cast<uint16_t>(v - previous);
+                previous = static_cast<uint16_t>(v);
+            } else if (mode == 8) {
+                const auto e = static_cast<int8_t>(next() << 4 | next());
+                if (e == -128 || e == -127) {
+                    mode = e == -128 ? 4 : 16;
+                    continue;
+                }
+                difference = static_cast<uint16_t>(e);
+                previous = static_cast<uint16_t>(previous + e);
+            } else {
+                const unsigned u = next();
+                if (u == 8) {
+                    mode = 8;
+                    continue;
+                }
+                difference = static_cast<uint16_t>(difference + (static_cast<int>(u ^ 8) - 8));
+                previous = static_cast<uint16_t>(previous + difference);
+            }
+            values[point++] = static_cast<int16_t>(previous);
+        }
+        benchmark::DoNotOptimize(values.data());
+    });
+    RecordFloor(state, 4, ns);
+}
+
 void BM_DecodeFormat1(benchmark::State& state) {
     const TRecordList records = JobRecords(FrameRadii(kPoints));
-    for (auto _ : state) {
-        TEyeRec right, left;
-        DecodeTraceBlocks(records, right, left);
-        benchmark::DoNotOptimize(right.Radii.data());
-    }
-    state.SetItemsProcessed(state.iterations() * kPoints);
+    RecordRatio(state, 1, TimedLoop(state, [&] {
+                    TEyeRec right, left;
+                    DecodeTraceBlocks(records, right, left);
+                    benchmark::DoNotOptimize(right.Radii.data());
+                }));
 }
 
 void BM_DecodeFormat2(benchmark::State& state) {
     const std::string data = EncodeBinaryAbsolute(Words(FrameRadii(kPoints)));
-    for (auto _ : state)
-        benchmark::DoNotOptimize(DecodeBinaryAbsolute(data));
-    state.SetItemsProcessed(state.iterations() * kPoints);
+    RecordRatio(state, 2, TimedLoop(state, [&] { benchmark::DoNotOptimize(DecodeBinaryAbsolute(data)); }));
 }
 
 void BM_DecodeFormat3(benchmark::State& state) {
     const std::string data = EncodeBinaryDifferential(Words(FrameRadii(kPoints)));
-    for (auto _ : state)
-        benchmark::DoNotOptimize(DecodeBinaryDifferential(data));
-    state.SetItemsProcessed(state.iterations() * kPoints);
+    RecordRatio(state, 3, TimedLoop(state, [&] { benchmark::DoNotOptimize(DecodeBinaryDifferential(data)); }));
 }
 
 void BM_DecodeFormat4(benchmark::State& state) {
     const std::string data = EncodePackedBinary(Words(FrameRadii(kPoints)));
-    for (auto _ : state)
-        benchmark::DoNotOptimize(DecodePackedBinary(data, kPoints));
-    state.SetItemsProcessed(state.iterations() * kPoints);
+    RecordRatio(state, 4, TimedLoop(state, [&] { benchmark::DoNotOptimize(DecodePackedBinary(data, kPoints)); }));
 }
 
 void BM_ParsePacket(benchmark::State& state) {
@@ -109,9 +266,13 @@ void BM_ParseAndBuildPacket(benchmark::State& state) {
 
 } // namespace
 
+BENCHMARK(BM_Floor1);
 BENCHMARK(BM_DecodeFormat1);
+BENCHMARK(BM_Floor2);
 BENCHMARK(BM_DecodeFormat2);
+BENCHMARK(BM_Floor3);
 BENCHMARK(BM_DecodeFormat3);
+BENCHMARK(BM_Floor4);
 BENCHMARK(BM_DecodeFormat4);
 BENCHMARK(BM_ParsePacket);
 BENCHMARK(BM_BuildPacket);

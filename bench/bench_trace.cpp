@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -44,6 +45,37 @@ void BM_BoxBLockedAtDatum(benchmark::State& state) {
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_BoxBLockedAtDatum)->Apply(PointCounts);
+
+// t(4096)/t(512) of the locked change, both timed in turn in each iteration so that the load of
+// a shared machine weighs on both alike. Linear work gives 8; the allocator's trimming and page
+// faults of work tables freed per task show up above it.
+void BM_BoxBLockedAtDatumRatio(benchmark::State& state) {
+    const std::string small = Outline(512);
+    const std::string large = Outline(4096);
+    const auto task = [](const std::string& outline) {
+        TTraceCalc calc;
+        calc.LockBAtDatum = true;
+        calc.SetTrace(outline);
+        calc.SetBoxB(40);
+        benchmark::DoNotOptimize(calc.Trace());
+    };
+    using Clock = std::chrono::steady_clock;
+    Clock::duration smallTime{};
+    Clock::duration largeTime{};
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        task(small);
+        const auto t1 = Clock::now();
+        task(large);
+        const auto t2 = Clock::now();
+        smallTime += t1 - t0;
+        largeTime += t2 - t1;
+    }
+    if (smallTime.count() > 0)
+        state.counters["t4096_over_t512"] =
+            static_cast<double>(largeTime.count()) / static_cast<double>(smallTime.count());
+}
+BENCHMARK(BM_BoxBLockedAtDatumRatio)->Unit(benchmark::kMicrosecond);
 
 void BM_BoxA(benchmark::State& state) {
     const std::string outline = Outline(static_cast<std::size_t>(state.range(0)));

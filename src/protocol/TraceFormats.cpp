@@ -3,28 +3,26 @@
 
 #include "common/Numbers.h"
 
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
 
-constexpr char kDigitPairs[] = "00010203040506070809"
-                               "10111213141516171819"
-                               "20212223242526272829"
-                               "30313233343536373839"
-                               "40414243444546474849"
-                               "50515253545556575859"
-                               "60616263646566676869"
-                               "70717273747576777879"
-                               "80818283848586878889"
-                               "90919293949596979899";
+// The four-character form of every value below 10000, one load per decoded point.
+constexpr auto kFourDigits = [] {
+    std::array<std::array<char, 4>, 10000> table{};
+    for (unsigned v = 0; v < 10000; ++v)
+        table[v] = {static_cast<char>('0' + v / 1000), static_cast<char>('0' + v / 100 % 10),
+                    static_cast<char>('0' + v / 10 % 10), static_cast<char>('0' + v % 10)};
+    return table;
+}();
 
 // Appends a non-negative value with at least four digits, zero-padded on the left.
 inline void AppendPadded(std::string& out, uint64_t value) {
     if (value < 10000) {
-        const char group[4] = {kDigitPairs[2 * (value / 100)], kDigitPairs[2 * (value / 100) + 1],
-                               kDigitPairs[2 * (value % 100)], kDigitPairs[2 * (value % 100) + 1]};
-        out.append(group, 4);
+        out.append(kFourDigits[value].data(), 4);
         return;
     }
     char buffer[24];
@@ -38,32 +36,75 @@ std::string DecimalText(int64_t value) {
     return std::string(buffer, result.ptr);
 }
 
-inline void AppendChecked(std::string& out, uint64_t value, TWidthCheck* check) {
-    if (check != nullptr && value > 9999)
-        check->Note(DecimalText(static_cast<int64_t>(value)));
-    AppendPadded(out, value);
+// Writes decoded values straight into a string sized once: four characters from a table for the
+// usual value, to_chars for a wide one. The cursor and its limit live in locals of the decoding
+// loop, as the compiler must assume a character store may change any string it can see.
+class TDigitWriter {
+public:
+    static constexpr std::size_t kRoom = 24; // the widest value to_chars can write
+
+    TDigitWriter(std::string& out, std::size_t expected) : out_(out) {
+        out_.resize(expected + kRoom);
+        cursor_ = out_.data();
+        limit_ = cursor_ + expected;
+    }
+
+    // Room for at least kRoom more characters past the cursor.
+    void Reserve() {
+        if (limit_ - cursor_ < static_cast<std::ptrdiff_t>(kRoom)) [[unlikely]] {
+            const std::size_t used = static_cast<std::size_t>(cursor_ - out_.data());
+            out_.resize(out_.size() * 2 + 2 * kRoom);
+            cursor_ = out_.data() + used;
+            limit_ = out_.data() + out_.size() - kRoom;
+        }
+    }
+
+    void Finish() { out_.resize(static_cast<std::size_t>(cursor_ - out_.data())); }
+
+    char* cursor_;
+    char* limit_;
+
+private:
+    std::string& out_;
+};
+
+inline char* PutFour(char* p, unsigned value) {
+    std::memcpy(p, kFourDigits[value].data(), 4);
+    return p + 4;
+}
+
+// A 16-bit value in at least four digits, zero-padded on the left. The first wide value is kept
+// for the width check, which is told once the block is done: no call inside the decoding loop,
+// so its state stays in registers.
+inline char* PutWord(char* p, unsigned value, unsigned& firstWide) {
+    if (value < 10000) [[likely]]
+        return PutFour(p, value);
+    if (firstWide == 0)
+        firstWide = value;
+    *p = static_cast<char>('0' + value / 10000);
+    return PutFour(p + 1, value % 10000);
+}
+
+inline void NoteWide(TWidthCheck* check, unsigned firstWide) {
+    if (check != nullptr && firstWide != 0)
+        check->Note(DecimalText(firstWide));
 }
 
 // Format 3's form of a value: the magnitude with at least four digits, and for a negative value
 // its first character replaced by a minus sign.
-inline void AppendSigned(std::string& out, int64_t value, TWidthCheck* check) {
+inline char* PutSigned(char* p, int64_t value, TWidthCheck* check) {
+    if (value >= 0 && value < 10000) [[likely]]
+        return PutFour(p, static_cast<unsigned>(value));
     if (check != nullptr && (value > 9999 || value < -999))
         check->Note(DecimalText(value));
-    if (value >= 0) {
-        AppendPadded(out, static_cast<uint64_t>(value));
-        return;
-    }
-    const std::size_t first = out.size();
-    AppendPadded(out, static_cast<uint64_t>(-value));
-    out[first] = '-';
+    if (value >= 0)
+        return std::to_chars(p, p + TDigitWriter::kRoom, value).ptr;
+    const auto magnitude = static_cast<uint64_t>(-value);
+    char* const end = magnitude < 10000 ? PutFour(p, static_cast<unsigned>(magnitude))
+                                        : std::to_chars(p, p + TDigitWriter::kRoom, magnitude).ptr;
+    *p = '-';
+    return end;
 }
-
-// The bytes of a binary record; missing bytes at the end read as zero.
-struct TByteReader {
-    const unsigned char* data;
-    std::size_t size;
-    unsigned operator[](std::size_t i) const { return i < size ? data[i] : 0u; }
-};
 
 std::string_view NameOf(std::string_view line) {
     const auto eq = line.find('=');
@@ -100,7 +141,44 @@ std::vector<std::string> SplitFields(std::string_view text) {
     return fields;
 }
 
+namespace {
+
+// The form tracers send, fields of one to four digits between single separators, written in one
+// pass; false (and out as it was) for anything else, which the general field split then takes.
+bool AppendPlainDigits(std::string& out, std::string_view value) {
+    if (value.empty())
+        return false;
+    const std::size_t start = out.size();
+    // Every field takes at least two characters of the value but for the last one.
+    out.resize(start + 2 * value.size() + 4);
+    char* p = out.data() + start;
+    const char* s = value.data();
+    const char* const end = s + value.size();
+    for (;;) {
+        const char* const field = s;
+        while (s < end && static_cast<unsigned>(*s - '0') <= 9)
+            ++s;
+        const auto length = static_cast<std::size_t>(s - field);
+        if (length == 0 || length > 4 || (s < end && ((*s != ';' && *s != ',') || s + 1 == end))) {
+            out.resize(start);
+            return false;
+        }
+        std::memcpy(p, "0000", 4);
+        std::memcpy(p + 4 - length, field, length);
+        p += 4;
+        if (s == end)
+            break;
+        ++s;
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
+    return true;
+}
+
+} // namespace
+
 void AppendAsciiValues(std::string& out, std::string_view value, TWidthCheck* check) {
+    if (AppendPlainDigits(out, value))
+        return;
     ForEachField(value, [&](std::string_view field) {
         if (field.size() < 4)
             out.append(4 - field.size(), '0');
@@ -123,22 +201,33 @@ std::string DecodeBinaryAbsolute(std::string_view escaped, TWidthCheck* check) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t count = bytes.size() / 2;
     std::string out;
-    out.reserve(count * 4);
+    // A 16-bit value has at most five digits: no capacity checks in the loop.
+    TDigitWriter writer(out, count * 5);
+    char* p = writer.cursor_;
+    unsigned firstWide = 0;
     for (std::size_t i = 0; i < count; ++i)
-        AppendChecked(out, b[2 * i] | (static_cast<unsigned>(b[2 * i + 1]) << 8), check);
+        p = PutWord(p, b[2 * i] | (static_cast<unsigned>(b[2 * i + 1]) << 8), firstWide);
+    writer.cursor_ = p;
+    NoteWide(check, firstWide);
+    writer.Finish();
     return out;
 }
 
 std::string DecodeBinaryDifferential(std::string_view escaped, TWidthCheck* check) {
     std::string bytes;
     UnescapeTextInto(escaped, bytes);
-    const TByteReader b{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+    const std::size_t size = bytes.size();
+    // Two zero bytes past the end stand for the missing bytes of a cut-off record.
+    bytes.append(2, '\0');
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     std::string out;
-    out.reserve(bytes.size() * 4 + 4);
+    TDigitWriter writer(out, size * 4 + 4);
+    char* p = writer.cursor_;
+    const char* limit = writer.limit_;
     int64_t value = b[0] | (b[1] << 8);
-    AppendSigned(out, value, check);
+    p = PutSigned(p, value, check);
     std::size_t i = 2;
-    while (i < b.size) {
+    while (i < size) {
         const unsigned byte = b[i];
         if (byte == 0x80) {
             value = b[i + 1] | (b[i + 2] << 8);
@@ -147,8 +236,17 @@ std::string DecodeBinaryDifferential(std::string_view escaped, TWidthCheck* chec
             value += static_cast<int8_t>(byte);
             i += 1;
         }
-        AppendSigned(out, value, check);
+        // A running sum can outgrow five digits, so the room is checked per value.
+        if (limit - p < static_cast<std::ptrdiff_t>(TDigitWriter::kRoom)) [[unlikely]] {
+            writer.cursor_ = p;
+            writer.Reserve();
+            p = writer.cursor_;
+            limit = writer.limit_;
+        }
+        p = PutSigned(p, value, check);
     }
+    writer.cursor_ = p;
+    writer.Finish();
     return out;
 }
 
@@ -157,7 +255,10 @@ std::string DecodePackedBinary(std::string_view escaped, std::size_t count, TWid
         return {};
     std::string bytes;
     UnescapeTextInto(escaped, bytes);
-    const TByteReader b{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+    // Past its end a record reads as zero bytes, and every mode takes at most four units (two
+    // bytes) for a point from zeros, so this padding spares the reads their bounds checks.
+    bytes.append(2 * count + 2, '\0');
+    const auto* const b = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t unit = 0; // index of the next 4-bit unit; the high half of each byte comes first
     auto next = [&]() -> unsigned {
         const unsigned byte = b[unit >> 1];
@@ -169,49 +270,47 @@ std::string DecodePackedBinary(std::string_view escaped, std::size_t count, TWid
     uint16_t previous = 0;
     uint16_t difference = 0;
     std::string out;
-    out.reserve(count * 4);
-    for (std::size_t point = 0; point < count; ++point) {
-        uint16_t value = 0;
-        for (;;) {
-            if (mode == kMode16) {
-                const unsigned u1 = next(), u2 = next(), u3 = next(), u4 = next();
-                const unsigned v = (u1 * 16 + u2) + 256 * (u3 * 16 + u4);
-                if (v == 0x8000) {
-                    mode = kMode8;
-                    continue;
-                }
-                value = static_cast<uint16_t>(v);
-                difference = static_cast<uint16_t>(value - previous);
-                break;
-            }
-            if (mode == kMode8) {
-                const unsigned u1 = next(), u2 = next();
-                const auto e = static_cast<int8_t>(u1 * 16 + u2);
-                if (e == -128) {
-                    mode = kMode4;
-                    continue;
-                }
-                if (e == -127) {
-                    mode = kMode16;
-                    continue;
-                }
-                value = static_cast<uint16_t>(previous + e);
-                difference = static_cast<uint16_t>(e);
-                break;
-            }
+    // A 16-bit value has at most five digits: no capacity checks in the loop.
+    TDigitWriter writer(out, count * 5);
+    char* p = writer.cursor_;
+    unsigned firstWide = 0;
+    // A mode switch takes its units without giving a point, hence the loop over points that
+    // advances only when a value comes out.
+    for (std::size_t point = 0; point < count;) {
+        if (mode == kMode4) {
             const unsigned u = next();
-            const int e = u >= 8 ? static_cast<int>(u) - 16 : static_cast<int>(u);
-            if (e == -8) {
+            if (u == 8) {
                 mode = kMode8;
                 continue;
             }
+            const int e = static_cast<int>(u ^ 8) - 8; // the unit as a signed 4-bit value
             difference = static_cast<uint16_t>(difference + e);
-            value = static_cast<uint16_t>(previous + difference);
-            break;
+            previous = static_cast<uint16_t>(previous + difference);
+        } else if (mode == kMode8) {
+            const unsigned u1 = next(), u2 = next();
+            const auto e = static_cast<int8_t>(u1 * 16 + u2);
+            if (e == -128 || e == -127) {
+                mode = e == -128 ? kMode4 : kMode16;
+                continue;
+            }
+            previous = static_cast<uint16_t>(previous + e);
+            difference = static_cast<uint16_t>(e);
+        } else {
+            const unsigned u1 = next(), u2 = next(), u3 = next(), u4 = next();
+            const unsigned v = (u1 * 16 + u2) + 256 * (u3 * 16 + u4);
+            if (v == 0x8000) {
+                mode = kMode8;
+                continue;
+            }
+            difference = static_cast<uint16_t>(v - previous);
+            previous = static_cast<uint16_t>(v);
         }
-        AppendChecked(out, value, check);
-        previous = value;
+        p = PutWord(p, previous, firstWide);
+        ++point;
     }
+    writer.cursor_ = p;
+    NoteWide(check, firstWide);
+    writer.Finish();
     return out;
 }
 

@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <numbers>
 #include <string_view>
 
@@ -33,6 +35,30 @@ constexpr Ext kPi = std::numbers::pi_v<long double>;
 constexpr Ext kTwoPi = 2 * kPi;
 constexpr std::size_t kGroupSize = 4;
 constexpr int kLargestGroup = 9999;
+
+// The angle tables of the last few point counts used, for all objects of the process. The
+// protocol's counts are few (512 by default), so a handful covers every task.
+std::shared_ptr<const TAngleTable> SharedAngleTable(std::size_t count, double step) {
+    constexpr std::size_t kKept = 4;
+    static std::mutex guard;
+    static std::vector<std::shared_ptr<const TAngleTable>> kept;
+    {
+        const std::lock_guard lock(guard);
+        for (const auto& table : kept)
+            if (table->Cos.size() == count)
+                return table;
+    }
+    auto table = std::make_shared<TAngleTable>();
+    table->Cos.resize(count);
+    table->Sin.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        ExtendedSinCos(static_cast<Ext>(i) * step, table->Sin[i], table->Cos[i]);
+    const std::lock_guard lock(guard);
+    if (kept.size() == kKept)
+        kept.erase(kept.begin());
+    kept.push_back(table);
+    return table;
+}
 
 // Group `index` of a radii text in 0.01 mm; raises EConvertError for a group that is not an
 // integer.
@@ -214,8 +240,8 @@ void TTraceCalc::Measure() {
     double previous = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const double r = static_cast<Ext>(Group(FCurrentTrace, i)) / 100;
-        const double x = r * FCos[i];
-        const double y = r * FSin[i];
+        const double x = r * FAngleTable->Cos[i];
+        const double y = r * FAngleTable->Sin[i];
         maxX = std::max(maxX, x);
         minX = std::min(minX, x);
         maxY = std::max(maxY, y);
@@ -259,6 +285,19 @@ void TTraceCalc::Rescale() {
         return;
     const double step = kTwoPi / count;
 
+    // The point tables are scratch of this call. Callers make a new object per task, so they are
+    // borrowed from the thread and handed back, keeping their memory from task to task.
+    static thread_local std::vector<double> spareRadii;
+    static thread_local std::vector<double> spareAngles;
+    struct TBorrow {
+        std::vector<double>& Own;
+        std::vector<double>& Spare;
+        TBorrow(std::vector<double>& own, std::vector<double>& spare) : Own(own), Spare(spare) { Own.swap(Spare); }
+        ~TBorrow() { Own.swap(Spare); }
+    };
+    const TBorrow radii(FRadii, spareRadii);
+    const TBorrow angles(FAngles, spareAngles);
+
     try {
         PrepareAngles(count, step);
         FRadii.resize(count);
@@ -268,8 +307,8 @@ void TTraceCalc::Rescale() {
         double topY = -std::numeric_limits<double>::infinity();
         for (std::size_t i = 0; i < count; ++i) {
             const double r = static_cast<Ext>(Group(FOriginalTrace, i)) / 100;
-            const double x = FCos[i] * r * sx;
-            double y = FSin[i] * r;
+            const double x = FAngleTable->Cos[i] * r * sx;
+            double y = FAngleTable->Sin[i] * r;
             if (!(LockBAtDatum && i <= count / 2))
                 y = static_cast<Ext>(y) * sy;
             StorePoint(i, x, y);
@@ -282,8 +321,8 @@ void TTraceCalc::Rescale() {
             const double offset = static_cast<Ext>(FWantedB) / 2 - topY;
             for (std::size_t i = 0; i < count; ++i) {
                 const double r = static_cast<Ext>(Group(trace, i)) / 100;
-                const double x = FCos[i] * r;
-                const double y = FSin[i] * r + offset;
+                const double x = FAngleTable->Cos[i] * r;
+                const double y = FAngleTable->Sin[i] * r + offset;
                 StorePoint(i, x, y);
             }
             RotateToAscending();
@@ -307,14 +346,9 @@ void TTraceCalc::DropRescale() {
 }
 
 void TTraceCalc::PrepareAngles(std::size_t count, double step) {
-    if (FAngleCount == count)
+    if (FAngleTable && FAngleTable->Cos.size() == count)
         return;
-    FAngleCount = 0; // not valid until complete
-    FCos.resize(count);
-    FSin.resize(count);
-    for (std::size_t i = 0; i < count; ++i)
-        ExtendedSinCos(static_cast<Ext>(i) * step, FSin[i], FCos[i]);
-    FAngleCount = count;
+    FAngleTable = SharedAngleTable(count, step);
 }
 
 void TTraceCalc::StorePoint(std::size_t index, double x, double y) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@
 // last-bit accuracy the radii never need, at six times the cost. The two can differ in the last
 // bits, which decides the side of a point lying exactly on the x axis at 180°.
 void ExtendedSinCos(long double angle, long double& sine, long double& cosine);
+
+// cos and sin of i·dθ for one point count, in extended precision.
+struct TAngleTable {
+    std::vector<long double> Cos;
+    std::vector<long double> Sin;
+};
 
 class TTraceCalc {
 public:
@@ -82,9 +89,8 @@ private:
     // Working storage of the rescale: the transformed points as polar coordinates.
     std::vector<double> FRadii;
     std::vector<double> FAngles;
-    // cos and sin of i·dθ in extended precision for FAngleCount points; the measurement and every
-    // pass of a rescale read them, so each object computes them once.
-    std::vector<long double> FCos;
-    std::vector<long double> FSin;
-    std::size_t FAngleCount = 0;
+    // cos and sin of i·dθ in extended precision; the measurement and every pass of a rescale read
+    // them. They depend on the point count alone, so objects share them and a new object per task
+    // neither recomputes nor reallocates them.
+    std::shared_ptr<const TAngleTable> FAngleTable;
 };
