@@ -73,6 +73,8 @@ void TForm1::CircEditChange(TNumberEdit* sender) {
 }
 
 void TForm1::FrameTypesChange() {
+    if (FUpdating)
+        return;
     WriteTraceFile(FJob);
 }
 
