@@ -25,6 +25,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <optional>
+
 namespace {
 
 // The keys of the type lists' items, in item order.
@@ -284,7 +286,7 @@ void TForm1::WMTraceReady(int param) {
     FJob.SetValue("JOB", CleanJobDigits(FJob.Value("JOB")));
     if (param == 0)
         WriteTraceFile(FJob);
-    ShowJob();
+    ShowJob(param != 0);
     if (param != 0)
         return;
     if (!isVisible() || isMinimized())
@@ -300,7 +302,7 @@ void TForm1::Redraw() {
     ui->TracePanel1->ShowTrace(FJob.Value("_RtTrace"), dbl);
 }
 
-void TForm1::ShowJob() {
+void TForm1::ShowJob(bool opened) {
     const std::string job = FJob.Value("JOB");
     ui->JobGroupBox->setEnabled(!job.empty());
     if (job.empty())
@@ -325,16 +327,21 @@ void TForm1::ShowJob() {
             ui->DBLEdit->clear();
     }
     // Outside FUpdating: a selection that changes rewrites the job trace file.
-    SelectKey(ui->FrameTypeCombo, FJob.Value("FTYP"));
-    SelectKey(ui->EdgeTypeCombo, FJob.Value("ETYP"));
+    SelectKey(ui->FrameTypeCombo, FJob.Value("FTYP"), opened);
+    SelectKey(ui->EdgeTypeCombo, FJob.Value("ETYP"), opened);
     if (isVisible() && ui->JobGroupBox->isEnabled())
         ui->DBLEdit->setFocus();
 }
 
-void TForm1::SelectKey(QComboBox* list, const std::string& record) {
+void TForm1::SelectKey(QComboBox* list, const std::string& record, bool quietClear) {
     int index = -1;
     if (!(record < "0"))
         index = list->findData(FromRecord(record));
+    // A file without the type record has nothing to say about the type: clearing the selection
+    // for it is no change of the job and writes no file.
+    std::optional<TFlagScope> quiet;
+    if (index < 0 && quietClear)
+        quiet.emplace(FUpdating);
     list->setCurrentIndex(index);
 }
 

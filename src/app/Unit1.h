@@ -37,7 +37,8 @@ public:
     // Operations the other parts of the program use.
     void OpenTracerPort();
     void CaptureTraceFormats();
-    void ShowJob();
+    // An opened file rewrites its job only when it selects another type, never by clearing one.
+    void ShowJob(bool opened = false);
     void WriteTraceFile(const TRecordList& job);
     void MinimizeToTray();
     void RestoreFromTray();
@@ -94,7 +95,7 @@ private:
     void SetStatus(const QString& text, const QColor& colour, bool bold);
     void PostTraceReady(int param);
     QString SelectedKey(const QComboBox* list) const;
-    void SelectKey(QComboBox* list, const std::string& record);
+    void SelectKey(QComboBox* list, const std::string& record, bool quietClear = false);
     void Redraw();
     void ApplyPanelColours();
 

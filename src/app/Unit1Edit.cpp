@@ -73,6 +73,8 @@ void TForm1::CircEditChange(TNumberEdit* sender) {
 }
 
 void TForm1::FrameTypesChange() {
+    if (FUpdating)
+        return;
     WriteTraceFile(FJob);
 }
 
@@ -97,15 +99,7 @@ void TForm1::OpenButtonClick() {
         return;
     }
 
-    FJob.Clear();
-    for (std::string& line : lines)
-        FJob.Add(std::move(line));
-    const TImportedTraces traces = ParseTraceFileLines(FJob.Lines());
-    if (!traces.Rt.empty())
-        FJob.SetValue("_RtTrace", traces.Rt);
-    if (!traces.Lt.empty())
-        FJob.SetValue("_LtTrace", traces.Lt);
-    FJob.SetValue("JOB", JobNumberFromFileName(nativeName));
+    FJob = JobFromTraceFile(std::move(lines), nativeName);
     FBaseTraces.Assign(FJob);
     QGuiApplication::clipboard()->setText(QFileInfo(fileName).absoluteFilePath());
     CaptureTraceFormats();

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLocale>
 #include <QSignalSpy>
@@ -318,4 +319,32 @@ TEST_F(FormEdit, DecimalCommaOfTheUsersSettings) {
     QTest::keyClick(Edit("BoxBEdit"), Qt::Key_Down);
     EXPECT_EQ(FileRecord(File(), "VBOX").substr(0, 6), "39,90;");
     FForm.reset(); // made with the German locale
+}
+
+// Opening writes a job file only when the filling selects another type; a file with the same
+// selection or with no type record at all (a text file that is no trace file) writes nothing.
+TEST_F(FormEdit, OpenWritesOnlyWhenTheFillingChangesATypeSelection) {
+    ShowJob();
+    const QString same = FFolder.path() + QStringLiteral("/55.txt");
+    ASSERT_TRUE(QFile::copy(FFile, same));
+    const QString notes = FFolder.path() + QStringLiteral("/56.txt");
+    {
+        QFile file(notes);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("shopping list\r\nmilk\r\n");
+    }
+    for (const QString& opened : {same, notes}) {
+        FForm->OnChooseTraceFile = [&] { return opened; };
+        FForm->OpenButtonClick();
+        Settle();
+        EXPECT_FALSE(QFile::exists(TracePath(QFileInfo(opened).fileName()))) << opened.toStdString();
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), opened);
+    }
+    // The text file cleared both selections; the trace file selects them again: written, and the
+    // clipboard names the written file.
+    FForm->OnChooseTraceFile = [&] { return same; };
+    FForm->OpenButtonClick();
+    Settle();
+    EXPECT_TRUE(QFile::exists(TracePath(QStringLiteral("55.txt"))));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), TracePath(QStringLiteral("55.txt")));
 }

@@ -5,7 +5,9 @@
 #include "common/Numbers.h"
 #include "trace/TrceCalc.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -16,14 +18,35 @@ constexpr std::size_t kGroupsPerRecord = 15;
 constexpr std::array<std::string_view, 10> kNotCopied = {"JOB", "R",   "VEN",   "Z",      "CRC",
                                                          "ANS", "REQ", "MODEL", "TRCFMT", "ZFMT"};
 
+// The reader of the file trims labels and ignores their letter case ("R =" is radii, "JoB" is
+// the job number), so a tracer record that reads back as one of the program's own is not copied:
+// it would come back as a point of a trace or stand in for a record the file writes itself.
 bool IsCopied(std::string_view line) {
     const std::string_view name = TRecordList::LabelOfLine(line);
     if (name.empty() || name.front() < 'A' || name.front() > 'Z')
         return false;
+    const std::string_view trimmed = Trim(name);
     for (const std::string_view excluded : kNotCopied)
-        if (name == excluded)
+        if (SameTextAscii(trimmed, excluded))
             return false;
     return true;
+}
+
+// One point as four digits. The tracer may send a radius with blanks or a sign (" 922", "+922");
+// written as it came, the reader, which keeps only digits, would shift every later point.
+void AppendFourDigits(std::string& out, std::string_view group) {
+    int32_t value = 0;
+    if (!TryStrToInt(group, value)) {
+        // Not a number: its digits, as the reader would take them.
+        value = 0;
+        for (const char c : group)
+            if (c >= '0' && c <= '9')
+                value = value * 10 + (c - '0');
+    }
+    value = std::clamp(value, 0, 9999);
+    char text[5];
+    std::snprintf(text, sizeof text, "%04d", value);
+    out.append(text, 4);
 }
 
 void AddTraceBlock(TRecordList& list, const std::string& format, const std::string& trace, char eye) {
@@ -34,7 +57,10 @@ void AddTraceBlock(TRecordList& list, const std::string& format, const std::stri
     std::string header = "TRCFMT=1;" + std::to_string(trace.size() / kGroupSize) + ";E;";
     header.push_back(eye);
     header.push_back(';');
-    header.push_back(format.back());
+    // The type letter is the last field of the tracer's record; a record that ends in an empty
+    // field names no type, and a frame trace is what the tracer sends without one.
+    const char type = format.back();
+    header.push_back(type == ';' || type == ' ' ? 'F' : type);
     list.Add(std::move(header));
     AddRadiiRecords(list, trace);
 }
@@ -95,7 +121,7 @@ void AddRadiiRecords(TRecordList& list, std::string_view trace) {
         for (std::size_t g = first; g < first + count; ++g) {
             if (g > first)
                 record.push_back(';');
-            record.append(trace.substr(g * kGroupSize, kGroupSize));
+            AppendFourDigits(record, trace.substr(g * kGroupSize, kGroupSize));
         }
         list.Add(std::move(record));
     }
@@ -112,9 +138,9 @@ TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& 
 
     const std::string rt = job.Value("_RtTrace");
     const std::string lt = job.Value("_LtTrace");
-    AddTraceBlock(list, inputs.RtTraceFmt, rt, 'R');
-    AddTraceBlock(list, inputs.LtTraceFmt, lt, 'L');
 
+    // Box and type records that the tracer did not send are added before the trace blocks, where
+    // a reopened file's copied records stand: a job reopened and rewritten keeps its bytes.
     TBoxValues boxes(rt, lt);
     if (inputs.ShapeModified || list.Value("HBOX").empty())
         list.SetValue("HBOX", boxes.Text(&TTraceCalc::BoxA));
@@ -124,6 +150,9 @@ TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& 
         list.SetValue("CIRC", boxes.Text(&TTraceCalc::Circumference));
 
     ApplyTypeRule(list, inputs);
+
+    AddTraceBlock(list, inputs.RtTraceFmt, rt, 'R');
+    AddTraceBlock(list, inputs.LtTraceFmt, lt, 'L');
     return list;
 }
 

@@ -18,11 +18,14 @@ struct TJobFileInputs {
     std::optional<std::string> EdgeKey;  // key of the edge list's selection ("-1", "1".."4")
 };
 
-// Appends the R records of one trace text: groups of four characters, 15 to a record, joined by
-// ";"; trailing characters that fill no group are dropped; an empty trace appends nothing.
+// Appends the R records of one trace text: groups of four characters, each written as four digits
+// (a signed or blank-padded number as its value within 0..9999, other text as its digits), 15 to a
+// record, joined by ";"; trailing characters that fill no group are dropped; an empty trace
+// appends nothing.
 void AddRadiiRecords(TRecordList& list, std::string_view trace);
 
-// The records of the file, in file order. Numbers use the user's decimal separator. Raises the
+// The records of the file, in file order: the copied records, the box and type records, then the
+// trace blocks. Numbers use the user's decimal separator. Raises the
 // geometry's error when a trace text cannot be measured.
 TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs);
 

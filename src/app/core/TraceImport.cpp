@@ -113,3 +113,16 @@ std::string JobNumberFromFileName(const std::string& fileName) {
         name.erase(dot);
     return name;
 }
+
+TRecordList JobFromTraceFile(std::vector<std::string> lines, const std::string& fileName) {
+    TRecordList job;
+    for (std::string& line : lines)
+        job.Add(std::move(line));
+    const TImportedTraces traces = ParseTraceFileLines(job.Lines());
+    if (!traces.Rt.empty())
+        job.SetValue("_RtTrace", traces.Rt);
+    if (!traces.Lt.empty())
+        job.SetValue("_LtTrace", traces.Lt);
+    job.SetValue("JOB", JobNumberFromFileName(fileName));
+    return job;
+}

@@ -2,6 +2,8 @@
 // number from the file name.
 #pragma once
 
+#include "common/RecordList.h"
+
 #include <string>
 #include <vector>
 
@@ -17,3 +19,7 @@ TImportedTraces ParseTraceFileLines(const std::vector<std::string>& lines);
 
 // The file's name without folder and without extension.
 std::string JobNumberFromFileName(const std::string& fileName);
+
+// The job of an opened file: its lines as read, the traces of its blocks as "_RtTrace" and
+// "_LtTrace" (an eye without points gets none), and "JOB" from the file name.
+TRecordList JobFromTraceFile(std::vector<std::string> lines, const std::string& fileName);

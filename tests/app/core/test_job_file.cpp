@@ -5,6 +5,7 @@
 #include "CoreTestUtil.h"
 #include "app/core/JobIntake.h"
 #include "app/core/TextFile.h"
+#include "app/core/TraceImport.h"
 #include "common/Errors.h"
 #include "trace/TrceCalc.h"
 
@@ -61,7 +62,8 @@ TEST(AddRadiiRecords, FifteenGroupsToARecord) {
         {"123", {}},
         {"0001", {"R=0001"}},
         {"00010002x", {"R=0001;0002"}},
-        {"ab c-1.5", {"R=ab c;-1.5"}}, // groups are written as they stand
+        {" 922+922-922", {"R=0922;0922;0000"}}, // four digits whatever form the tracer used
+        {"ab c-1.5", {"R=0000;0015"}},          // no number: the digits the reader would keep
         {g15.substr(0, 60), {"R=0001;0002;0003;0004;0005;0006;0007;0008;0009;0010;0011;0012;0013;0014;0015"}},
         {g15, {"R=0001;0002;0003;0004;0005;0006;0007;0008;0009;0010;0011;0012;0013;0014;0015", "R=0016"}},
     };
@@ -92,22 +94,24 @@ TEST(BuildTraceFileRecords, RightTraceOf400PointsGivesTheExactFile) {
     EXPECT_EQ(fileName, folder / "traces/123.txt");
     SaveTraceFile(fileName, records);
 
-    std::string expected =
-        "REQ=FIL\r\nVEN=TAKUBO\r\nMODEL=T1\r\nDBL=18.00\r\nFTYP=1\r\nETYP=1\r\nTRCFMT=1;400;E;R;F\r\n";
+    // The box records the program adds stand before the trace block, where a reopened file's
+    // copied records stand.
+    const auto twice = [](const std::string& value) { return value + ";" + value; };
+    std::string expected = "REQ=FIL\r\nVEN=TAKUBO\r\nMODEL=T1\r\nDBL=18.00\r\nFTYP=1\r\nETYP=1\r\n";
+    expected += "HBOX=" + twice(Measured(rt, &TTraceCalc::BoxA)) + "\r\n";
+    expected += "VBOX=" + twice(Measured(rt, &TTraceCalc::BoxB)) + "\r\n";
+    expected += "CIRC=" + twice(Measured(rt, &TTraceCalc::Circumference)) + "\r\n";
+    expected += "TRCFMT=1;400;E;R;F\r\n";
     for (int record = 0; record < 27; ++record) {
         expected += "R=";
         for (int point = record * 15; point < std::min(400, record * 15 + 15); ++point)
             expected += (point > record * 15 ? ";" : "") + std::to_string(1000 + point);
         expected += "\r\n";
     }
-    const auto twice = [](const std::string& value) { return value + ";" + value; };
-    expected += "HBOX=" + twice(Measured(rt, &TTraceCalc::BoxA)) + "\r\n";
-    expected += "VBOX=" + twice(Measured(rt, &TTraceCalc::BoxB)) + "\r\n";
-    expected += "CIRC=" + twice(Measured(rt, &TTraceCalc::Circumference)) + "\r\n";
     EXPECT_EQ(ReadBytes(fileName), expected);
 
-    EXPECT_EQ(records.Line(7), "R=1000;1001;1002;1003;1004;1005;1006;1007;1008;1009;1010;1011;1012;1013;1014");
-    EXPECT_EQ(records.Line(33), "R=1390;1391;1392;1393;1394;1395;1396;1397;1398;1399");
+    EXPECT_EQ(records.Line(10), "R=1000;1001;1002;1003;1004;1005;1006;1007;1008;1009;1010;1011;1012;1013;1014");
+    EXPECT_EQ(records.Line(36), "R=1390;1391;1392;1393;1394;1395;1396;1397;1398;1399");
 }
 
 TEST(BuildTraceFileRecords, CopiesUpperCaseRecordsExceptThoseItWritesItself) {
@@ -118,7 +122,7 @@ TEST(BuildTraceFileRecords, CopiesUpperCaseRecordsExceptThoseItWritesItself) {
                 "XYZ=1",         "XYZ=2",     "Ven=lower", "\xc4X=1", "HBOX=1",           "VBOX=2",
                 "CIRC=3"});
     const TRecordList records = BuildTraceFileRecords(job, {});
-    EXPECT_EQ(BodyOf(records), (TLines{"VEN=V", "MODEL=M", "DBL=18", "Dbl=2", "XYZ=1", "XYZ=2", "Ven=lower", "HBOX=1",
+    EXPECT_EQ(BodyOf(records), (TLines{"VEN=V", "MODEL=M", "DBL=18", "Dbl=2", "XYZ=1", "XYZ=2", "HBOX=1",
                                        "VBOX=2", "CIRC=3"}));
 }
 
@@ -256,4 +260,54 @@ TEST(SaveTraceFile, CreatesTheFolderReplacesTheFileAndRaisesOnFailure) {
 
     coretest::WriteBytes(folder / "file", "x");
     EXPECT_THROW(SaveTraceFile(folder / "file/traces/1.txt", ListOf({"REQ=FIL"})), EInOutError);
+}
+
+// The points of a trace text, four characters each.
+std::vector<int> Points(const std::string& trace) {
+    std::vector<int> points;
+    for (std::size_t at = 0; at + 4 <= trace.size(); at += 4)
+        points.push_back(StrToInt(trace.substr(at, 4)));
+    return points;
+}
+
+// A job written, reopened as the Open button reads it and written again: the same points and the
+// same bytes, whatever form the tracer's records had.
+TEST(BuildTraceFileRecords, WrittenJobReadsBackToTheSameJob) {
+    const std::string circle = Circle(40, 20);
+    const struct {
+        const char* Name;
+        TLines Tracer;     // the tracer's records besides the trace
+        std::string Rt;    // the right trace as the tracer handed it
+        std::vector<int> Points; // the right trace's points after reopening, when not the circle
+    } cases[] = {
+        {"blanks and signs in radii", {"TRCFMT=1;4;E;R;F"}, "25002500 250+250", {2500, 2500, 250, 250}},
+        {"quoted radius with a blank", {"TRCFMT=1;4;E;R;F"}, "2500 922 9222500", {2500, 922, 922, 2500}},
+        {"label differing in case", {"JoB=1", "Trcfmt=1;9;E;L;F", "TRCFMT=1;40;E;R;F", "Xy=1"}, circle, {}},
+        {"label with a blank", {"TRCFMT=1;40;E;R;F", "R =0001;0002", "TRCFMT =1;2;E;L;F", "DBL =18"}, circle, {}},
+        {"empty type letter", {"TRCFMT=1;40;E;R;"}, circle, {}},
+        {"no box records", {"TRCFMT=1;40;E;R;F", "DBL=18.00"}, circle, {}},
+        {"box records after the trace", {"TRCFMT=1;40;E;R;F", "R=2500", "HBOX=1;1", "FTYP=2", "CIRC=3;3"}, circle, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TLines tracerLines = c.Tracer;
+        tracerLines.insert(tracerLines.begin(), {"REQ=TRC", "JOB=77", "VEN=TAKUBO"});
+        tracerLines.push_back("_RtTrace=" + c.Rt);
+        const TRecordList tracerJob = ListOf(tracerLines);
+        TTraceFormats formats = CaptureTraceFormats(tracerJob);
+        TJobFileInputs inputs{formats.Rt, formats.Lt, false, {}, {}};
+        const TRecordList written = BuildTraceFileRecords(tracerJob, inputs);
+
+        const TRecordList reopened = JobFromTraceFile(written.Lines(), "/x/traces/77.txt");
+        const std::vector<int> expectedPoints = c.Points.empty() ? Points(c.Rt) : c.Points;
+        EXPECT_EQ(Points(reopened.Value("_RtTrace")), expectedPoints);
+        EXPECT_EQ(reopened.Value("_LtTrace"), "");
+        EXPECT_EQ(reopened.Value("JOB"), "77");
+        for (const std::string& line : written.Lines())
+            EXPECT_NE(line.back(), ';') << line;
+
+        formats = CaptureTraceFormats(reopened);
+        inputs = {formats.Rt, formats.Lt, false, {}, {}};
+        EXPECT_EQ(BuildTraceFileRecords(reopened, inputs).Lines(), written.Lines());
+    }
 }
