@@ -17,6 +17,9 @@
 
 #include "ui_Unit1.h"
 
+#include <cerrno>
+#include <unistd.h>
+
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
@@ -37,6 +40,9 @@ constexpr int kReconnectIntervalMs = 2000;
 
 const QString kReadyOnPort = QStringLiteral("Ready on port ");
 const QString kCannotOpenPort = QStringLiteral("Cannot open tracer COM port.  Please see Settings.");
+// Serial devices belong to the group dialout; an operator outside it is told which group to join.
+const QString kPortPermissionDenied = QStringLiteral(
+    "Cannot open tracer COM port: permission denied.  Ask to join the group dialout, then log in again.");
 const QString kReceivingData = QStringLiteral("Receiving data");
 const QString kFileOnClipboard = QStringLiteral("The trace filename is on the clipboard for pasting");
 
@@ -179,8 +185,12 @@ bool TForm1::ActivatePort() {
 }
 
 void TForm1::OpenTracerPort() {
-    if (!ActivatePort())
-        SetStatus(kCannotOpenPort, Qt::red, true);
+    if (ActivatePort())
+        return;
+    const std::string port = SettingsList().Value(setting::TracerCOMPort);
+    const bool denied = port.starts_with('/') && ::access(port.c_str(), F_OK) == 0 &&
+                        ::access(port.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+    SetStatus(denied ? kPortPermissionDenied : kCannotOpenPort, Qt::red, true);
 }
 
 void TForm1::ProtocolError(const std::string& message) {

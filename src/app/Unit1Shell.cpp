@@ -120,6 +120,9 @@ void TForm1::BitBtn1Click() {
     QString help = HelpFileName(FProgramFolder);
     if (!QFileInfo::exists(help))
         help = HelpFileName(QCoreApplication::applicationDirPath());
+    // The package keeps it with the program's documentation.
+    if (!QFileInfo::exists(help))
+        help = HelpFileName(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/tracer-interface"));
     OpenHelp(this, help);
 }
 

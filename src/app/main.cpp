@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/SignalWatcher.h"
 #include "app/Unit1.h"
+#include "app/core/Folders.h"
 #include "app/core/Settings.h"
 #include "app/shell/InstanceManager.h"
 #include "common/Numbers.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QStandardPaths>
 
 namespace {
 
@@ -42,9 +44,18 @@ int main(int argc, char** argv) {
         QStringLiteral("dir"));
     parser.addOption(folderOption);
     parser.process(app);
-    const QString folder =
-        QDir(parser.isSet(folderOption) ? parser.value(folderOption) : QCoreApplication::applicationDirPath())
-            .absolutePath();
+    const auto local = [](const QString& path) { return QFile::encodeName(path).toStdString(); };
+    const TFolders folders = ChooseFolders({
+        local(QCoreApplication::applicationDirPath()),
+        TRACER_INSTALL_BINDIR,
+        parser.isSet(folderOption) ? local(QDir(parser.value(folderOption)).absolutePath()) : std::string(),
+        local(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
+        local(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
+    });
+    // The user's folders are made on first use; a missing one would only fail later and quietly.
+    QDir().mkpath(QFile::decodeName(QByteArray::fromStdString(folders.SettingsFolder)));
+    QDir().mkpath(QFile::decodeName(QByteArray::fromStdString(folders.DataFolder)));
+    const QString folder = QFile::decodeName(QByteArray::fromStdString(folders.DataFolder));
 
     TSignalWatcher watcher;
 
@@ -52,7 +63,7 @@ int main(int argc, char** argv) {
     if (!instance.Claim())
         return 0;
 
-    const std::string settingsFile = QFile::encodeName(folder + QStringLiteral("/") + kSettingsFileName).toStdString();
+    const std::string settingsFile = folders.SettingsFolder + "/" + kSettingsFileName;
     LoadSettings(SettingsList(), settingsFile);
     TakeDecimalSeparator();
 

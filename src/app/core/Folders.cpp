@@ -1,0 +1,30 @@
+#include "app/core/Folders.h"
+
+#include <filesystem>
+
+namespace {
+
+// Both sides as the file system names them, so a symbolic link or a trailing slash does not hide
+// the install folder.
+bool SameFolder(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty())
+        return false;
+    std::error_code error;
+    const auto left = std::filesystem::weakly_canonical(a, error);
+    if (error)
+        return false;
+    const auto right = std::filesystem::weakly_canonical(b, error);
+    if (error)
+        return false;
+    return left.lexically_normal() == right.lexically_normal();
+}
+
+} // namespace
+
+TFolders ChooseFolders(const TFolderPlaces& places) {
+    if (!places.FolderOption.empty())
+        return {places.FolderOption, places.FolderOption};
+    if (SameFolder(places.ProgramFolder, places.InstallBinFolder))
+        return {places.ConfigFolder, places.DataFolder};
+    return {places.ProgramFolder, places.ProgramFolder};
+}

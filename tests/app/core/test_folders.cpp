@@ -1,0 +1,51 @@
+// Tests of the folder rule: which folder holds settings.txt and which the traces folder, for a
+// build tree, a copy in a folder of one's own, the installed program and a folder named with
+// --folder.
+#include "app/core/Folders.h"
+
+#include "CoreTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using coretest::TTempFolder;
+
+TEST(ChooseFolders, FolderOptionWinsInstalledUsesUserFoldersAnyOtherKeepsFilesBesideTheProgram) {
+    TTempFolder temp;
+    const std::string root = temp.Path();
+    const std::string build = root + "/build/bin";
+    const std::string copy = root + "/copy";
+    const std::string prefix = root + "/usr/bin";
+    std::filesystem::create_directories(build);
+    std::filesystem::create_directories(copy);
+    std::filesystem::create_directories(prefix);
+    std::filesystem::create_directory_symlink(prefix, root + "/linked-bin");
+    const std::string config = root + "/home/.config/tracer-interface";
+    const std::string data = root + "/home/.local/share/tracer-interface";
+    const std::string own = root + "/own";
+
+    const struct {
+        const char* Case;
+        std::string Program;
+        std::string Option;
+        std::string Settings;
+        std::string Data;
+    } cases[] = {
+        {"build tree", build, "", build, build},
+        {"copy in a writable folder", copy, "", copy, copy},
+        {"installed", prefix, "", config, data},
+        {"installed, trailing slash", prefix + "/", "", config, data},
+        {"installed, reached through a link", root + "/linked-bin", "", config, data},
+        {"a folder beside the install folder", root + "/usr/bin2", "", root + "/usr/bin2", root + "/usr/bin2"},
+        {"--folder from the build tree", build, own, own, own},
+        {"--folder when installed", prefix, own, own, own},
+    };
+    for (const auto& c : cases) {
+        const TFolders folders = ChooseFolders({c.Program, prefix, c.Option, config, data});
+        EXPECT_EQ(folders.SettingsFolder, c.Settings) << c.Case;
+        EXPECT_EQ(folders.DataFolder, c.Data) << c.Case;
+    }
+    // Without a known install folder nothing counts as installed.
+    EXPECT_EQ(ChooseFolders({prefix, "", "", config, data}).SettingsFolder, prefix);
+}
