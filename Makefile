@@ -102,11 +102,13 @@ clean:
 # The Debian package (build-package/tracer-interface_*.deb), and its install-and-run check (root).
 PACKAGE_BUILD ?= build-package
 .PHONY: package package-check
-package: deps
+package:
+	@./scripts/install-deps.sh dpkg-dev file lintian desktop-file-utils appstream
 	cmake -S . -B $(PACKAGE_BUILD) $$(./scripts/generator.sh $(PACKAGE_BUILD)) -DCMAKE_BUILD_TYPE=Release \
 		-DCMAKE_INSTALL_PREFIX=/usr -DTRACER_BENCH=OFF
 	cmake --build $(PACKAGE_BUILD) -j $(JOBS) --target tracer-interface omatool tracer-sim desktop_files debian_changelog
 	cd $(PACKAGE_BUILD) && rm -f tracer-interface_*.deb && cpack
 
-package-check: deps
+package-check:
+	@./scripts/install-deps.sh dpkg-dev file lintian desktop-file-utils appstream
 	./scripts/package-check.sh $(PACKAGE_BUILD)

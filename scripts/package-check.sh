@@ -15,6 +15,8 @@ rm -f "$build"/tracer-interface_*.deb
 (cd "$build" && cpack)
 deb=$(realpath "$build"/tracer-interface_*.deb)
 lintian --fail-on error "$deb"
+desktop-file-validate src/app/shell/resources/tracer-interface.desktop
+appstreamcli validate --no-net "$build"/packaging/io.example.TracerInterface.metainfo.xml
 
 apt-get install -y "$deb"
 files=$(dpkg -L tracer-interface | while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done)
