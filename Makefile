@@ -2,7 +2,8 @@
 #   make run    installs what is missing, builds in Release, starts the program
 #   make demo   the program with a simulated tracer sending jobs, in a folder of its own
 #   make test   installs what is missing, builds, runs the whole test suite
-#               (then all of it again, fuzz replays included, under ASan + UBSan)
+#               (then all of it again, fuzz replays included, under ASan + UBSan); what CI runs
+#   make check  one build, the whole suite once: the quick loop while editing
 #   make bench  builds and runs the benchmarks
 #   make fuzz   builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
 
@@ -13,7 +14,15 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build release test test-asan run demo screenshots bench fuzz clean
+# A compiler cache, when one is installed, makes the second and the sanitizer build cheap.
+# CCACHE_BASEDIR lets two checkouts of the tree share cached objects.
+CCACHE := $(shell command -v ccache 2>/dev/null)
+ifneq ($(CCACHE),)
+LAUNCHER := -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+export CCACHE_BASEDIR := $(CURDIR)
+endif
+
+.PHONY: all deps build release test check test-asan run demo screenshots bench fuzz clean
 
 all: build
 
@@ -21,19 +30,22 @@ deps:
 	@./scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) $$(./scripts/generator.sh $(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $$(./scripts/generator.sh $(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
 	$(MAKE) test-asan
 
+check: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
 # Everything but the benchmarks, the serial port's event thread and the application included.
 # A leak inside an uninstrumented system library (Qt, fontconfig) may be suppressed in
 # scripts/lsan.supp; the program's own never are.
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $$(./scripts/generator.sh $(ASAN_BUILD)) \
-		-DCMAKE_BUILD_TYPE=Debug -DTRACER_SANITIZE=ON -DTRACER_CORE_ONLY=OFF -DTRACER_BENCH=OFF
+		-DCMAKE_BUILD_TYPE=Debug -DTRACER_SANITIZE=ON -DTRACER_CORE_ONLY=OFF -DTRACER_BENCH=OFF $(LAUNCHER)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen \
 		ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
@@ -43,7 +55,7 @@ test-asan: deps
 
 # The program runs from a Release build of its own; settings.txt and traces/ live beside it.
 release: deps
-	cmake -S . -B $(RELEASE_BUILD) $$(./scripts/generator.sh $(RELEASE_BUILD)) -DCMAKE_BUILD_TYPE=Release -DTRACER_BENCH=OFF
+	cmake -S . -B $(RELEASE_BUILD) $$(./scripts/generator.sh $(RELEASE_BUILD)) -DCMAKE_BUILD_TYPE=Release -DTRACER_BENCH=OFF $(LAUNCHER)
 	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target tracer-interface tracer-sim
 
 run: release
@@ -73,7 +85,7 @@ FUZZ_TARGETS ?= oma_parse trace_decoders trace_calc oma_tracer
 fuzz:
 	@./scripts/install-deps.sh clang libclang-rt-14-dev
 	cmake -S . -B $(FUZZ_BUILD) $$(./scripts/generator.sh $(FUZZ_BUILD)) \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DTRACER_FUZZ=ON -DTRACER_BENCH=OFF
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DTRACER_FUZZ=ON -DTRACER_BENCH=OFF $(LAUNCHER)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	@for name in $(FUZZ_TARGETS); do \
 		mkdir -p fuzz-out/$$name; \

@@ -3,7 +3,7 @@
 # Usage: install-deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ make ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation2 "$@")
 
 missing=()
