@@ -9,6 +9,7 @@
 #include "app/core/JobFile.h"
 #include "app/core/JobIntake.h"
 #include "app/core/Settings.h"
+#include "app/core/TextFile.h"
 #include "common/Numbers.h"
 #include "handler/OMATracer.h"
 #include "link/Comms.h"
@@ -24,6 +25,8 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTimer>
+
+#include <ctime>
 
 namespace {
 
@@ -103,6 +106,9 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     connect(ui->MinimizeButton, &QPushButton::clicked, this, [this] { Guarded([this] { MinimizeButtonClick(); }); });
     connect(ui->HelpButton, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
     connect(ui->CloseButton, &QPushButton::clicked, this, [this] { Guarded([this] { CloseButtonClick(); }); });
+
+    // Rewrites a killed program left unfinished; this program's own rewrites are all newer.
+    RemoveStaleTempFiles(QFile::encodeName(TracesFolder()).toStdString(), std::time(nullptr));
 
     SetUpShell();
     ApplyPanelColours();
@@ -282,14 +288,19 @@ void TForm1::WMTraceReady(int param) {
     Redraw();
 
     FJob.SetValue("JOB", CleanJobDigits(FJob.Value("JOB")));
+    std::string fileName;
     if (param == 0)
-        WriteTraceFile(FJob);
+        fileName = WriteTraceFile(FJob);
     ShowJob();
     if (param != 0)
         return;
     if (!isVisible() || isMinimized())
         AnnounceJob(FromRecord(FJob.Value("JOB")));
-    SetStatus(kFileOnClipboard);
+    if (FJob.Value("JOB").empty())
+        SetStatus(QStringLiteral("The job had no job number: saved as ") +
+                  QFile::decodeName(QByteArray::fromStdString(fileName.substr(fileName.rfind('/') + 1))));
+    else
+        SetStatus(kFileOnClipboard);
 }
 
 void TForm1::Redraw() {
@@ -342,7 +353,7 @@ QString TForm1::SelectedKey(const QComboBox* list) const {
     return list->currentIndex() < 0 ? QString() : list->currentData().toString();
 }
 
-void TForm1::WriteTraceFile(const TRecordList& job) {
+std::string TForm1::WriteTraceFile(const TRecordList& job) {
     TJobFileInputs inputs;
     inputs.RtTraceFmt = FRtTraceFmt;
     inputs.LtTraceFmt = FLtTraceFmt;
@@ -355,6 +366,7 @@ void TForm1::WriteTraceFile(const TRecordList& job) {
     const std::string fileName = TraceFileName(QFile::encodeName(TracesFolder()).toStdString(), job);
     SaveTraceFile(fileName, records);
     QGuiApplication::clipboard()->setText(QFile::decodeName(QByteArray::fromStdString(fileName)));
+    return fileName;
 }
 
 // ---- keys -------------------------------------------------------------------------------------

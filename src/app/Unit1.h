@@ -38,7 +38,8 @@ public:
     void OpenTracerPort();
     void CaptureTraceFormats();
     void ShowJob();
-    void WriteTraceFile(const TRecordList& job);
+    // Returns the name of the file written.
+    std::string WriteTraceFile(const TRecordList& job);
     void MinimizeToTray();
     void RestoreFromTray();
     // Closes the window without the close confirmation (a termination signal).
