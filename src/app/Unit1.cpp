@@ -90,6 +90,10 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FTracer->OnSendOMAPacket = [this](QObject*, std::string& packet) { OMATracer1SendOMAPacket(packet); };
     FTracer->OnProtocolError = [this](QObject*, const std::string& message) { ProtocolError(message); };
     FTracer->OnLinkError = [this](QObject*, const std::string& message) { LinkError(message); };
+    FTracer->OnRxDiscarded = [this](QObject*, size_t length) {
+        CommLog().Add("Discarded " + std::to_string(length) + " characters received without a complete packet (limit " +
+                      std::to_string(TCustomMachine::MaxRxBuffer) + ")");
+    };
 
     FReconnectTimer = new QTimer(this);
     FReconnectTimer->setInterval(kReconnectIntervalMs);
@@ -124,6 +128,7 @@ TForm1::~TForm1() {
     FTracer->OnSendOMAPacket = nullptr;
     FTracer->OnProtocolError = nullptr;
     FTracer->OnLinkError = nullptr;
+    FTracer->OnRxDiscarded = nullptr;
     delete FTracer;
 }
 
