@@ -9,6 +9,7 @@
 #include "app/core/JobFile.h"
 #include "app/core/JobIntake.h"
 #include "app/core/Settings.h"
+#include "app/core/TextFile.h"
 #include "common/Numbers.h"
 #include "handler/OMATracer.h"
 #include "link/Comms.h"
@@ -29,6 +30,7 @@
 #include <QTimer>
 
 #include <optional>
+#include <ctime>
 
 namespace {
 
@@ -95,6 +97,10 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FTracer->OnSendOMAPacket = [this](QObject*, std::string& packet) { OMATracer1SendOMAPacket(packet); };
     FTracer->OnProtocolError = [this](QObject*, const std::string& message) { ProtocolError(message); };
     FTracer->OnLinkError = [this](QObject*, const std::string& message) { LinkError(message); };
+    FTracer->OnRxDiscarded = [this](QObject*, size_t length) {
+        CommLog().Add("Discarded " + std::to_string(length) + " characters received without a complete packet (limit " +
+                      std::to_string(TCustomMachine::MaxRxBuffer) + ")");
+    };
 
     FReconnectTimer = new QTimer(this);
     FReconnectTimer->setInterval(kReconnectIntervalMs);
@@ -112,6 +118,9 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     connect(ui->HelpButton, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
     connect(ui->CloseButton, &QPushButton::clicked, this, [this] { Guarded([this] { CloseButtonClick(); }); });
 
+    // Rewrites a killed program left unfinished; this program's own rewrites are all newer.
+    RemoveStaleTempFiles(QFile::encodeName(TracesFolder()).toStdString(), std::time(nullptr));
+
     SetUpShell();
     ApplyPanelColours();
     SetStatus(QStringLiteral("Ready"));
@@ -126,6 +135,7 @@ TForm1::~TForm1() {
     FTracer->OnSendOMAPacket = nullptr;
     FTracer->OnProtocolError = nullptr;
     FTracer->OnLinkError = nullptr;
+    FTracer->OnRxDiscarded = nullptr;
     delete FTracer;
 }
 
@@ -294,14 +304,19 @@ void TForm1::WMTraceReady(int param) {
     Redraw();
 
     FJob.SetValue("JOB", CleanJobDigits(FJob.Value("JOB")));
+    std::string fileName;
     if (param == 0)
-        WriteTraceFile(FJob);
+        fileName = WriteTraceFile(FJob);
     ShowJob(param != 0);
     if (param != 0)
         return;
     if (!isVisible() || isMinimized())
         AnnounceJob(FromRecord(FJob.Value("JOB")));
-    SetStatus(kFileOnClipboard);
+    if (FJob.Value("JOB").empty())
+        SetStatus(QStringLiteral("The job had no job number: saved as ") +
+                  QFile::decodeName(QByteArray::fromStdString(fileName.substr(fileName.rfind('/') + 1))));
+    else
+        SetStatus(kFileOnClipboard);
 }
 
 void TForm1::Redraw() {
@@ -359,7 +374,7 @@ QString TForm1::SelectedKey(const QComboBox* list) const {
     return list->currentIndex() < 0 ? QString() : list->currentData().toString();
 }
 
-void TForm1::WriteTraceFile(const TRecordList& job) {
+std::string TForm1::WriteTraceFile(const TRecordList& job) {
     TJobFileInputs inputs;
     inputs.RtTraceFmt = FRtTraceFmt;
     inputs.LtTraceFmt = FLtTraceFmt;
@@ -372,6 +387,7 @@ void TForm1::WriteTraceFile(const TRecordList& job) {
     const std::string fileName = TraceFileName(QFile::encodeName(TracesFolder()).toStdString(), job);
     SaveTraceFile(fileName, records);
     QGuiApplication::clipboard()->setText(QFile::decodeName(QByteArray::fromStdString(fileName)));
+    return fileName;
 }
 
 // ---- keys -------------------------------------------------------------------------------------

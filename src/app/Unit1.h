@@ -39,7 +39,8 @@ public:
     void CaptureTraceFormats();
     // An opened file rewrites its job only when it selects another type, never by clearing one.
     void ShowJob(bool opened = false);
-    void WriteTraceFile(const TRecordList& job);
+    // Returns the name of the file written.
+    std::string WriteTraceFile(const TRecordList& job);
     void MinimizeToTray();
     void RestoreFromTray();
     // Closes the window without the close confirmation (a termination signal).

@@ -13,6 +13,9 @@
 #include <QFile>
 #include <QLocale>
 #include <QStandardPaths>
+#include <QStringList>
+
+#include <cstdio>
 
 namespace {
 
@@ -27,23 +30,53 @@ void TakeDecimalSeparator() {
 } // namespace
 
 int main(int argc, char** argv) {
-    TApplication app(argc, argv);
-    TApplication::setApplicationName(QStringLiteral("tracer-interface"));
-    // The main window ends the program itself; a log window closing while it is hidden in the
-    // notification area must not.
-    TApplication::setQuitOnLastWindowClosed(false);
+    // The options are read before the application exists: printing help or the version needs no
+    // display.
+    QCoreApplication::setApplicationName(QStringLiteral("tracer-interface"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TRACER_VERSION));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Tracer Interface: takes in the jobs of a spectacle-frame tracer."));
-    parser.addHelpOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption folderOption(
         QStringLiteral("folder"),
         QStringLiteral(
             "Use <dir> instead of the program's folder for settings.txt, the traces folder and the help file."),
         QStringLiteral("dir"));
     parser.addOption(folderOption);
+    // Arguments this parser does not know (Qt's own, a mistake) are left to the full parse below,
+    // once the application has taken its own.
+    const bool parsed = parser.parse(arguments);
+    if (parsed && parser.isSet(helpOption)) {
+        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                        QCoreApplication::applicationName())),
+                   stdout);
+        return 0;
+    }
+    if (parsed && parser.isSet(versionOption)) {
+        std::printf("tracer-interface %s\n", TRACER_VERSION);
+        return 0;
+    }
+
+    TApplication app(argc, argv);
+    // The main window ends the program itself; a log window closing while it is hidden in the
+    // notification area must not.
+    TApplication::setQuitOnLastWindowClosed(false);
     parser.process(app);
+    // A folder given that does not exist is made, traces folder and all; one that cannot be made
+    // ends the program here rather than letting it start and save nothing.
+    if (parser.isSet(folderOption)) {
+        const QString given = parser.value(folderOption);
+        if (!QDir().mkpath(given) || !QDir(given).mkpath(QStringLiteral("traces"))) {
+            std::fprintf(stderr, "tracer-interface: cannot create the folder %s\n", qPrintable(given));
+            return 1;
+        }
+    }
     const auto local = [](const QString& path) { return QFile::encodeName(path).toStdString(); };
     const TFolders folders = ChooseFolders({
         local(QCoreApplication::applicationDirPath()),

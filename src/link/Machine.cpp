@@ -213,8 +213,12 @@ void TCustomMachine::SetWriteBufSize(uint16_t Value) {
 
 void TCustomMachine::AppendLimited(std::string_view Bytes) {
     FRxBuffer.append(Bytes);
-    if (FRxBuffer.size() > MaxRxBuffer)
+    if (FRxBuffer.size() > MaxRxBuffer) {
+        const size_t length = FRxBuffer.size();
         FRxBuffer.clear(); // the new bytes too; exactly MaxRxBuffer survives
+        if (OnRxDiscarded)
+            OnRxDiscarded(this, length);
+    }
 }
 
 void TCustomMachine::ComPortRxChar(QObject* Sender, int InQue) {

@@ -70,6 +70,9 @@ public:
     // Errors that have no caller to reach: exceptions thrown by OnRecvData (serial and TCP paths)
     // and the loss of the serial line.
     TLinkErrorEvent OnLinkError;
+    // The receive buffer was emptied at the size limit; Length is how many characters were
+    // dropped (the new ones included). Only a log entry is due: the line itself is fine.
+    std::function<void(QObject* Sender, size_t Length)> OnRxDiscarded;
 
 protected:
     void SendData(const std::string& Data);

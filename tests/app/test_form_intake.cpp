@@ -150,12 +150,19 @@ TEST_F(FormIntake, TrailingRecordsAndTypesFollowTheJob) {
         QString file;
         std::string ftyp, etyp;
         bool panelEnabled;
+        QString status = kFileOnClipboard;
     };
     // A tracer FTYP of 0 is left out; the Rimless edge makes the frame rimless; a job number
-    // without a digit from 1 to 9 writes ".txt" and leaves the job panel disabled.
-    const Case cases[] = {{"A0012B", "0", "1", QStringLiteral("12.txt"), "<none>", "1", true},
-                          {"77", "1", "2", QStringLiteral("77.txt"), "3", "2", true},
-                          {"0000", "1", "2", QStringLiteral(".txt"), "3", "2", false}};
+    // without a digit from 1 to 9 gets a visible name of its own, said in the status, and leaves
+    // the job panel disabled.
+    const QString noNumber = QStringLiteral("The job had no job number: saved as ");
+    const Case cases[] = {
+        {"A0012B", "0", "1", QStringLiteral("12.txt"), "<none>", "1", true},
+        {"77", "1", "2", QStringLiteral("77.txt"), "3", "2", true},
+        {"0000", "1", "2", QStringLiteral("no-job-number-1.txt"), "3", "2", false,
+         noNumber + QStringLiteral("no-job-number-1.txt")},
+        {"ABC", "1", "2", QStringLiteral("no-job-number-2.txt"), "3", "2", false,
+         noNumber + QStringLiteral("no-job-number-2.txt")}};
     StartForm();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.job);
@@ -164,7 +171,7 @@ TEST_F(FormIntake, TrailingRecordsAndTypesFollowTheJob) {
         job.FrameType = c.frame;
         job.EdgeType = c.edge;
         ASSERT_FALSE(DeliverJob(job).empty());
-        ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
+        ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == c.status; })) << StatusText(*FForm).toStdString();
         const std::string text = ReadFileText(TracePath(c.file));
         EXPECT_EQ(FileRecord(text, "FTYP"), c.ftyp);
         EXPECT_EQ(FileRecord(text, "ETYP"), c.etyp);

@@ -114,3 +114,32 @@ TEST(Program, TakesJobsInEveryEncodingAndEndsNormallyOnSigterm) {
     EXPECT_EQ(end.exitCode, 0) << end.err;
     EXPECT_EQ(ReadText(folder.Path / "settings.txt"), settings);
 }
+
+// Help and version print without a display: with the X platform forced and no display, creating
+// the application would abort the program.
+TEST(Program, OptionsPrintWithoutADisplayAndABadFolderIsRefused) {
+    TTempFolder folder;
+    WriteText(folder.Path / "file", "x");
+    const std::string noDisplay[] = {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb"};
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string out, err;
+    } cases[] = {
+        {{"--help"}, 0, "--folder <dir>", ""},
+        {{"--version"}, 0, "tracer-interface 0.1.0\n", ""},
+        {{"--folder", (folder.Path / "file" / "sub").string()}, 1, "", "cannot create the folder"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv(std::begin(noDisplay), std::end(noDisplay));
+        if (c.exitCode != 0)
+            argv.back() = "QT_QPA_PLATFORM=offscreen";
+        argv.push_back(TRACER_INTERFACE_PATH);
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const TProcessResult result = RunProcess(argv, {}, 20000);
+        SCOPED_TRACE(c.arguments.front());
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    }
+}

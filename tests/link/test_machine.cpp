@@ -539,10 +539,14 @@ TEST(TCustomMachine, LoopbackTransportForToolsAndFuzzing) {
     machine.ConsumeFront(2);
     EXPECT_THROW(machine.InjectReceived("boom"), Exception); // here the caller gets it
     machine.ConsumeFront(4);
+    std::vector<size_t> discarded;
+    machine.OnRxDiscarded = [&](QObject*, size_t length) { discarded.push_back(length); };
     machine.InjectReceived(std::string(50000, 'a'));
     EXPECT_EQ(machine.RxBuffer().size(), 50000u);
-    machine.InjectReceived("b");
+    EXPECT_TRUE(discarded.empty());
+    machine.InjectReceived("bc");
     EXPECT_TRUE(machine.RxBuffer().empty());
+    EXPECT_EQ(discarded, (std::vector<size_t>{50002}));
     EXPECT_FALSE(machine.ComPort()->Active());
 }
 

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 #include <memory>
 
 namespace {
@@ -163,7 +165,16 @@ std::string TraceFileName(const std::string& tracesFolder, const TRecordList& jo
     for (char& c : number)
         if (c == '/' || c == '\\')
             c = '_';
-    return tracesFolder + "/" + number + ".txt";
+    if (!number.empty())
+        return tracesFolder + "/" + number + ".txt";
+    // No job number at all would make the hidden file ".txt", which every such job overwrites:
+    // each gets a visible name of its own instead.
+    for (unsigned n = 1;; ++n) {
+        std::string name = tracesFolder + "/" + std::string(kNoJobNumberName) + "-" + std::to_string(n) + ".txt";
+        struct stat info {};
+        if (::lstat(name.c_str(), &info) != 0 && errno == ENOENT)
+            return name;
+    }
 }
 
 void SaveTraceFile(const std::string& fileName, const TRecordList& records) {

@@ -29,7 +29,11 @@ void AddRadiiRecords(TRecordList& list, std::string_view trace);
 // geometry's error when a trace text cannot be measured.
 TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs);
 
-// tracesFolder + "/" + the JOB record + ".txt" (an empty job number gives ".txt").
+// The file name a job without a job number is saved under, with "-<n>.txt" added.
+inline constexpr std::string_view kNoJobNumberName = "no-job-number";
+
+// tracesFolder + "/" + the JOB record + ".txt"; without a job number, the first
+// kNoJobNumberName + "-<n>.txt" that does not exist yet.
 std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job);
 
 // Creates the folder (errors ignored) and writes the records with CR LF atomically; raises

@@ -3,9 +3,12 @@
 
 #include "common/Errors.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -66,6 +69,30 @@ std::string FolderOf(const std::string& fileName) {
     if (slash == 0)
         return "/";
     return fileName.substr(0, slash);
+}
+
+// The temporary file of a rewrite: ".<name>.XXXXXX". The name part is shortened so the whole is
+// never longer than the final name (from 16 characters on), so any name the folder can hold can
+// also be rewritten.
+constexpr std::size_t kTempSuffixLength = 7; // ".XXXXXX"
+constexpr std::size_t kShortestTempName = 16;
+
+std::string TempBaseName(const std::string& baseName) {
+    const std::size_t limit = std::max(baseName.size(), kShortestTempName);
+    const std::size_t keep = std::min(baseName.size(), limit - kTempSuffixLength - 1);
+    return "." + baseName.substr(0, keep) + ".XXXXXX";
+}
+
+bool IsTempName(const std::string& name) {
+    if (name.size() < 1 + 1 + kTempSuffixLength || name[0] != '.')
+        return false;
+    const std::size_t dot = name.size() - kTempSuffixLength;
+    if (name[dot] != '.')
+        return false;
+    for (std::size_t i = dot + 1; i < name.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
 }
 
 bool WriteAll(int fd, std::string_view content) {
@@ -150,7 +177,7 @@ void WriteFileAtomically(const std::string& fileName, std::string_view content) 
     // The temporary file lives in the target's folder: rename() replaces atomically only within
     // one file system.
     std::string tempName =
-        (slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1)) + "." + baseName + ".XXXXXX";
+        (slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1)) + TempBaseName(baseName);
 
     const auto fail = [&](const std::string& removeName, int error) {
         if (!removeName.empty())
@@ -184,4 +211,24 @@ void WriteFileAtomically(const std::string& fileName, std::string_view content) 
 
 void CreateFolder(const std::string& folder) {
     ::mkdir(folder.c_str(), 0777);
+}
+
+int RemoveStaleTempFiles(const std::string& folder, std::time_t olderThan) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!IsTempName(name))
+            continue;
+        const std::string path = folder + "/" + name;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_mtime >= olderThan)
+            continue;
+        if (::unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }

@@ -5,6 +5,7 @@
 
 #include "common/RecordList.h"
 
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,3 +30,8 @@ void WriteFileAtomically(const std::string& fileName, std::string_view content);
 
 // Creates one folder; an existing folder or any failure is ignored.
 void CreateFolder(const std::string& folder);
+
+// Removes the temporary files that rewrites interrupted by a crash or a kill left in the folder
+// (".<name>.XXXXXX", regular files only) when they were last changed before olderThan, so that a
+// rewrite of a running program is never touched. Returns how many were removed.
+int RemoveStaleTempFiles(const std::string& folder, std::time_t olderThan);

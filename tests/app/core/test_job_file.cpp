@@ -243,12 +243,20 @@ TEST(BuildTraceFileRecords, TypeRule) {
 
 TEST(TraceFileName, JobNumberPlusTxtInTheTracesFolder) {
     const std::pair<TLines, std::string> cases[] = {
-        {{"JOB=12345"}, "/x/traces/12345.txt"},     {{}, "/x/traces/.txt"},
+        {{"JOB=12345"}, "/x/traces/12345.txt"},     {{}, "/x/traces/no-job-number-1.txt"},
         {{"job=7 8"}, "/x/traces/7 8.txt"},         {{"JOB=1/../../etc/9"}, "/x/traces/1_.._.._etc_9.txt"},
         {{"JOB=1\\..\\9"}, "/x/traces/1_.._9.txt"},
     };
     for (const auto& [job, name] : cases)
         EXPECT_EQ(TraceFileName("/x/traces", ListOf(job)), name);
+}
+
+TEST(TraceFileName, JobsWithoutANumberNeverOverwriteEachOther) {
+    TTempFolder folder;
+    for (const char* content : {"first", "second"})
+        SaveTraceFile(TraceFileName(folder.Path(), ListOf({})), ListOf({content}));
+    EXPECT_EQ(coretest::FolderEntries(folder.Path()), (TLines{"no-job-number-1.txt", "no-job-number-2.txt"}));
+    EXPECT_EQ(ReadBytes(folder / "no-job-number-1.txt"), "first\r\n");
 }
 
 TEST(SaveTraceFile, CreatesTheFolderReplacesTheFileAndRaisesOnFailure) {

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
+#include <ctime>
+#include <fcntl.h>
 #include <csignal>
 #include <random>
 #include <sys/resource.h>
@@ -204,4 +207,48 @@ TEST(CreateFolder, CreatesOnceAndIgnoresEveryFailure) {
     CreateFolder(folder / "traces");
     CreateFolder(folder / "missing/traces");
     EXPECT_EQ(FolderEntries(folder.Path()), (TLines{"traces"}));
+}
+
+// A name near the file system's limit is writable and rewritable: the temporary name is never
+// longer than the final one.
+TEST(WriteFileAtomically, NameNearTheLengthLimitIsWritten) {
+    TTempFolder folder;
+    const std::string name = std::string(251, '7') + ".txt";
+    WriteFileAtomically(folder / name, "first");
+    WriteFileAtomically(folder / name, "second");
+    EXPECT_EQ(ReadBytes(folder / name), "second");
+    EXPECT_EQ(FolderEntries(folder.Path()), (TLines{name}));
+}
+
+TEST(RemoveStaleTempFiles, RemovesOnlyOldTemporaryFilesOfRewrites) {
+    TTempFolder folder;
+    const std::time_t start = std::time(nullptr);
+    const struct {
+        std::string name;
+        bool old;
+        bool removed;
+    } cases[] = {
+        {".12.txt.a1B2c3", true, true},       // interrupted rewrite
+        {".12.tx.Zz9900", true, true},        // shortened name part of a long job number
+        {".12.txt.a1B2c3x", true, false},     // not the pattern
+        {".12.txt.a1-2c3", true, false},      // not the pattern
+        {"12.txt", true, false},              // a job file
+        {".12.txt.q1w2e3", false, false},     // a rewrite of the running program
+    };
+    for (const auto& c : cases) {
+        WriteBytes(folder / c.name, "");
+        if (c.old) {
+            const struct timespec times[2] = {{start - 60, 0}, {start - 60, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (folder / c.name).c_str(), times, 0), 0);
+        }
+    }
+    ::mkdir((folder / ".dir.txt.AAAAAA").c_str(), 0777);
+    ASSERT_EQ(::utimensat(AT_FDCWD, (folder / ".dir.txt.AAAAAA").c_str(),
+                          std::array<timespec, 2>{{{start - 60, 0}, {start - 60, 0}}}.data(), 0), 0);
+
+    EXPECT_EQ(RemoveStaleTempFiles(folder.Path(), start), 2);
+    for (const auto& c : cases)
+        EXPECT_EQ(::access((folder / c.name).c_str(), F_OK) != 0, c.removed) << c.name;
+    EXPECT_EQ(::access((folder / ".dir.txt.AAAAAA").c_str(), F_OK), 0);
+    EXPECT_EQ(RemoveStaleTempFiles(folder / "missing", start), 0);
 }
