@@ -2,7 +2,7 @@
 // pending records, and the delivery of line events from the event thread to the handlers.
 #include "link/Comms.h"
 
-#include "link/ComsPlatform.h"
+#include "link/CommDevice.h"
 
 #include <QMetaObject>
 #include <QThread>

@@ -4,7 +4,7 @@
 // Modem-line changes come from a small second thread blocked in TIOCMIWAIT, where the driver has
 // modem lines. Port names and line settings are turned into POSIX terms in Comms_posix_termios.cpp.
 #include "link/Comms_posix.h"
-#include "link/ComsPlatform.h"
+#include "link/CommDevice.h"
 
 #include <algorithm>
 #include <atomic>

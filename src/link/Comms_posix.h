@@ -2,7 +2,7 @@
 // record becomes a termios setup (Comms_posix_termios.cpp, beside the port-name rules of DevicePath).
 #pragma once
 
-#include "link/Comms.h"
+#include "link/CommSettings.h"
 
 #include <termios.h>
 

@@ -2,7 +2,7 @@
 // the line settings record (rate, character size, parity, stop bits, flow control) as a raw termios
 // setup. No descriptor is touched here; the device that applies the result is in Comms_posix.cpp.
 #include "link/Comms_posix.h"
-#include "link/ComsPlatform.h"
+#include "link/CommDevice.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // from the properties, port names, and the termios setup a DCB becomes.
 #include "link/Comms.h"
 #include "link/Comms_posix.h"
-#include "link/ComsPlatform.h"
+#include "link/CommDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // are made by the portable port.
 #pragma once
 
-#include "link/Comms.h"
+#include "link/CommSettings.h"
 
 #include <cstdint>
 #include <memory>
