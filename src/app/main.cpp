@@ -40,7 +40,12 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Tracer Interface: takes in the jobs of a spectacle-frame tracer."));
+        QStringLiteral("Tracer Interface: takes in the jobs of a spectacle-frame tracer.\n\n"
+                       "Where it keeps settings.txt and the traces folder:\n"
+                       "  run from its own folder (a build, a copy): beside the program;\n"
+                       "  installed: settings.txt in ~/.config/tracer-interface,\n"
+                       "             traces in ~/.local/share/tracer-interface (XDG folders);\n"
+                       "  --folder <dir>: both in <dir>."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption folderOption(
