@@ -15,10 +15,12 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
 # ccache, where present, keeps rebuilds of the several build folders cheap; paths under this
-# folder are hashed relative to it, so a second clone shares the cache.
+# folder are hashed relative to it, so a second clone shares the cache (also for builds with
+# debug information, whose working folder ccache would otherwise hash).
 CCACHE := $(shell command -v ccache 2>/dev/null)
 ifneq ($(CCACHE),)
 export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 LAUNCHER := -DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE)
 endif
 
