@@ -1,6 +1,7 @@
 // The job trace file: its records, its name and its saving.
 #include "app/core/JobFile.h"
 
+#include "app/core/JobKeys.h"
 #include "app/core/TextFile.h"
 #include "common/Numbers.h"
 #include "trace/TrceCalc.h"
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
-#include <memory>
 
 namespace {
 constexpr std::size_t kGroupSize = 4;
@@ -67,29 +67,35 @@ void AddTraceBlock(TRecordList& list, const std::string& format, const std::stri
     AddRadiiRecords(list, trace);
 }
 
-// Measures the two eyes only when a box record has to be computed: measuring a long trace is
-// the costly part, and a job whose tracer sent every box record never needs it.
+// Measures the two eyes only when a box record has to be computed and the caller did not measure
+// them already: measuring a long trace is the costly part, and a job whose tracer sent every box
+// record never needs it. An eye without a trace takes the other eye's values.
 class TBoxValues {
 public:
-    TBoxValues(const std::string& rt, const std::string& lt) : FRt(rt.empty() ? lt : rt), FLt(lt.empty() ? rt : lt) {}
+    TBoxValues(const std::string& rt, const std::string& lt, const TJobFileInputs& inputs)
+        : FRt(rt.empty() ? lt : rt), FLt(lt.empty() ? rt : lt),
+          FRight(rt.empty() ? inputs.LtMeasures : inputs.RtMeasures),
+          FLeft(lt.empty() ? inputs.RtMeasures : inputs.LtMeasures) {}
 
-    std::string Text(double (TTraceCalc::*measure)()) {
-        if (!FRightCalc) {
-            FRightCalc = std::make_unique<TTraceCalc>();
-            FLeftCalc = std::make_unique<TTraceCalc>();
-            FRightCalc->SetTrace(FRt);
-            FLeftCalc->SetTrace(FLt);
-        }
-        const double right = ((*FRightCalc).*measure)();
-        const double left = ((*FLeftCalc).*measure)();
-        return FormatFixed(right, 2) + ";" + FormatFixed(left, 2);
+    std::string Text(double TShapeMeasures::*measure) {
+        if (!FRight)
+            FRight = Measure(FRt);
+        if (!FLeft)
+            FLeft = Measure(FLt);
+        return FormatFixed((*FRight).*measure, 2) + ";" + FormatFixed((*FLeft).*measure, 2);
     }
 
 private:
+    static TShapeMeasures Measure(const std::string& trace) {
+        TTraceCalc calc;
+        calc.SetTrace(trace);
+        return {calc.BoxA(), calc.BoxB(), calc.Circumference()};
+    }
+
     const std::string& FRt;
     const std::string& FLt;
-    std::unique_ptr<TTraceCalc> FRightCalc;
-    std::unique_ptr<TTraceCalc> FLeftCalc;
+    std::optional<TShapeMeasures> FRight;
+    std::optional<TShapeMeasures> FLeft;
 };
 
 void ApplyTypeRule(TRecordList& list, const TJobFileInputs& inputs) {
@@ -138,18 +144,18 @@ TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& 
         if (IsCopied(line))
             list.Add(line);
 
-    const std::string rt = job.Value("_RtTrace");
-    const std::string lt = job.Value("_LtTrace");
+    const std::string rt = job.Value(jobkey::RtTrace);
+    const std::string lt = job.Value(jobkey::LtTrace);
 
     // Box and type records that the tracer did not send are added before the trace blocks, where
     // a reopened file's copied records stand: a job reopened and rewritten keeps its bytes.
-    TBoxValues boxes(rt, lt);
+    TBoxValues boxes(rt, lt, inputs);
     if (inputs.ShapeModified || list.Value("HBOX").empty())
-        list.SetValue("HBOX", boxes.Text(&TTraceCalc::BoxA));
+        list.SetValue("HBOX", boxes.Text(&TShapeMeasures::BoxA));
     if (inputs.ShapeModified || list.Value("VBOX").empty())
-        list.SetValue("VBOX", boxes.Text(&TTraceCalc::BoxB));
+        list.SetValue("VBOX", boxes.Text(&TShapeMeasures::BoxB));
     if (inputs.ShapeModified || list.Value("CIRC").empty())
-        list.SetValue("CIRC", boxes.Text(&TTraceCalc::Circumference));
+        list.SetValue("CIRC", boxes.Text(&TShapeMeasures::Circumference));
 
     ApplyTypeRule(list, inputs);
 

@@ -3,6 +3,7 @@
 // name in the traces folder, and its atomic save.
 #pragma once
 
+#include "app/core/ShapeEdit.h"
 #include "common/RecordList.h"
 
 #include <optional>
@@ -16,6 +17,10 @@ struct TJobFileInputs {
     bool ShapeModified = false;         // recompute HBOX, VBOX, CIRC even when the tracer sent them
     std::optional<std::string> FrameKey; // key of the frame list's selection ("1".."3"), none when nothing is selected
     std::optional<std::string> EdgeKey;  // key of the edge list's selection ("-1", "1".."4")
+    // The measurements of the job's traces when the caller holds them already; an eye without
+    // them is measured here when a box record has to be computed.
+    std::optional<TShapeMeasures> RtMeasures;
+    std::optional<TShapeMeasures> LtMeasures;
 };
 
 // Appends the R records of one trace text: groups of four characters, each written as four digits

@@ -53,6 +53,14 @@ double Measurement(const TEyeResult& eye, TShapeOp op) {
 }
 } // namespace
 
+std::optional<TShapeMeasures> MeasureTrace(const std::string& trace) {
+    if (trace.empty())
+        return std::nullopt;
+    TTraceCalc calc;
+    calc.SetTrace(trace);
+    return TShapeMeasures{calc.BoxA(), calc.BoxB(), calc.Circumference()};
+}
+
 TShapeEditResult RescaleJob(const std::string& baseRt, const std::string& baseLt, TShapeOp op, double wanted,
                             bool lockBAtDatum) {
     const TEyeResult right = RescaleEye(baseRt, op, wanted, lockBAtDatum);
@@ -74,5 +82,9 @@ TShapeEditResult RescaleJob(const std::string& baseRt, const std::string& baseLt
     result.BoxA = shown.BoxA;
     result.BoxB = shown.BoxB;
     result.Circumference = shown.Circumference;
+    if (!baseRt.empty())
+        result.RtMeasures = TShapeMeasures{right.BoxA, right.BoxB, right.Circumference};
+    if (!baseLt.empty())
+        result.LtMeasures = TShapeMeasures{left.BoxA, left.BoxB, left.Circumference};
     return result;
 }

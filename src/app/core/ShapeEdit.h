@@ -2,9 +2,21 @@
 // box B or circumference, so repeated changes never accumulate error.
 #pragma once
 
+#include <optional>
 #include <string>
 
 enum class TShapeOp { BoxA, BoxB, Circumference };
+
+// The measurements of one eye's trace in millimetres.
+struct TShapeMeasures {
+    double BoxA = 0;
+    double BoxB = 0;
+    double Circumference = 0;
+    bool operator==(const TShapeMeasures&) const = default;
+};
+
+// Measures a trace once; an empty trace measures nothing.
+std::optional<TShapeMeasures> MeasureTrace(const std::string& trace);
 
 struct TShapeEditResult {
     std::string RtTrace; // the rescaled traces; empty when that eye has no base trace
@@ -14,6 +26,9 @@ struct TShapeEditResult {
     double BoxA = 0;
     double BoxB = 0;
     double Circumference = 0;
+    // Each eye's measurements of its rescaled trace; none for an eye without a trace.
+    std::optional<TShapeMeasures> RtMeasures;
+    std::optional<TShapeMeasures> LtMeasures;
 };
 
 // The right eye is rescaled to `wanted`; the left eye to the right eye's resulting value for the

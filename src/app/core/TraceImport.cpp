@@ -1,6 +1,8 @@
 // Reading the trace blocks of a job trace file back, and the job number of its name.
 #include "app/core/TraceImport.h"
 
+#include "app/core/JobKeys.h"
+
 #include <string_view>
 
 namespace {
@@ -120,9 +122,9 @@ TRecordList JobFromTraceFile(std::vector<std::string> lines, const std::string& 
         job.Add(std::move(line));
     const TImportedTraces traces = ParseTraceFileLines(job.Lines());
     if (!traces.Rt.empty())
-        job.SetValue("_RtTrace", traces.Rt);
+        job.SetValue(jobkey::RtTrace, traces.Rt);
     if (!traces.Lt.empty())
-        job.SetValue("_LtTrace", traces.Lt);
-    job.SetValue("JOB", JobNumberFromFileName(fileName));
+        job.SetValue(jobkey::LtTrace, traces.Lt);
+    job.SetValue(jobkey::Job, JobNumberFromFileName(fileName));
     return job;
 }

@@ -4,6 +4,7 @@
 
 #include "CoreTestUtil.h"
 #include "app/core/JobIntake.h"
+#include "app/core/JobKeys.h"
 #include "app/core/TextFile.h"
 #include "app/core/TraceImport.h"
 #include "common/Errors.h"
@@ -184,6 +185,13 @@ TEST(BuildTraceFileRecords, BoxRecordsPassUnlessMissingEmptyOrTheShapeChanged) {
         EXPECT_EQ(BuildTraceFileRecords(job, modified).Line(1), "HBOX=40,00;48,00");
     }
 
+    // Measurements the caller holds already are taken as they are.
+    TJobFileInputs measured = modified;
+    measured.RtMeasures = TShapeMeasures{41, 31, 121};
+    measured.LtMeasures = TShapeMeasures{42, 32, 122};
+    EXPECT_EQ(BodyOf(BuildTraceFileRecords(job, measured)),
+              (TLines{"HBOX=41.00;42.00", "DBL=18", "VBOX=31.00;32.00", "CIRC=121.00;122.00"}));
+
     // One eye alone gives both values.
     job = ListOf({"_LtTrace=" + lt});
     EXPECT_EQ(BuildTraceFileRecords(job, {}).Line(1), "HBOX=48.00;48.00");
@@ -308,8 +316,8 @@ TEST(BuildTraceFileRecords, WrittenJobReadsBackToTheSameJob) {
 
         const TRecordList reopened = JobFromTraceFile(written.Lines(), "/x/traces/77.txt");
         const std::vector<int> expectedPoints = c.Points.empty() ? Points(c.Rt) : c.Points;
-        EXPECT_EQ(Points(reopened.Value("_RtTrace")), expectedPoints);
-        EXPECT_EQ(reopened.Value("_LtTrace"), "");
+        EXPECT_EQ(Points(reopened.Value(jobkey::RtTrace)), expectedPoints);
+        EXPECT_EQ(reopened.Value(jobkey::LtTrace), "");
         EXPECT_EQ(reopened.Value("JOB"), "77");
         for (const std::string& line : written.Lines())
             EXPECT_NE(line.back(), ';') << line;

@@ -4,6 +4,7 @@
 
 #include "CoreTestUtil.h"
 #include "app/core/JobFile.h"
+#include "app/core/JobKeys.h"
 #include "app/core/TextFile.h"
 
 #include <gtest/gtest.h>
@@ -128,8 +129,8 @@ TEST(ParseTraceFileLines, AWrittenFileReadsBackPointForPoint) {
     TRecordList job;
     for (const char* line : {"JOB=12345", "DBL=18.00", "FTYP=2"})
         job.Add(line);
-    job.SetValue("_RtTrace", rt);
-    job.SetValue("_LtTrace", lt);
+    job.SetValue(jobkey::RtTrace, rt);
+    job.SetValue(jobkey::LtTrace, lt);
     TTempFolder folder;
     const std::string fileName = TraceFileName(folder / "traces", job);
     SaveTraceFile(fileName, BuildTraceFileRecords(job, {"1;400;E;R;F", "3;1000;E;L;F", false, {}, {}}));
