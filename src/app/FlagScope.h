@@ -1,5 +1,5 @@
 // TFlagScope: sets a flag for the life of a scope and clears it on every way out, an error
-// included, so a guard flag such as the main window's FUpdating never stays set.
+// included, so a guard flag such as the main window's FAskingToClose never stays set.
 #pragma once
 
 class TFlagScope {

@@ -3,6 +3,7 @@
 // shown "%.2f" with the user's decimal separator like every other number of the system.
 #pragma once
 
+#include "app/core/JobSession.h"
 #include "common/Numbers.h"
 
 #include <QDoubleSpinBox>
@@ -25,17 +26,28 @@ public:
     }
     double valueFromText(const QString& text) const override {
         double value = 0;
-        return TryStrToFloat(text.toStdString(), value) ? value : this->value();
+        return TJobSession::ReadTypedNumber(text.toStdString(), value) ? value : this->value();
     }
+    // No keystroke is refused, whatever the locale of the toolkit says about separators: text
+    // that is no number yet is the window's to report, and leaving the edit puts it right.
+    QValidator::State validate(QString& text, int&) const override {
+        double value = 0;
+        if (TJobSession::ReadTypedNumber(text.toStdString(), value) && value >= minimum() && value <= maximum())
+            return QValidator::Acceptable;
+        return QValidator::Intermediate;
+    }
+    void fixup(QString&) const override {}
 
     void stepBy(int steps) override {
         const QString before = lineEdit()->text();
         QDoubleSpinBox::stepBy(steps);
         if (lineEdit()->text() != before)
-            Q_EMIT Changed();
+            Q_EMIT Stepped();
     }
 
 Q_SIGNALS:
-    // The text changed: a keystroke, an up/down step, a write into the line edit.
+    // The text changed by a keystroke or a write into the line edit.
     void Changed();
+    // An up/down step (button, key or wheel) changed the value.
+    void Stepped();
 };

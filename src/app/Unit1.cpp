@@ -3,18 +3,16 @@
 #include "app/Unit1.h"
 
 #include "app/Application.h"
-#include "app/FlagScope.h"
 #include "app/NumberEdit.h"
 #include "app/core/CommLog.h"
 #include "app/core/JobFile.h"
-#include "app/core/JobIntake.h"
+#include "app/core/JobKeys.h"
 #include "app/core/Settings.h"
 #include "app/core/TextFile.h"
 #include "common/Numbers.h"
 #include "handler/OMATracer.h"
 #include "link/Comms.h"
 #include "trace/TracePanel.h"
-#include "trace/TrceCalc.h"
 
 #include "ui_Unit1.h"
 
@@ -29,14 +27,9 @@
 #include <QScreen>
 #include <QTimer>
 
-#include <optional>
 #include <ctime>
 
 namespace {
-
-// The keys of the type lists' items, in item order.
-const char* const kFrameKeys[] = {"1", "2", "3"};
-const char* const kEdgeKeys[] = {"-1", "1", "2", "3", "4"};
 
 constexpr int kReconnectIntervalMs = 2000;
 
@@ -53,17 +46,12 @@ QString FromRecord(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The DBL record in millimetres. The tracer writes a full stop whatever the workstation's
-// separator is, the DBL edit writes the user's; both are read.
-bool ReadDBLRecord(const TRecordList& job, double& dbl) {
-    return TryStrToFloatFromDevice(job.Value("DBL"), dbl);
-}
-
 } // namespace
 
 TForm1::TForm1(const QString& programFolder, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TForm1>()),
-      FProgramFolder(QDir(programFolder.isEmpty() ? QStringLiteral(".") : programFolder).absolutePath()) {
+      FProgramFolder(QDir(programFolder.isEmpty() ? QStringLiteral(".") : programFolder).absolutePath()),
+      FSession(QFile::encodeName(FProgramFolder + QStringLiteral("/traces")).toStdString()) {
     ui->setupUi(this);
     FCaption = windowTitle();
     SetApplicationTitle(FCaption);
@@ -77,9 +65,9 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 
     for (int i = 0; i < ui->FrameTypeCombo->count(); ++i)
-        ui->FrameTypeCombo->setItemData(i, QString::fromLatin1(kFrameKeys[i]));
+        ui->FrameTypeCombo->setItemData(i, FromRecord(std::string(kFrameTypeKeys.at(i))));
     for (int i = 0; i < ui->EdgeTypeCombo->count(); ++i)
-        ui->EdgeTypeCombo->setItemData(i, QString::fromLatin1(kEdgeKeys[i]));
+        ui->EdgeTypeCombo->setItemData(i, FromRecord(std::string(kEdgeTypeKeys.at(i))));
     ui->FrameTypeCombo->setCurrentIndex(-1);
     ui->EdgeTypeCombo->setCurrentIndex(-1);
 
@@ -107,9 +95,14 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     connect(FReconnectTimer, &QTimer::timeout, this, [this] { Guarded([this] { TryReconnect(); }); });
 
     // Every change of the number edits' text is one change: keystrokes, up/down steps and the
-    // program's own writes (ignored while FUpdating is set), an emptied text included.
-    for (TNumberEdit* edit : {ui->BoxAEdit, ui->BoxBEdit, ui->CircEdit, ui->DBLEdit})
+    // program's own writes (which the job session ignores), an emptied text included.
+    for (TNumberEdit* edit : {ui->BoxAEdit, ui->BoxBEdit, ui->CircEdit, ui->DBLEdit}) {
         connect(edit, &TNumberEdit::Changed, this, [this, edit] { Guarded([this, edit] { CircEditChange(edit); }); });
+        connect(edit, &TNumberEdit::Stepped, this,
+                [this, edit] { Guarded([this, edit] { CircEditChange(edit, true); }); });
+        connect(edit, &QAbstractSpinBox::editingFinished, this,
+                [this, edit] { Guarded([this, edit] { CircEditFinished(edit); }); });
+    }
     for (QComboBox* list : {ui->FrameTypeCombo, ui->EdgeTypeCombo})
         connect(list, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { FrameTypesChange(); }); });
     connect(ui->OpenButton, &QPushButton::clicked, this, [this] { Guarded([this] { OpenButtonClick(); }); });
@@ -129,6 +122,16 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+    // The controls outlive the job session while QWidget takes them down, and hiding them moves
+    // the focus, which would report an edit finished to a session that is gone.
+    for (QObject* control : std::initializer_list<QObject*>{ui->BoxAEdit, ui->BoxBEdit, ui->CircEdit, ui->DBLEdit,
+                                                            ui->FrameTypeCombo, ui->EdgeTypeCombo})
+        control->disconnect(this);
+    // The operator's last change is written even when the window goes without being closed.
+    try {
+        FlushTraceFile();
+    } catch (...) {
+    }
     // The tracer's events point into this window; none may run while its port closes.
     FTracer->OnRecvOMAPacket = nullptr;
     FTracer->OnRecvOMATrace = nullptr;
@@ -250,144 +253,133 @@ void TForm1::OMATracer1RecvOMAPacket(std::string& packet) {
     CommLog().Add(InFromTracerEntry(TOMATracer::RenderPacket(packet)));
     SetStatus(kReceivingData);
     ui->TracePanel1->ShowTrace(std::string(), 0);
-
-    const TRecordList lines = PacketToRecords(packet);
-    FindVendor(lines, FVendor);
-    if (!lines.Value("JOB").empty()) {
-        FJob.Assign(lines);
-        CaptureTraceFormats();
-    }
-    if (FVendor != kJobVendor) {
-        FJob.Clear();
-        FRtTraceFmt.clear();
-        FLtTraceFmt.clear();
-        ShowJob();
-    }
+    Apply(FSession.PacketArrived(packet));
 }
 
 void TForm1::OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye) {
-    FJob.SetValue("_RtTrace", rtEye->Radii);
-    FJob.SetValue("_RtZData", rtEye->ZData);
-    FJob.SetValue("_LtTrace", ltEye->Radii);
-    FJob.SetValue("_LtZData", ltEye->ZData);
+    FSession.TracesArrived(*rtEye, *ltEye);
     CommLog().Add(TraceReceivedEntry(rtEye->Radii.size(), ltEye->Radii.size()));
-    FBaseTraces.Clear();
-    FBaseTraces.SetValue("_RtTrace", rtEye->Radii);
-    FBaseTraces.SetValue("_RtZData", rtEye->ZData);
-    FBaseTraces.SetValue("_LtTrace", ltEye->Radii);
-    FBaseTraces.SetValue("_LtZData", ltEye->ZData);
     // Handled once the protocol handler has answered the tracer.
-    PostTraceReady(0);
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { WMTraceReady(); }); }, Qt::QueuedConnection);
 }
 
 void TForm1::OMATracer1SendOMAPacket(std::string& packet) {
     CommLog().Add(OutToTracerEntry(TOMATracer::RenderPacket(packet)));
 }
 
-void TForm1::PostTraceReady(int param) {
-    QMetaObject::invokeMethod(
-        this, [this, param] { Guarded([this, param] { WMTraceReady(param); }); }, Qt::QueuedConnection);
-}
-
-void TForm1::CaptureTraceFormats() {
-    const TTraceFormats formats = ::CaptureTraceFormats(FJob);
-    FRtTraceFmt = formats.Rt;
-    FLtTraceFmt = formats.Lt;
-}
-
 // ---- the job ---------------------------------------------------------------------------------
 
-void TForm1::WMTraceReady(int param) {
-    if (param == 0 && FVendor != kJobVendor)
-        return;
-    FShapeModified = false;
-    Redraw();
-
-    FJob.SetValue("JOB", CleanJobDigits(FJob.Value("JOB")));
-    std::string fileName;
-    if (param == 0)
-        fileName = WriteTraceFile(FJob);
-    ShowJob(param != 0);
-    if (param != 0)
-        return;
+void TForm1::WMTraceReady() {
+    const TJobUpdate update = FSession.TracerJobArrived();
+    if (!update.Panel)
+        return; // a tracer whose jobs are not taken in
+    // The file is written first: a job that cannot be saved is neither shown nor announced.
+    Apply(update, nullptr, true);
+    const std::string job = FSession.Job().Value(jobkey::Job);
     if (!isVisible() || isMinimized())
-        AnnounceJob(FromRecord(FJob.Value("JOB")));
-    if (FJob.Value("JOB").empty())
+        AnnounceJob(FromRecord(job));
+    if (job.empty() && update.Write) {
+        const std::string& fileName = update.Write->FileName;
         SetStatus(QStringLiteral("The job had no job number: saved as ") +
                   QFile::decodeName(QByteArray::fromStdString(fileName.substr(fileName.rfind('/') + 1))));
-    else
+    } else {
         SetStatus(kFileOnClipboard);
+    }
 }
 
-void TForm1::Redraw() {
-    ui->TracePanel1->DrawEye = deRight;
-    double dbl = 0;
-    if (!ReadDBLRecord(FJob, dbl))
-        dbl = 0;
-    ui->TracePanel1->ShowTrace(FJob.Value("_RtTrace"), dbl);
+void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow) {
+    if (update.Draw) {
+        ui->TracePanel1->DrawEye = deRight;
+        ui->TracePanel1->ShowTrace(update.Draw->Trace, update.Draw->DBL);
+    }
+    if (update.Write) {
+        if (writeNow) {
+            // Another job's rewrite still waiting goes first; it is a file of its own.
+            FlushTraceFile();
+            WriteTraceFile(*update.Write);
+        } else {
+            QueueTraceFile(*update.Write);
+        }
+    }
+    if (update.Panel)
+        ShowJob(*update.Panel);
+    if (update.Measures) {
+        // The edit typed in keeps the operator's text; the other two follow the shape.
+        const TJobSession::TUpdating updating(FSession);
+        const std::pair<TNumberEdit*, double> values[] = {{ui->BoxAEdit, update.Measures->BoxA},
+                                                          {ui->BoxBEdit, update.Measures->BoxB},
+                                                          {ui->CircEdit, update.Measures->Circumference}};
+        for (const auto& [edit, value] : values)
+            if (edit != typedIn)
+                edit->setValue(value);
+    }
+    if (!update.Problem.empty())
+        ShowEditProblem(FromRecord(update.Problem));
+    else if (typedIn && FEditProblemShown) {
+        FEditProblemShown = false;
+        SetStatus(kFileOnClipboard);
+    }
 }
 
-void TForm1::ShowJob(bool opened) {
-    const std::string job = FJob.Value("JOB");
-    ui->JobGroupBox->setEnabled(!job.empty());
-    if (job.empty())
+void TForm1::ShowJob(const TJobPanel& panel) {
+    ui->JobGroupBox->setEnabled(!panel.JobNumber.empty());
+    if (panel.JobNumber.empty())
         return;
     const bool allowMod = SettingYes(SettingsList(), setting::AllowMod);
     for (QWidget* control :
          std::initializer_list<QWidget*>{ui->BoxAEdit, ui->BoxBEdit, ui->CircEdit, ui->LockBCheckBox})
         control->setEnabled(allowMod);
-    ui->JobGroupBox->setTitle(QStringLiteral(" Tracer job ") + FromRecord(job) + QStringLiteral(" "));
+    ui->JobGroupBox->setTitle(QStringLiteral(" Tracer job ") + FromRecord(panel.JobNumber) + QStringLiteral(" "));
     {
-        TFlagScope updating(FUpdating);
-        TTraceCalc calc;
-        const std::string rt = FJob.Value("_RtTrace");
-        calc.SetTrace(rt.empty() ? FJob.Value("_LtTrace") : rt);
-        ui->BoxAEdit->setValue(calc.BoxA());
-        ui->BoxBEdit->setValue(calc.BoxB());
-        ui->CircEdit->setValue(calc.Circumference());
-        double dbl = 0;
-        if (ReadDBLRecord(FJob, dbl))
-            ui->DBLEdit->setValue(dbl);
+        // The job session has written the job with these selections already.
+        const TJobSession::TUpdating updating(FSession);
+        ui->BoxAEdit->setValue(panel.Measures.BoxA);
+        ui->BoxBEdit->setValue(panel.Measures.BoxB);
+        ui->CircEdit->setValue(panel.Measures.Circumference);
+        if (panel.DBL)
+            ui->DBLEdit->setValue(*panel.DBL);
         else
             ui->DBLEdit->clear();
+        SelectKey(ui->FrameTypeCombo, panel.FrameKey);
+        SelectKey(ui->EdgeTypeCombo, panel.EdgeKey);
     }
-    // Outside FUpdating: a selection that changes rewrites the job trace file.
-    SelectKey(ui->FrameTypeCombo, FJob.Value("FTYP"), opened);
-    SelectKey(ui->EdgeTypeCombo, FJob.Value("ETYP"), opened);
+    FEditProblemShown = false;
     if (isVisible() && ui->JobGroupBox->isEnabled())
         ui->DBLEdit->setFocus();
 }
 
-void TForm1::SelectKey(QComboBox* list, const std::string& record, bool quietClear) {
-    int index = -1;
-    if (!(record < "0"))
-        index = list->findData(FromRecord(record));
-    // A file without the type record has nothing to say about the type: clearing the selection
-    // for it is no change of the job and writes no file.
-    std::optional<TFlagScope> quiet;
-    if (index < 0 && quietClear)
-        quiet.emplace(FUpdating);
-    list->setCurrentIndex(index);
+void TForm1::SelectKey(QComboBox* list, const std::optional<std::string>& key) {
+    list->setCurrentIndex(key ? list->findData(FromRecord(*key)) : -1);
 }
 
-QString TForm1::SelectedKey(const QComboBox* list) const {
-    return list->currentIndex() < 0 ? QString() : list->currentData().toString();
+std::optional<std::string> TForm1::SelectedKey(const QComboBox* list) {
+    if (list->currentIndex() < 0)
+        return std::nullopt;
+    return list->currentData().toString().toStdString();
 }
 
-std::string TForm1::WriteTraceFile(const TRecordList& job) {
-    TJobFileInputs inputs;
-    inputs.RtTraceFmt = FRtTraceFmt;
-    inputs.LtTraceFmt = FLtTraceFmt;
-    inputs.ShapeModified = FShapeModified;
-    if (ui->FrameTypeCombo->currentIndex() >= 0)
-        inputs.FrameKey = SelectedKey(ui->FrameTypeCombo).toStdString();
-    if (ui->EdgeTypeCombo->currentIndex() >= 0)
-        inputs.EdgeKey = SelectedKey(ui->EdgeTypeCombo).toStdString();
-    const TRecordList records = BuildTraceFileRecords(job, inputs);
-    const std::string fileName = TraceFileName(QFile::encodeName(TracesFolder()).toStdString(), job);
-    SaveTraceFile(fileName, records);
-    QGuiApplication::clipboard()->setText(QFile::decodeName(QByteArray::fromStdString(fileName)));
-    return fileName;
+void TForm1::WriteTraceFile(const TJobFileWrite& file) {
+    SaveTraceFile(file.FileName, file.Records);
+    QGuiApplication::clipboard()->setText(QFile::decodeName(QByteArray::fromStdString(file.FileName)));
+}
+
+void TForm1::QueueTraceFile(TJobFileWrite file) {
+    FPendingWrite = std::move(file);
+    if (FFlushQueued)
+        return;
+    FFlushQueued = true;
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { FlushTraceFile(); }); }, Qt::QueuedConnection);
+}
+
+void TForm1::FlushTraceFile() {
+    FFlushQueued = false;
+    if (!FPendingWrite)
+        return;
+    const TJobFileWrite file = std::move(*FPendingWrite);
+    FPendingWrite.reset();
+    WriteTraceFile(file);
 }
 
 // ---- keys -------------------------------------------------------------------------------------

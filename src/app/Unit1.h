@@ -5,6 +5,7 @@
 // shape editing and import (Unit1Edit.cpp), tray, close, help and settings (Unit1Shell.cpp).
 #pragma once
 
+#include "app/core/JobSession.h"
 #include "common/RecordList.h"
 #include "protocol/TraceFormats.h"
 
@@ -13,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Ui {
@@ -36,23 +38,23 @@ public:
 
     // Operations the other parts of the program use.
     void OpenTracerPort();
-    void CaptureTraceFormats();
-    // An opened file rewrites its job only when it selects another type, never by clearing one.
-    void ShowJob(bool opened = false);
-    // Returns the name of the file written.
-    std::string WriteTraceFile(const TRecordList& job);
     void MinimizeToTray();
     void RestoreFromTray();
     // Closes the window without the close confirmation (a termination signal).
     void CloseWithoutAsking();
+    // Writes a job trace file still waiting for the end of the event-loop pass.
+    void FlushTraceFile();
 
     // Handlers, named after the component and the event or the control and the action.
     void OMATracer1RecvOMAPacket(std::string& packet);
     void OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye);
     void OMATracer1SendOMAPacket(std::string& packet);
-    void WMTraceReady(int param); // 0: a job from the tracer, 1: an opened trace file
+    void WMTraceReady();
     void WMShowLog();
-    void CircEditChange(TNumberEdit* sender);
+    // A change of a number edit's text; `stepped` for an up/down step or the wheel.
+    void CircEditChange(TNumberEdit* sender, bool stepped = false);
+    // The operator left a number edit (focus moved on, Enter).
+    void CircEditFinished(TNumberEdit* sender);
     void FrameTypesChange();
     void OpenButtonClick();
     void Button1Click();
@@ -62,11 +64,10 @@ public:
 
     TOMATracer* OMATracer1() const { return FTracer; }
     TTracePanel* TracePanel1() const;
-    const TRecordList& Job() const { return FJob; }
-    const TRecordList& BaseTraces() const { return FBaseTraces; }
-    const std::string& Vendor() const { return FVendor; }
-    bool ShapeModified() const { return FShapeModified; }
-    const QString& ProgramFolder() const { return FProgramFolder; }
+    const TJobSession& Session() const { return FSession; }
+    const TRecordList& Job() const { return FSession.Job(); }
+    const TRecordList& BaseTraces() const { return FSession.BaseTraces(); }
+    bool ShapeModified() const { return FSession.ShapeModified(); }
     QString TracesFolder() const;
     // True while the serial line is lost and the port is being reopened every two seconds.
     bool Reconnecting() const;
@@ -94,10 +95,16 @@ private:
     // Status texts and their look.
     void SetStatus(const QString& text);
     void SetStatus(const QString& text, const QColor& colour, bool bold);
-    void PostTraceReady(int param);
-    QString SelectedKey(const QComboBox* list) const;
-    void SelectKey(QComboBox* list, const std::string& record, bool quietClear = false);
-    void Redraw();
+    // Carries an answer of the job session to the controls: drawing, panel, edits, status and
+    // the job trace file (at once, or once the event-loop pass is over).
+    void Apply(const TJobUpdate& update, TNumberEdit* typedIn = nullptr, bool writeNow = false);
+    void ShowJob(const TJobPanel& panel);
+    void WriteTraceFile(const TJobFileWrite& file);
+    void QueueTraceFile(TJobFileWrite file);
+    void ShowEditProblem(const QString& problem);
+    TNumberEdit* EditOf(TJobField field) const;
+    static std::optional<std::string> SelectedKey(const QComboBox* list);
+    static void SelectKey(QComboBox* list, const std::optional<std::string>& key);
     void ApplyPanelColours();
 
     // The port and the lost line.
@@ -121,13 +128,12 @@ private:
     QString FProgramFolder;
     QString FCaption;
 
-    std::string FVendor;
-    TRecordList FJob;
-    TRecordList FBaseTraces;
-    bool FUpdating = false;
-    std::string FRtTraceFmt;
-    std::string FLtTraceFmt;
-    bool FShapeModified = false;
+    TJobSession FSession;
+    // The last rewrite asked for in this event-loop pass: a held up/down button or fast typing
+    // asks for many, and only the last one is worth a file.
+    std::optional<TJobFileWrite> FPendingWrite;
+    bool FFlushQueued = false;
+    bool FEditProblemShown = false;
     bool FCloseWithoutAsking = false;
     bool FAskingToClose = false;
     bool FInSettings = false; // the settings dialog owns the port until it closes

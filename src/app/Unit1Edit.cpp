@@ -2,15 +2,8 @@
 // type), each rewriting the job trace file, and the import of a saved job trace file.
 #include "app/Unit1.h"
 
-#include "app/FlagScope.h"
 #include "app/NumberEdit.h"
-#include "app/core/JobIntake.h"
-#include "app/core/ShapeEdit.h"
 #include "app/core/TextFile.h"
-#include "app/core/TraceImport.h"
-#include "common/Errors.h"
-#include "common/Numbers.h"
-#include "trace/TracePanel.h"
 
 #include "ui_Unit1.h"
 
@@ -23,59 +16,81 @@
 
 namespace {
 
-// The edit's text as a number; the conversion error when it is none (an emptied edit included).
-double EditValue(const TNumberEdit* edit) {
-    const std::string text = edit->Editor()->text().toStdString();
-    double value = 0;
-    if (!TryStrToFloat(text, value))
-        throw EConvertError("'" + text + "' is not a valid floating point value");
-    return value;
+// Edits hold the user's text, which the job session reads as 8-bit text like the records.
+std::string EditText(const TNumberEdit* edit) {
+    const QByteArray text = edit->Editor()->text().toLatin1();
+    return std::string(text.constData(), static_cast<std::size_t>(text.size()));
 }
 
 } // namespace
 
-void TForm1::CircEditChange(TNumberEdit* sender) {
-    if (FUpdating)
-        return;
-    {
-        const TFlagScope updating(FUpdating);
+TNumberEdit* TForm1::EditOf(TJobField field) const {
+    switch (field) {
+    case TJobField::BoxA:
+        return ui->BoxAEdit;
+    case TJobField::BoxB:
+        return ui->BoxBEdit;
+    case TJobField::Circumference:
+        return ui->CircEdit;
+    case TJobField::DBL:
+        break;
+    }
+    return ui->DBLEdit;
+}
 
-        if (sender == ui->DBLEdit) {
-            double dbl = 0;
-            if (!TryStrToFloat(sender->Editor()->text().toStdString(), dbl))
-                return; // not a number (yet): nothing is redrawn or written
-            FJob.SetValue("DBL", FormatFixed(dbl, 2));
-        } else {
-            const bool wasModified = FShapeModified;
-            FShapeModified = true; // an edit that is no number leaves it set
-            const TShapeOp op = sender == ui->BoxAEdit   ? TShapeOp::BoxA
-                                : sender == ui->BoxBEdit ? TShapeOp::BoxB
-                                                         : TShapeOp::Circumference;
-            const double wanted = EditValue(sender);
-            TShapeEditResult result;
-            try {
-                result = RescaleJob(FBaseTraces.Value("_RtTrace"), FBaseTraces.Value("_LtTrace"), op, wanted,
-                                    ui->LockBCheckBox->isChecked());
-            } catch (...) {
-                // A refused rescale changed no trace: later writes keep the tracer's box records.
-                FShapeModified = wasModified;
-                throw;
-            }
-            FJob.SetValue("_RtTrace", result.RtTrace);
-            FJob.SetValue("_LtTrace", result.LtTrace);
-            ui->BoxAEdit->setValue(result.BoxA);
-            ui->BoxBEdit->setValue(result.BoxB);
-            ui->CircEdit->setValue(result.Circumference);
+void TForm1::CircEditChange(TNumberEdit* sender, bool stepped) {
+    if (FSession.Updating())
+        return;
+    const std::string text = EditText(sender);
+    TJobUpdate update;
+    if (sender == ui->DBLEdit) {
+        update = FSession.DBLChanged(text);
+    } else {
+        const TShapeOp op = sender == ui->BoxAEdit   ? TShapeOp::BoxA
+                            : sender == ui->BoxBEdit ? TShapeOp::BoxB
+                                                     : TShapeOp::Circumference;
+        update = FSession.BoxValueChanged(op, text, ui->LockBCheckBox->isChecked());
+    }
+    Apply(update, sender);
+    // A step is no typing in progress: a value it cannot reach is put back at once.
+    if (stepped && !update.Problem.empty())
+        CircEditFinished(sender);
+}
+
+void TForm1::CircEditFinished(TNumberEdit* sender) {
+    if (FSession.Updating() || !ui->JobGroupBox->isEnabled())
+        return;
+    const TJobField field = sender == ui->BoxAEdit   ? TJobField::BoxA
+                            : sender == ui->BoxBEdit ? TJobField::BoxB
+                            : sender == ui->CircEdit ? TJobField::Circumference
+                                                     : TJobField::DBL;
+    const TEditFinish finish = FSession.EditFinished(field);
+    {
+        const TJobSession::TUpdating updating(FSession);
+        QLineEdit* editor = EditOf(field)->Editor();
+        const QString text = QString::fromLatin1(finish.Text.data(), static_cast<qsizetype>(finish.Text.size()));
+        if (editor->text() != text) {
+            // Through the spin box, so that its value and its steps start from the text shown.
+            double value = 0;
+            if (finish.Text.empty() || !TJobSession::ReadTypedNumber(finish.Text, value))
+                EditOf(field)->clear();
+            else
+                EditOf(field)->setValue(value);
         }
     }
-    Redraw();
-    WriteTraceFile(FJob);
+    if (!finish.Problem.empty())
+        ShowEditProblem(QString::fromLatin1(finish.Problem.data(), static_cast<qsizetype>(finish.Problem.size())));
+}
+
+void TForm1::ShowEditProblem(const QString& problem) {
+    FEditProblemShown = true;
+    SetStatus(problem);
 }
 
 void TForm1::FrameTypesChange() {
-    if (FUpdating)
+    if (FSession.Updating())
         return;
-    WriteTraceFile(FJob);
+    Apply(FSession.TypeChanged(SelectedKey(ui->FrameTypeCombo), SelectedKey(ui->EdgeTypeCombo)));
 }
 
 void TForm1::OpenButtonClick() {
@@ -99,9 +114,9 @@ void TForm1::OpenButtonClick() {
         return;
     }
 
-    FJob = JobFromTraceFile(std::move(lines), nativeName);
-    FBaseTraces.Assign(FJob);
+    // The job shown before is the operator's last word on that job: it is written first.
+    FlushTraceFile();
     QGuiApplication::clipboard()->setText(QFileInfo(fileName).absoluteFilePath());
-    CaptureTraceFormats();
-    PostTraceReady(1);
+    // A file written for the job (its type selection changed) names itself on the clipboard.
+    Apply(FSession.FileOpened(std::move(lines), nativeName), nullptr, true);
 }

@@ -109,8 +109,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
     FReconnectTimer->stop();
     Guarded([this] { FTracer->SetActive(false); });
-    FJob.Clear();
-    FBaseTraces.Clear();
+    // The operator's last change is not lost with the window.
+    Guarded([this] { FlushTraceFile(); });
     Q_EMIT Closed();
 }
 

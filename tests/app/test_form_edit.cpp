@@ -1,9 +1,11 @@
-// The operator's changes to a job shown in the main window: box and circumference rescales of
-// both eyes, DBL, frame and edge type, their errors, AllowMod, the Enter key, trace file import,
-// the close confirmation, the settings exchange and the user's decimal separator.
+// The operator's changes to a job shown in the main window, driven by keystrokes: box values
+// typed and stepped, text that is no value, DBL, frame and edge type, the rewrites of one pass,
+// AllowMod, the Enter key, trace file import, the close confirmation, the settings exchange and
+// the user's decimal separator.
 #include "FormTestSupport.h"
 
 #include "app/NumberEdit.h"
+#include "app/core/JobKeys.h"
 #include "app/dialogs/SettingsForm.h"
 #include "app/dialogs/ShowLog.h"
 #include "common/Numbers.h"
@@ -19,6 +21,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace form_test;
@@ -41,14 +44,39 @@ protected:
     TNumberEdit* Edit(const char* name) { return Control<TNumberEdit>(*FForm, name); }
     QComboBox* List(const char* name) { return Control<QComboBox>(*FForm, name); }
     std::string File() { return ReadFileText(FFile); }
+    void ActivateWindow() {
+        FForm->show();
+        FForm->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(FForm.get()));
+    }
 
     QString FFile;
     std::string FWritten;
 };
 
-double Number(const std::string& text) {
-    return std::stod(text);
+// The first number of a record, whichever separator it was written with.
+double Number(std::string text) {
+    std::replace(text.begin(), text.end(), ',', '.');
+    return std::stod(text.substr(0, text.find(';')));
 }
+
+// The user's decimal separator, and the locale the toolkit's own widgets follow, for a scope.
+class TUsersNumbers {
+public:
+    explicit TUsersNumbers(char separator) : FPrevious(DecimalSeparator()) {
+        SetDecimalSeparator(separator);
+        QLocale::setDefault(separator == ',' ? QLocale(QLocale::German, QLocale::Germany) : QLocale::c());
+    }
+    ~TUsersNumbers() {
+        QLocale::setDefault(QLocale::c());
+        SetDecimalSeparator(FPrevious);
+    }
+    TUsersNumbers(const TUsersNumbers&) = delete;
+    TUsersNumbers& operator=(const TUsersNumbers&) = delete;
+
+private:
+    char FPrevious;
+};
 
 } // namespace
 
@@ -56,13 +84,14 @@ TEST_F(FormEdit, OneStepUpOfBoxARescalesBothEyesAndRewritesTheBoxRecords) {
     ShowJob();
     QSignalSpy written(QGuiApplication::clipboard(), &QClipboard::dataChanged);
     QTest::keyClick(Edit("BoxAEdit"), Qt::Key_Up);
+    Settle();
     EXPECT_EQ(written.count(), 1); // one change, one rewrite
 
     EXPECT_TRUE(FForm->ShapeModified());
     EXPECT_EQ(Edit("BoxAEdit")->text(), QStringLiteral("50.10"));
-    EXPECT_NE(FForm->Job().Value("_RtTrace"), FForm->BaseTraces().Value("_RtTrace"));
-    EXPECT_NE(FForm->Job().Value("_LtTrace"), FForm->BaseTraces().Value("_LtTrace"));
-    EXPECT_EQ(FForm->TracePanel1()->Trace(), FForm->Job().Value("_RtTrace"));
+    EXPECT_NE(FForm->Job().Value(jobkey::RtTrace), FForm->BaseTraces().Value(jobkey::RtTrace));
+    EXPECT_NE(FForm->Job().Value(jobkey::LtTrace), FForm->BaseTraces().Value(jobkey::LtTrace));
+    EXPECT_EQ(FForm->TracePanel1()->Trace(), FForm->Job().Value(jobkey::RtTrace));
 
     // Recomputed from the rescaled traces: the right value is what the edits show, the left eye
     // (the mirror image) was rescaled to the same box A.
@@ -76,32 +105,152 @@ TEST_F(FormEdit, OneStepUpOfBoxARescalesBothEyesAndRewritesTheBoxRecords) {
     EXPECT_EQ(circ.substr(0, circ.find(';')), Edit("CircEdit")->text().toStdString());
     EXPECT_NE(circ, "142.00;142.00");
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+}
 
-    // A keystroke is one change too: the whole text replaced by the digit 5 rescales at once (as
-    // near to 5 mm as the shape allows).
-    written.clear();
-    QLineEdit* editor = Edit("BoxAEdit")->Editor();
-    editor->selectAll();
-    QTest::keyClick(editor, Qt::Key_5);
+// The edit typed in keeps the operator's keystrokes, in any order, at any caret position and with
+// either separator; the job, the drawing, the other edits and the file follow the value typed.
+TEST_F(FormEdit, TypedBoxValueStaysAsTypedAndReachesTheFile) {
+    struct Case {
+        char separator;
+        int caret; // -1: the whole text selected
+        int backspacesBefore;
+        QString keys;
+        int deletesAfter;
+        QString typed;
+    };
+    const Case cases[] = {{'.', -1, 0, QStringLiteral("48.5"), 0, QStringLiteral("48.5")},
+                          {'.', 0, 0, QStringLiteral("48.5"), 5, QStringLiteral("48.5")},
+                          {'.', 5, 5, QStringLiteral("48.5"), 0, QStringLiteral("48.5")},
+                          {'.', 0, 0, QStringLiteral("485"), 5, QStringLiteral("485")},
+                          {',', -1, 0, QStringLiteral("48,5"), 0, QStringLiteral("48,5")},
+                          {',', -1, 0, QStringLiteral("48.5"), 0, QStringLiteral("48.5")}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(1, c.separator) + " " + c.keys.toStdString() + " at " + std::to_string(c.caret));
+        const TUsersNumbers numbers(c.separator);
+        ShowJob();
+        ActivateWindow();
+        TNumberEdit* edit = Edit("BoxAEdit");
+        edit->setFocus();
+        QLineEdit* editor = edit->Editor();
+        if (c.caret < 0)
+            editor->selectAll();
+        else
+            editor->setCursorPosition(c.caret);
+        for (int i = 0; i < c.backspacesBefore; ++i)
+            QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClicks(edit, c.keys);
+        if (c.caret == 0) // the digit 4 first: the keys go before the old text, which then goes
+            editor->setCursorPosition(static_cast<int>(c.keys.size()));
+        for (int i = 0; i < c.deletesAfter; ++i)
+            QTest::keyClick(edit, Qt::Key_Delete);
+        EXPECT_EQ(editor->text(), c.typed);
+        Settle();
+        const double wanted = c.typed == QStringLiteral("485") ? 0 : 48.5;
+        const std::string text = File();
+        if (wanted == 0) {
+            // Every text on the way was refused by the geometry: the job keeps its shape.
+            EXPECT_NE(StatusText(*FForm).indexOf(QStringLiteral("cannot be made")), -1) << StatusText(*FForm).toStdString();
+        } else {
+            EXPECT_NEAR(Number(FileRecord(text, "HBOX")), 48.5, 0.011);
+            EXPECT_EQ(FileRecord(text, "VBOX").substr(0, 6), Edit("BoxBEdit")->text().toStdString() + ";");
+            EXPECT_EQ(FForm->TracePanel1()->Trace(), FForm->Job().Value(jobkey::RtTrace));
+        }
+        // Leaving the edit shows the value the job holds, in the edits' format.
+        QTest::keyClick(edit, Qt::Key_Return);
+        EXPECT_EQ(editor->text().toStdString(), FormatFixed(wanted == 0 ? 50 : 48.5, 2));
+        EXPECT_NEAR(Number(FileRecord(File(), "HBOX")), wanted == 0 ? 50 : 48.5, 0.011);
+        EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+        FForm.reset(); // made with this locale
+    }
+}
+
+// Text that is no number (yet) or out of reach raises no message box and changes nothing; when
+// the operator leaves the edit it shows the value of the shape shown again, and the status says
+// why. Typing 999 takes 9 and 99 on the way: the shape, the records and the file keep 99, and so
+// does the edit once left.
+TEST_F(FormEdit, TextThatIsNoValueIsNoErrorAndLeavingTheEditPutsItBack) {
+    struct Case {
+        QString keys; // typed over the whole text; empty: the text deleted
+        QString problem;
+        QString back;
+    };
+    const QString base = QStringLiteral("50.00");
+    const Case cases[] = {{QString(), QStringLiteral("Box A is empty: type a number"), base},
+                          {QStringLiteral("-"), QStringLiteral("Box A: \"-\" is not a number"), base},
+                          {QStringLiteral(","), QStringLiteral("Box A: \",\" is not a number"), base},
+                          {QStringLiteral("999"), QStringLiteral("Box A 999.00 cannot be made: "), QStringLiteral("99.00")}};
+    ShowJob();
+    ActivateWindow();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys.toStdString());
+        TNumberEdit* edit = Edit("BoxAEdit");
+        edit->setFocus();
+        ASSERT_TRUE(WaitUntil([&] { return edit->hasFocus(); }));
+        edit->Editor()->selectAll();
+        if (c.keys.isEmpty())
+            QTest::keyClick(edit, Qt::Key_Delete);
+        else
+            QTest::keyClicks(edit, c.keys);
+        Settle();
+        EXPECT_EQ(edit->text(), c.keys);
+        EXPECT_TRUE(StatusText(*FForm).startsWith(c.problem)) << StatusText(*FForm).toStdString();
+
+        QTest::keyClick(edit, Qt::Key_Return);
+        Settle();
+        EXPECT_EQ(edit->text(), c.back);
+        EXPECT_TRUE(StatusText(*FForm).endsWith(QStringLiteral("; back to ") + c.back))
+            << StatusText(*FForm).toStdString();
+        // The edit, the drawing, the records and the file agree.
+        const std::string text = File();
+        EXPECT_EQ(FileRecord(text, "HBOX").substr(0, 6), c.back.toStdString() + ";");
+        EXPECT_EQ(FForm->TracePanel1()->Trace(), FForm->Job().Value(jobkey::RtTrace));
+        if (c.back == base) {
+            EXPECT_EQ(text, FWritten);
+            EXPECT_FALSE(FForm->ShapeModified());
+        }
+    }
+    EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+    // A step it cannot reach is put back at once.
+    const QString boxB = Edit("BoxBEdit")->text();
+    Edit("BoxBEdit")->setValue(9999.9);
+    QTest::keyClick(Edit("BoxBEdit"), Qt::Key_Up);
+    EXPECT_EQ(Edit("BoxBEdit")->text(), boxB);
+}
+
+// A held button asks for a rewrite per step; one file per event-loop pass is written, and the
+// last step reaches the file also when the window goes at once.
+TEST_F(FormEdit, RewritesOfOnePassAreOneAndTheLastIsNeverLost) {
+    ShowJob();
+    QSignalSpy written(QGuiApplication::clipboard(), &QClipboard::dataChanged);
+    for (int i = 0; i < 10; ++i)
+        QTest::keyClick(Edit("BoxAEdit"), Qt::Key_Up);
+    EXPECT_EQ(written.count(), 0);
+    Settle();
     EXPECT_EQ(written.count(), 1);
-    const std::string shown = Edit("BoxAEdit")->text().toStdString();
-    EXPECT_NE(shown, "50.10");
-    EXPECT_EQ(FileRecord(File(), "HBOX").substr(0, shown.size() + 1), shown + ";");
+    EXPECT_EQ(FileRecord(File(), "HBOX").substr(0, 6), "51.00;");
 
-    // Every rescale starts from the traces as received.
-    editor->setText(QStringLiteral("50"));
-    EXPECT_EQ(FForm->Job().Value("_RtTrace"), FForm->BaseTraces().Value("_RtTrace"));
-    EXPECT_EQ(FileRecord(File(), "HBOX"), "50.00;50.00");
+    for (const bool close : {true, false}) {
+        SCOPED_TRACE(close ? "closed" : "destroyed");
+        QTest::keyClick(Edit("DBLEdit"), Qt::Key_Up);
+        const std::string dbl = Edit("DBLEdit")->text().toStdString();
+        if (close)
+            FForm->CloseWithoutAsking();
+        else
+            FForm.reset();
+        EXPECT_EQ(FileRecord(File(), "DBL"), dbl);
+    }
 }
 
 TEST_F(FormEdit, DBLTakesNumbersOnlyAndLeavesTheShapeAlone) {
     ShowJob();
     Edit("DBLEdit")->Editor()->setText(QStringLiteral("abc"));
     Edit("DBLEdit")->Editor()->clear();
+    Settle();
     EXPECT_EQ(File(), FWritten);
     EXPECT_EQ(FForm->Job().Value("DBL"), "17.50");
 
     Edit("DBLEdit")->Editor()->setText(QStringLiteral("18"));
+    Settle();
     EXPECT_EQ(FForm->Job().Value("DBL"), "18.00");
     EXPECT_EQ(FileRecord(File(), "DBL"), "18.00");
     EXPECT_EQ(FileRecord(File(), "HBOX"), "50.00;50.00");
@@ -110,62 +259,15 @@ TEST_F(FormEdit, DBLTakesNumbersOnlyAndLeavesTheShapeAlone) {
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
 }
 
-TEST_F(FormEdit, BoxValueThatIsNoNumberOrCannotBeReachedIsReportedAndChangesNothing) {
-    ShowJob();
-    const std::string rt = FForm->Job().Value("_RtTrace");
-    struct Case {
-        QString text;
-        std::string message;
-    };
-    // A radius beyond 99.99 mm is refused by the geometry.
-    const Case cases[] = {{QString(), "'' is not a valid floating point value"}, {QStringLiteral("900"), ""}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.toStdString());
-        FErrors.Messages.clear();
-        Edit("BoxAEdit")->Editor()->setText(c.text);
-        ASSERT_EQ(FErrors.Messages.size(), 1u);
-        if (!c.message.empty()) {
-            EXPECT_EQ(FErrors.Messages[0], c.message);
-        }
-        EXPECT_EQ(FForm->Job().Value("_RtTrace"), rt);
-        EXPECT_EQ(File(), FWritten);
-    }
-    // The edits still answer afterwards.
-    FErrors.Messages.clear();
-    Edit("BoxBEdit")->Editor()->setText(QStringLiteral("41"));
-    EXPECT_TRUE(FErrors.Messages.empty());
-    EXPECT_EQ(FileRecord(File(), "VBOX").substr(0, 5), "41.00");
-}
-
-TEST_F(FormEdit, RefusedRescaleLeavesTheTracersBoxRecordsInLaterWrites) {
-    ShowJob();
-    Edit("BoxAEdit")->Editor()->setText(QStringLiteral("900"));
-    ASSERT_EQ(FErrors.Messages.size(), 1u);
-    EXPECT_FALSE(FForm->ShapeModified());
-    // The next write (a DBL change) keeps what the tracer measured, as before the refusal.
-    Edit("DBLEdit")->Editor()->setText(QStringLiteral("18"));
-    EXPECT_EQ(FileRecord(File(), "DBL"), "18.00");
-    EXPECT_EQ(FileRecord(File(), "CIRC"), "142.00;142.00");
-    EXPECT_EQ(FileRecord(File(), "HBOX"), "50.00;50.00");
-}
-
 TEST_F(FormEdit, FrameAndEdgeSelectionsRewriteTheTypeRecords) {
     ShowJob();
-    struct Case {
-        int frame, edge;
-        std::string ftyp, etyp;
-    };
-    // The tracer sent FTYP 1 and ETYP 1; "Uncut" and no selection leave the tracer's record;
-    // a rimless edge makes the frame rimless.
-    const Case cases[] = {{0, 2, "3", "2"}, {1, 1, "2", "1"}, {1, 0, "2", "1"}, {-1, 3, "1", "3"}, {2, 4, "3", "4"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.frame) + "/" + std::to_string(c.edge));
-        List("FrameTypeCombo")->setCurrentIndex(c.frame);
-        List("EdgeTypeCombo")->setCurrentIndex(c.edge);
-        const std::string text = File();
-        EXPECT_EQ(FileRecord(text, "FTYP"), c.ftyp);
-        EXPECT_EQ(FileRecord(text, "ETYP"), c.etyp);
-    }
+    // The tracer sent FTYP 1 and ETYP 1; a rimless edge makes the frame rimless.
+    List("FrameTypeCombo")->setCurrentIndex(1);
+    List("EdgeTypeCombo")->setCurrentIndex(2);
+    Settle();
+    const std::string text = File();
+    EXPECT_EQ(FileRecord(text, "FTYP"), "3");
+    EXPECT_EQ(FileRecord(text, "ETYP"), "2");
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
 }
 
@@ -202,11 +304,10 @@ TEST_F(FormEdit, OpenedTraceFileBecomesTheJobAgain) {
     List("EdgeTypeCombo")->setCurrentIndex(-1); // so the filling changes a selection
     FForm->OnChooseTraceFile = [&] { return opened; };
     FForm->OpenButtonClick();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), opened);
     ASSERT_TRUE(WaitUntil([&] { return Control<QGroupBox>(*FForm, "JobGroupBox")->title() == " Tracer job 42 "; }));
-    EXPECT_EQ(FForm->Job().Value("_RtTrace"), RadiiText(RightRadii()));
-    EXPECT_EQ(FForm->Job().Value("_LtTrace"), RadiiText(LeftRadii()));
-    EXPECT_EQ(FForm->BaseTraces().Value("_RtTrace"), RadiiText(RightRadii()));
+    EXPECT_EQ(FForm->Job().Value(jobkey::RtTrace), RadiiText(RightRadii()));
+    EXPECT_EQ(FForm->Job().Value(jobkey::LtTrace), RadiiText(LeftRadii()));
+    EXPECT_EQ(FForm->BaseTraces().Value(jobkey::RtTrace), RadiiText(RightRadii()));
     EXPECT_EQ(Edit("DBLEdit")->text(), QStringLiteral("17.50"));
     EXPECT_EQ(List("EdgeTypeCombo")->currentText(), QStringLiteral("Bevel"));
     // The edge selection changed, so the job was written under its cleaned number.
@@ -299,24 +400,16 @@ TEST_F(FormEdit, SettingsExchangeClosesThePortAppliesColoursReopensAndShowsTheLo
 }
 
 TEST_F(FormEdit, DecimalCommaOfTheUsersSettings) {
-    struct TGermanNumbers {
-        const char Previous = DecimalSeparator();
-        TGermanNumbers() {
-            SetDecimalSeparator(',');
-            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        }
-        ~TGermanNumbers() {
-            QLocale::setDefault(QLocale::c());
-            SetDecimalSeparator(Previous);
-        }
-    } german;
+    const TUsersNumbers german(',');
     ShowJob();
     // The tracer writes a full stop whatever the workstation says; it is still read.
     EXPECT_EQ(Edit("DBLEdit")->text(), QStringLiteral("17,50"));
     EXPECT_DOUBLE_EQ(FForm->TracePanel1()->DBL(), 17.5);
     Edit("DBLEdit")->Editor()->setText(QStringLiteral("18,5"));
+    Settle();
     EXPECT_EQ(FileRecord(File(), "DBL"), "18,50");
     QTest::keyClick(Edit("BoxBEdit"), Qt::Key_Down);
+    Settle();
     EXPECT_EQ(FileRecord(File(), "VBOX").substr(0, 6), "39,90;");
     FForm.reset(); // made with the German locale
 }

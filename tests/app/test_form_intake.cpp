@@ -4,6 +4,7 @@
 #include "FormTestSupport.h"
 
 #include "app/NumberEdit.h"
+#include "app/core/JobKeys.h"
 #include "handler/OMATracer.h"
 #include "trace/TracePanel.h"
 
@@ -64,8 +65,8 @@ TEST_F(FormIntake, TakuboJobIsShownWrittenAndItsNameIsOnTheClipboard) {
     EXPECT_EQ(Control<QComboBox>(*FForm, "EdgeTypeCombo")->currentText(), QStringLiteral("Bevel"));
     EXPECT_EQ(FForm->TracePanel1()->Trace(), RadiiText(RightRadii()));
     EXPECT_EQ(FForm->TracePanel1()->DrawEye, deRight);
-    EXPECT_EQ(FForm->Job().Value("_LtTrace"), RadiiText(LeftRadii()));
-    EXPECT_EQ(FForm->BaseTraces().Value("_RtTrace"), RadiiText(RightRadii()));
+    EXPECT_EQ(FForm->Job().Value(jobkey::LtTrace), RadiiText(LeftRadii()));
+    EXPECT_EQ(FForm->BaseTraces().Value(jobkey::RtTrace), RadiiText(RightRadii()));
 
     // Everything exchanged is in the log: the packet, the trace line, the answer.
     const auto& log = CommLog().Lines();
@@ -87,7 +88,7 @@ TEST_F(FormIntake, JobIsHandledOnlyOnceTheTracerHasItsAnswer) {
     TOMATracer* tracer = FForm->OMATracer1();
     const TOMADataPacket logAnswer = tracer->OnSendOMAPacket;
     tracer->OnSendOMAPacket = [&, logAnswer](QObject* sender, std::string& packet) {
-        atAnswer.push_back({!FForm->Job().Value("_RtTrace").empty(),
+        atAnswer.push_back({!FForm->Job().Value(jobkey::RtTrace).empty(),
                             QFileInfo::exists(TracePath(QStringLiteral("123.txt"))), StatusText(*FForm)});
         logAnswer(sender, packet);
     };
@@ -100,15 +101,17 @@ TEST_F(FormIntake, JobIsHandledOnlyOnceTheTracerHasItsAnswer) {
     EXPECT_TRUE(QFileInfo::exists(TracePath(QStringLiteral("123.txt"))));
 }
 
-TEST_F(FormIntake, NewJobThatChangesATypeSelectionIsWrittenOnceMore) {
+// A job's file is written once, with the type selections its own records make: a first write
+// with the previous job's selections would let anyone reading the folder see the wrong types.
+TEST_F(FormIntake, NewJobIsWrittenOnceWithItsOwnTypeSelections) {
     StartForm();
     ASSERT_FALSE(DeliverJob().empty());
     ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
     struct Case {
         std::string job, frame, edge;
-        int writes; // the job's own write, then one for each list whose selection changed
+        int frameIndex, edgeIndex;
     };
-    const Case cases[] = {{"124", "2", "1", 2}, {"125", "2", "1", 1}, {"126", "1", "3", 3}, {"127", "4", "3", 2}};
+    const Case cases[] = {{"124", "2", "1", 1, 1}, {"125", "2", "1", 1, 1}, {"126", "1", "3", 0, 3}, {"127", "4", "3", -1, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.job);
         FPty.Send({"REQ=INI"}); // clears the status
@@ -122,10 +125,12 @@ TEST_F(FormIntake, NewJobThatChangesATypeSelectionIsWrittenOnceMore) {
         ASSERT_FALSE(DeliverJob(job).empty());
         ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
         Settle();
-        EXPECT_EQ(written.count(), c.writes);
+        EXPECT_EQ(written.count(), 1);
         const std::string text = ReadFileText(TracePath(QString::fromStdString(c.job + ".txt")));
         EXPECT_EQ(FileRecord(text, "FTYP"), c.frame);
         EXPECT_EQ(FileRecord(text, "ETYP"), c.edge);
+        EXPECT_EQ(Control<QComboBox>(*FForm, "FrameTypeCombo")->currentIndex(), c.frameIndex);
+        EXPECT_EQ(Control<QComboBox>(*FForm, "EdgeTypeCombo")->currentIndex(), c.edgeIndex);
     }
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
 }
