@@ -72,10 +72,9 @@ void AddTraceBlock(TRecordList& list, const std::string& format, const std::stri
 // record never needs it. An eye without a trace takes the other eye's values.
 class TBoxValues {
 public:
-    TBoxValues(const std::string& rt, const std::string& lt, const TJobFileInputs& inputs)
-        : FRt(rt.empty() ? lt : rt), FLt(lt.empty() ? rt : lt),
-          FRight(rt.empty() ? inputs.LtMeasures : inputs.RtMeasures),
-          FLeft(lt.empty() ? inputs.RtMeasures : inputs.LtMeasures) {}
+    TBoxValues(const std::string& rt, const std::string& lt, const TTraceMeasures& measured)
+        : FRt(rt.empty() ? lt : rt), FLt(lt.empty() ? rt : lt), FRight(rt.empty() ? measured.Lt : measured.Rt),
+          FLeft(lt.empty() ? measured.Rt : measured.Lt) {}
 
     std::string Text(double TShapeMeasures::*measure) {
         if (!FRight)
@@ -135,7 +134,8 @@ void AddRadiiRecords(TRecordList& list, std::string_view trace) {
     }
 }
 
-TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs) {
+TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs,
+                                  const TTraceMeasures& measured) {
     TRecordList list;
     list.SetValue("REQ", "FIL");
     list.SetValue("VEN", job.Value("VEN"));
@@ -149,7 +149,7 @@ TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& 
 
     // Box and type records that the tracer did not send are added before the trace blocks, where
     // a reopened file's copied records stand: a job reopened and rewritten keeps its bytes.
-    TBoxValues boxes(rt, lt, inputs);
+    TBoxValues boxes(rt, lt, measured);
     if (inputs.ShapeModified || list.Value("HBOX").empty())
         list.SetValue("HBOX", boxes.Text(&TShapeMeasures::BoxA));
     if (inputs.ShapeModified || list.Value("VBOX").empty())

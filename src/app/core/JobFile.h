@@ -17,10 +17,13 @@ struct TJobFileInputs {
     bool ShapeModified = false;         // recompute HBOX, VBOX, CIRC even when the tracer sent them
     std::optional<std::string> FrameKey; // key of the frame list's selection ("1".."3"), none when nothing is selected
     std::optional<std::string> EdgeKey;  // key of the edge list's selection ("-1", "1".."4")
-    // The measurements of the job's traces when the caller holds them already; an eye without
-    // them is measured here when a box record has to be computed.
-    std::optional<TShapeMeasures> RtMeasures;
-    std::optional<TShapeMeasures> LtMeasures;
+};
+
+// The measurements of the job's traces when the caller holds them already; an eye without them
+// is measured by the writer when a box record has to be computed.
+struct TTraceMeasures {
+    std::optional<TShapeMeasures> Rt;
+    std::optional<TShapeMeasures> Lt;
 };
 
 // Appends the R records of one trace text: groups of four characters, each written as four digits
@@ -32,7 +35,8 @@ void AddRadiiRecords(TRecordList& list, std::string_view trace);
 // The records of the file, in file order: the copied records, the box and type records, then the
 // trace blocks. Numbers use the user's decimal separator. Raises the
 // geometry's error when a trace text cannot be measured.
-TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs);
+TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs,
+                                  const TTraceMeasures& measured = {});
 
 // The file name a job without a job number is saved under, with "-<n>.txt" added.
 inline constexpr std::string_view kNoJobNumberName = "no-job-number";

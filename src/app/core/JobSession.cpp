@@ -302,12 +302,13 @@ TJobFileWrite TJobSession::File() {
     // whose tracer sent them all is never measured for its file.
     const bool measure = FShapeModified || FJob.Value("HBOX").empty() || FJob.Value("VBOX").empty() ||
                          FJob.Value("CIRC").empty();
+    TTraceMeasures measured;
     if (measure || FRtMeasured)
-        inputs.RtMeasures = RtMeasures();
+        measured.Rt = RtMeasures();
     if (measure || FLtMeasured)
-        inputs.LtMeasures = LtMeasures();
+        measured.Lt = LtMeasures();
     TJobFileWrite file;
     file.FileName = TraceFileName(FTracesFolder, FJob);
-    file.Records = BuildTraceFileRecords(FJob, inputs);
+    file.Records = BuildTraceFileRecords(FJob, inputs, measured);
     return file;
 }

@@ -186,10 +186,8 @@ TEST(BuildTraceFileRecords, BoxRecordsPassUnlessMissingEmptyOrTheShapeChanged) {
     }
 
     // Measurements the caller holds already are taken as they are.
-    TJobFileInputs measured = modified;
-    measured.RtMeasures = TShapeMeasures{41, 31, 121};
-    measured.LtMeasures = TShapeMeasures{42, 32, 122};
-    EXPECT_EQ(BodyOf(BuildTraceFileRecords(job, measured)),
+    const TTraceMeasures measured{TShapeMeasures{41, 31, 121}, TShapeMeasures{42, 32, 122}};
+    EXPECT_EQ(BodyOf(BuildTraceFileRecords(job, modified, measured)),
               (TLines{"HBOX=41.00;42.00", "DBL=18", "VBOX=31.00;32.00", "CIRC=121.00;122.00"}));
 
     // One eye alone gives both values.

@@ -143,8 +143,9 @@ TEST_F(JobSession, OpenedFileIsWrittenOnlyWhenItSelectsAnotherType) {
         EXPECT_EQ(FSession.Origin(), TJobOrigin::File);
         EXPECT_FALSE(FSession.ShapeModified());
         ASSERT_TRUE(update.Panel && update.Draw);
-        if (c.written)
+        if (c.written) {
             EXPECT_EQ(update.Write->FileName, Traces() + "/" + update.Panel->JobNumber + ".txt");
+        }
     }
     const TJobUpdate opened = Open("order-0042.txt", same);
     EXPECT_EQ(opened.Panel->JobNumber, "42");
@@ -307,8 +308,9 @@ TEST(ReadTypedNumber, EitherSeparatorWhateverTheUsersIs) {
             SCOPED_TRACE(std::string(1, separator) + " '" + c.text + "'");
             double value = 0;
             EXPECT_EQ(TJobSession::ReadTypedNumber(c.text, value), c.ok);
-            if (c.ok)
+            if (c.ok) {
                 EXPECT_DOUBLE_EQ(value, c.value);
+            }
         }
     }
 }
