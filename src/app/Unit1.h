@@ -1,7 +1,7 @@
 // TForm1: the main window. It owns the tracer component on a serial port, the trace panel and the
 // job panel; takes in jobs from the tracer, shows and edits them and has each one written as a job
-// trace file whose name goes on the clipboard. The job logic itself lives in app/core; this class
-// wires it to the controls. Its handlers are split by concern: intake and showing (Unit1.cpp),
+// trace file whose name goes on the clipboard. The job itself lives in TJobSession (app/core); this
+// class wires it to the controls and does the writing. Its handlers are split by concern: intake and showing (Unit1.cpp),
 // shape editing and import (Unit1Edit.cpp), tray, close, help and settings (Unit1Shell.cpp).
 #pragma once
 
@@ -49,6 +49,7 @@ public:
     void OMATracer1RecvOMAPacket(std::string& packet);
     void OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye);
     void OMATracer1SendOMAPacket(std::string& packet);
+    // The tracer's job, handled once the protocol handler has answered the tracer.
     void WMTraceReady();
     void WMShowLog();
     // A change of a number edit's text; `stepped` for an up/down step or the wheel.
