@@ -1,8 +1,8 @@
 // TForm1: the main window. It owns the tracer component on a serial port, the trace panel and the
 // job panel; takes in jobs from the tracer, shows and edits them and has each one written as a job
 // trace file whose name goes on the clipboard. The job itself lives in TJobSession (app/core); this
-// class wires it to the controls and does the writing. Its handlers are split by concern: intake and showing (Unit1.cpp),
-// shape editing and import (Unit1Edit.cpp), tray, close, help and settings (Unit1Shell.cpp).
+// class wires it to the controls and does the writing. Its handlers are split by concern: intake and showing
+// (Unit1.cpp), shape editing and import (Unit1Edit.cpp), tray, close, help and settings (Unit1Shell.cpp).
 #pragma once
 
 #include "app/core/JobSession.h"

@@ -149,7 +149,8 @@ TEST_F(FormEdit, TypedBoxValueStaysAsTypedAndReachesTheFile) {
         const std::string text = File();
         if (wanted == 0) {
             // Every text on the way was refused by the geometry: the job keeps its shape.
-            EXPECT_NE(StatusText(*FForm).indexOf(QStringLiteral("cannot be made")), -1) << StatusText(*FForm).toStdString();
+            EXPECT_NE(StatusText(*FForm).indexOf(QStringLiteral("cannot be made")), -1)
+                << StatusText(*FForm).toStdString();
         } else {
             EXPECT_NEAR(Number(FileRecord(text, "HBOX")), 48.5, 0.011);
             EXPECT_EQ(FileRecord(text, "VBOX").substr(0, 6), Edit("BoxBEdit")->text().toStdString() + ";");
@@ -175,10 +176,11 @@ TEST_F(FormEdit, TextThatIsNoValueIsNoErrorAndLeavingTheEditPutsItBack) {
         QString back;
     };
     const QString base = QStringLiteral("50.00");
-    const Case cases[] = {{QString(), QStringLiteral("Box A is empty: type a number"), base},
-                          {QStringLiteral("-"), QStringLiteral("Box A: \"-\" is not a number"), base},
-                          {QStringLiteral(","), QStringLiteral("Box A: \",\" is not a number"), base},
-                          {QStringLiteral("999"), QStringLiteral("Box A 999.00 cannot be made: "), QStringLiteral("99.00")}};
+    const Case cases[] = {
+        {QString(), QStringLiteral("Box A is empty: type a number"), base},
+        {QStringLiteral("-"), QStringLiteral("Box A: \"-\" is not a number"), base},
+        {QStringLiteral(","), QStringLiteral("Box A: \",\" is not a number"), base},
+        {QStringLiteral("999"), QStringLiteral("Box A 999.00 cannot be made: "), QStringLiteral("99.00")}};
     ShowJob();
     ActivateWindow();
     for (const Case& c : cases) {

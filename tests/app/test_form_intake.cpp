@@ -111,7 +111,8 @@ TEST_F(FormIntake, NewJobIsWrittenOnceWithItsOwnTypeSelections) {
         std::string job, frame, edge;
         int frameIndex, edgeIndex;
     };
-    const Case cases[] = {{"124", "2", "1", 1, 1}, {"125", "2", "1", 1, 1}, {"126", "1", "3", 0, 3}, {"127", "4", "3", -1, 3}};
+    const Case cases[] = {
+        {"124", "2", "1", 1, 1}, {"125", "2", "1", 1, 1}, {"126", "1", "3", 0, 3}, {"127", "4", "3", -1, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.job);
         FPty.Send({"REQ=INI"}); // clears the status

@@ -139,8 +139,7 @@ TJobUpdate TJobSession::NewJob(TJobOrigin origin) {
     // A tracer's job is always written. An opened file is written only when it selects another
     // type: a file without type records has nothing to say about the type, and clearing the
     // selection for it is no change of the job.
-    const bool write =
-        origin == TJobOrigin::Tracer || (frame && frame != FFrameKey) || (edge && edge != FEdgeKey);
+    const bool write = origin == TJobOrigin::Tracer || (frame && frame != FFrameKey) || (edge && edge != FEdgeKey);
     FFrameKey = frame;
     FEdgeKey = edge;
 
@@ -215,8 +214,8 @@ TJobUpdate TJobSession::DBLChanged(std::string_view text) {
     if (!ReadTypedNumber(text, dbl))
         return Refuse(TJobField::DBL, NotANumber(TJobField::DBL, text));
     if (!(dbl >= 0 && dbl <= kLargestValue))
-        return Refuse(TJobField::DBL, "DBL must be at least " + FormatFixed(0, 2) + " and at most " +
-                                          FormatFixed(kLargestValue, 2));
+        return Refuse(TJobField::DBL,
+                      "DBL must be at least " + FormatFixed(0, 2) + " and at most " + FormatFixed(kLargestValue, 2));
     FJob.SetValue(jobkey::DBL, FormatFixed(dbl, 2));
     FDBL = dbl;
     State(TJobField::DBL) = {};
@@ -300,8 +299,8 @@ TJobFileWrite TJobSession::File() {
     inputs.EdgeKey = FEdgeKey;
     // The box records are computed only when the shape changed or the tracer sent none; a job
     // whose tracer sent them all is never measured for its file.
-    const bool measure = FShapeModified || FJob.Value("HBOX").empty() || FJob.Value("VBOX").empty() ||
-                         FJob.Value("CIRC").empty();
+    const bool measure =
+        FShapeModified || FJob.Value("HBOX").empty() || FJob.Value("VBOX").empty() || FJob.Value("CIRC").empty();
     TTraceMeasures measured;
     if (measure || FRtMeasured)
         measured.Rt = RtMeasures();

@@ -37,8 +37,8 @@ struct TJobDrawing {
 // contents as they were.
 struct TJobPanel {
     std::string JobNumber;
-    TShapeMeasures Measures;      // of the right eye, or of the left when there is no right trace
-    std::optional<double> DBL;    // none: the DBL record is missing or no number
+    TShapeMeasures Measures;             // of the right eye, or of the left when there is no right trace
+    std::optional<double> DBL;           // none: the DBL record is missing or no number
     std::optional<std::string> FrameKey; // the list item to select; none selects nothing
     std::optional<std::string> EdgeKey;
 };

@@ -25,10 +25,18 @@ struct TJob {
 };
 
 std::string Packet(const TJob& job) {
-    const std::vector<std::string> lines{"REQ=TRC",          "JOB=" + job.Number, "VEN=" + job.Vendor,
-                                         "MODEL=T1",         "DBL=17.50",         "HBOX=50.00;50.00",
-                                         "VBOX=40.00;40.00", "CIRC=142.00;142.00", "FTYP=" + job.FrameType,
-                                         "ETYP=" + job.EdgeType, "TRCFMT=1;400;E;R;F", "TRCFMT=1;400;E;L;F"};
+    const std::vector<std::string> lines{"REQ=TRC",
+                                         "JOB=" + job.Number,
+                                         "VEN=" + job.Vendor,
+                                         "MODEL=T1",
+                                         "DBL=17.50",
+                                         "HBOX=50.00;50.00",
+                                         "VBOX=40.00;40.00",
+                                         "CIRC=142.00;142.00",
+                                         "FTYP=" + job.FrameType,
+                                         "ETYP=" + job.EdgeType,
+                                         "TRCFMT=1;400;E;R;F",
+                                         "TRCFMT=1;400;E;L;F"};
     std::string packet = "\x1c";
     for (const std::string& line : lines)
         packet += line + "\r\n";
@@ -118,8 +126,8 @@ TEST_F(JobSession, NewJobIsWrittenOnceWithTheSelectionsOfItsOwnTypes) {
 
 TEST_F(JobSession, OpenedFileIsWrittenOnlyWhenItSelectsAnotherType) {
     DeliverJob(); // frame 1, edge 1
-    const std::vector<std::string> same{"REQ=FIL", "DBL=17.50", "FTYP=1", "ETYP=1", "TRCFMT=1;4;E;R;F",
-                                        "R=2500;2000;2500;2000"};
+    const std::vector<std::string> same{"REQ=FIL", "DBL=17.50",        "FTYP=1",
+                                        "ETYP=1",  "TRCFMT=1;4;E;R;F", "R=2500;2000;2500;2000"};
     const std::vector<std::string> notes{"shopping list", "milk"};
     std::vector<std::string> metal = same;
     metal[2] = "FTYP=2";
@@ -196,8 +204,8 @@ TEST_F(JobSession, TextThatIsNoValueToTakeChangesNothingAndIsPutBack) {
         {TJobField::BoxB, ",", "Box B: \",\" is not a number", "40.00"},
         {TJobField::BoxA, "0", "Box A must be more than 0.00 and at most 9999.99", "50.00"},
         {TJobField::Circumference, "-5", "Circumference must be more than 0.00 and at most 9999.99", ""},
-        {TJobField::BoxA, "999",
-         "Box A 999.00 cannot be made: Radius 499.50 mm is out of range (0.00 to 99.99 mm)", "50.00"},
+        {TJobField::BoxA, "999", "Box A 999.00 cannot be made: Radius 499.50 mm is out of range (0.00 to 99.99 mm)",
+         "50.00"},
         {TJobField::DBL, "abc", "DBL: \"abc\" is not a number", "17.50"},
         {TJobField::DBL, "-1", "DBL must be at least 0.00 and at most 9999.99", "17.50"},
     };
@@ -217,8 +225,7 @@ TEST_F(JobSession, TextThatIsNoValueToTakeChangesNothingAndIsPutBack) {
         EXPECT_FALSE(FSession.ShapeModified());
 
         const TEditFinish finish = FSession.EditFinished(c.field);
-        const std::string shown =
-            c.shown.empty() ? FormatFixed(arrived.Panel->Measures.Circumference, 2) : c.shown;
+        const std::string shown = c.shown.empty() ? FormatFixed(arrived.Panel->Measures.Circumference, 2) : c.shown;
         EXPECT_EQ(finish.Text, shown);
         EXPECT_EQ(finish.Problem, c.problem + "; back to " + shown);
         // Said once: the edit now holds the job's value.
@@ -301,8 +308,8 @@ TEST(ReadTypedNumber, EitherSeparatorWhateverTheUsersIs) {
             const char* text;
             bool ok;
             double value;
-        } cases[] = {{"48.5", true, 48.5}, {"48,5", true, 48.5}, {" 7 ", true, 7},  {"-2.5", true, -2.5},
-                     {"", false, 0},       {"-", false, 0},      {".", false, 0},   {",", false, 0},
+        } cases[] = {{"48.5", true, 48.5}, {"48,5", true, 48.5}, {" 7 ", true, 7},   {"-2.5", true, -2.5},
+                     {"", false, 0},       {"-", false, 0},      {".", false, 0},    {",", false, 0},
                      {"4,8.5", false, 0},  {"abc", false, 0},    {"48.5x", false, 0}};
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(1, separator) + " '" + c.text + "'");
