@@ -6,6 +6,7 @@
 
 #include "app/NumberEdit.h"
 #include "app/core/JobKeys.h"
+#include "app/core/ShapeEdit.h"
 #include "app/dialogs/SettingsForm.h"
 #include "app/dialogs/ShowLog.h"
 #include "common/Numbers.h"
@@ -241,6 +242,21 @@ TEST_F(FormEdit, RewritesOfOnePassAreOneAndTheLastIsNeverLost) {
             FForm.reset();
         EXPECT_EQ(FileRecord(File(), "DBL"), dbl);
     }
+}
+
+TEST_F(FormEdit, LockBAtDatumReachesTheRescale) {
+    ShowJob();
+    const std::string rt = FForm->BaseTraces().Value(jobkey::RtTrace);
+    const std::string lt = FForm->BaseTraces().Value(jobkey::LtTrace);
+    for (const bool locked : {true, false}) {
+        SCOPED_TRACE(locked);
+        Control<QCheckBox>(*FForm, "LockBCheckBox")->setChecked(locked);
+        Edit("BoxBEdit")->Editor()->clear();
+        Edit("BoxBEdit")->Editor()->setText(QStringLiteral("30"));
+        EXPECT_EQ(FForm->Job().Value(jobkey::RtTrace), RescaleJob(rt, lt, TShapeOp::BoxB, 30, locked).RtTrace);
+    }
+    EXPECT_NE(RescaleJob(rt, lt, TShapeOp::BoxB, 30, true).RtTrace,
+              RescaleJob(rt, lt, TShapeOp::BoxB, 30, false).RtTrace);
 }
 
 TEST_F(FormEdit, DBLTakesNumbersOnlyAndLeavesTheShapeAlone) {
