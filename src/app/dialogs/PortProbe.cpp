@@ -8,11 +8,11 @@
 #include <algorithm>
 
 std::shared_ptr<TPortProbe> TPortProbe::Start(QObject* receiver, std::string deviceFolder, std::string extraPort,
-                                              TDone done) {
+                                              bool extraIsOpen, TDone done) {
     std::shared_ptr<TPortProbe> probe(new TPortProbe(receiver, std::move(done)));
     // The worker holds its own reference, so the state outlives whichever side finishes last.
-    QThreadPool::globalInstance()->start(
-        [probe, folder = std::move(deviceFolder), extra = std::move(extraPort)] { probe->Run(folder, extra); });
+    QThreadPool::globalInstance()->start([probe, folder = std::move(deviceFolder), extra = std::move(extraPort),
+                                          extraIsOpen] { probe->Run(folder, extra, extraIsOpen); });
     return probe;
 }
 
@@ -38,7 +38,7 @@ void TPortProbe::EndOpen() {
     FIdle.notify_all();
 }
 
-void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPort) {
+void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPort, bool extraIsOpen) {
     std::vector<TSerialPortEntry> candidates = SerialPortCandidates(deviceFolder);
     const bool listed = std::any_of(candidates.begin(), candidates.end(),
                                     [&](const TSerialPortEntry& entry) { return entry.Port == extraPort; });
@@ -50,6 +50,10 @@ void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPo
 
     std::vector<TSerialPortEntry> openable;
     for (TSerialPortEntry& candidate : candidates) {
+        if (extraIsOpen && candidate.Port == extraPort) {
+            openable.push_back(std::move(candidate));
+            continue;
+        }
         if (!BeginOpen())
             return;
         const bool ok = CanOpenSerialPort(candidate.Port);
