@@ -90,8 +90,23 @@ public:
                 acceptable.push_back(ReplyBytes(JobReplyLines(jobNumber, trc, z)));
             }
             double latencyMs = 0;
-            Exchange("job " + jobNumber, FramePacket(lines), acceptable,
-                     FOptions.MeasureLatency ? &latencyMs : nullptr);
+            try {
+                Exchange("job " + jobNumber, FramePacket(lines), acceptable,
+                         FOptions.MeasureLatency ? &latencyMs : nullptr);
+            } catch (const ELineClosed& e) {
+                // The program closed its port (its settings, a restart) and may open it again.
+                if (FOptions.ReopenWaitMs <= 0)
+                    throw;
+                if (FOptions.Progress)
+                    FOptions.Progress("job " + jobNumber + ": the line was closed; waiting for it to be opened again");
+                if (!FLine.AwaitReopened(FOptions.ReopenWaitMs))
+                    throw ESimError(std::string(e.what()) + ", and it was not opened again within " +
+                                    std::to_string(FOptions.ReopenWaitMs) + " ms");
+                FPending.clear();
+                if (FOptions.Progress)
+                    FOptions.Progress("job " + jobNumber + ": the line is open again");
+                continue;
+            }
             ++FReport.JobsDone;
             if (FOptions.MeasureLatency)
                 FReport.LatencyMs.push_back(latencyMs);
@@ -127,6 +142,8 @@ private:
             const std::string reply = AwaitReply(acceptable.front(), sentAt, latencyMs);
             if (const std::string problem = CheckReply(reply, acceptable); !problem.empty())
                 throw ESimError("wrong reply: " + problem);
+        } catch (const ELineClosed& e) {
+            throw ELineClosed(step + ": " + e.what());
         } catch (const ESimError& e) {
             throw ESimError(step + ": " + e.what());
         }
