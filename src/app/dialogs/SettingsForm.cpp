@@ -200,7 +200,6 @@ void TSettingsForm::FillPorts(const std::vector<TSerialPortEntry>& ports) {
     box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0));
     FPortsProbed = true;
     CheckPort();
-    Q_EMIT PortsFilled();
 }
 
 TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, const std::string& deviceFolder) {

@@ -84,10 +84,6 @@ public:
     // "View Log": notes the request and closes; the caller opens the log window.
     void ViewLogButtonClick();
 
-Q_SIGNALS:
-    // The probe finished and the port list is filled.
-    void PortsFilled();
-
 protected:
     void showEvent(QShowEvent* event) override;
 
