@@ -45,14 +45,8 @@ public:
         if (FOptions.SendInf)
             Exchange("REQ=INF", FramePacket(InfRequestLines()), {LoneAck()});
 
-        if (FOptions.Init) {
-            Exchange("REQ=INI", FramePacket(IniRequestLines()), {ReplyBytes(IniRequestReplyLines())});
-            const std::vector<std::string> initReply = InitReplyLines(FOptions.Device, FOptions.MaxNumPoints);
-            Exchange("initialisation packet", FramePacket(InitPacketLines(FOptions.Device)), {ReplyBytes(initReply)});
-            for (const std::string& record : initReply)
-                if (record.starts_with("TRCFMT="))
-                    FReport.TraceFormat = record.substr(7);
-        }
+        if (FOptions.Init)
+            Initialise();
         ChooseFormat();
 
         TJobShape shape = MakeJobShape(FOptions.Shape, FReport.Points, fileShape ? &*fileShape : nullptr);
@@ -105,6 +99,9 @@ public:
                 FPending.clear();
                 if (FOptions.Progress)
                     FOptions.Progress("job " + jobNumber + ": the line is open again");
+                // It may be another program, or one started anew: introduce the tracer again.
+                if (FOptions.Init)
+                    Initialise();
                 continue;
             }
             ++FReport.JobsDone;
@@ -118,6 +115,15 @@ public:
     }
 
 private:
+    void Initialise() {
+        Exchange("REQ=INI", FramePacket(IniRequestLines()), {ReplyBytes(IniRequestReplyLines())});
+        const std::vector<std::string> initReply = InitReplyLines(FOptions.Device, FOptions.MaxNumPoints);
+        Exchange("initialisation packet", FramePacket(InitPacketLines(FOptions.Device)), {ReplyBytes(initReply)});
+        for (const std::string& record : initReply)
+            if (record.starts_with("TRCFMT="))
+                FReport.TraceFormat = record.substr(7);
+    }
+
     // The format and point count of the jobs: as asked, else as the program chose, else 1 and 400.
     void ChooseFormat() {
         const std::vector<std::string> chosen = SplitFields(FReport.TraceFormat);

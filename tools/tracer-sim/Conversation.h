@@ -36,7 +36,8 @@ struct TSimOptions {
     int TimeoutMs = 5000;        // for each reply, and for each write
     int LingerMs = 0;            // after the last reply, how long to watch for unexpected bytes
     int ReopenWaitMs = 0;        // a job whose line the program closes: wait this long for it to be
-                                 // opened again, then go on with the next job; 0 ends the run
+                                 // opened again, initialise again (with Init) and go on with the
+                                 // next job; 0 ends the run
     bool MeasureLatency = false; // one write() per packet, no noise, a latency sample per job
     std::function<void(const std::string& line)> Progress; // one line per job when set
 };
