@@ -279,7 +279,7 @@ void TForm1::LinkError(const std::string& message) {
 }
 
 void TForm1::LineLost(const QString& message) {
-    SetStatus(message, Qt::red, true);
+    ShowPortStatus(message, false);
     // The report comes from inside the port's own delivery: it is closed once that has returned.
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { FTracer->SetActive(false); }); }, Qt::QueuedConnection);

@@ -66,7 +66,6 @@ public:
     const TRecordList& BaseTraces() const { return FBaseTraces; }
     const std::string& Vendor() const { return FVendor; }
     bool ShapeModified() const { return FShapeModified; }
-    const QString& ProgramFolder() const { return FProgramFolder; }
     QString TracesFolder() const;
     // True while the port cannot be opened or the line is lost, and the port is tried again every
     // three seconds.
