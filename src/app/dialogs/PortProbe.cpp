@@ -6,6 +6,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <filesystem>
 
 std::shared_ptr<TPortProbe> TPortProbe::Start(QObject* receiver, std::string deviceFolder, std::string extraPort,
                                               bool extraIsOpen, TDone done) {
@@ -48,9 +49,18 @@ void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPo
                   [](const TSerialPortEntry& a, const TSerialPortEntry& b) { return NaturalLess(a.Port, b.Port); });
     }
 
+    // The port this program holds would fail the probe under each of its names (the stable by-id
+    // name and the device it leads to).
+    const auto device = [](const std::string& path) {
+        std::error_code error;
+        const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+        return error ? path : resolved.string();
+    };
+    const std::string held = extraIsOpen ? device(extraPort) : std::string();
+
     std::vector<TSerialPortEntry> openable;
     for (TSerialPortEntry& candidate : candidates) {
-        if (extraIsOpen && candidate.Port == extraPort) {
+        if (extraIsOpen && (candidate.Port == extraPort || device(candidate.Port) == held)) {
             openable.push_back(std::move(candidate));
             continue;
         }

@@ -193,6 +193,7 @@ TEST_F(SettingsDialogTest, TypedPathIsTakenAndOneThatDoesNotOpenIsSaidSo) {
 
 TEST_F(SettingsDialogTest, PortTheProgramHoldsIsListedWithoutAProbeAndFoldersAreShown) {
     const dialog_test::TLineLock held(TracerPort); // as the program's open line holds it
+    const std::string byId = Dev.Link("serial/by-id/usb-Tracer-if00", TracerPty.SlaveName()); // the same line
     TRecordList settings = ListOf({"TracerCOMPort=" + TracerPort, "BaudRate=9600"});
     TSettingsDialogContext context;
     context.DeviceFolder = Dev.Path();
@@ -202,6 +203,7 @@ TEST_F(SettingsDialogTest, PortTheProgramHoldsIsListedWithoutAProbeAndFoldersAre
     WhenShown([&](TSettingsForm* form) {
         EXPECT_EQ(form->PortText(), TracerPort);
         EXPECT_EQ(form->PortNote(), "");
+        EXPECT_GE(form->COMPortComboBox()->findData(QString::fromStdString(byId)), 0);
         EXPECT_EQ(form->SettingsFileText(), "Settings: " + context.SettingsFile);
         EXPECT_EQ(form->TracesFolderText(), "Traces: " + context.TracesFolder);
         form->close();
