@@ -46,7 +46,7 @@ const QString kCannotOpenPort = QStringLiteral("Cannot open tracer COM port.  Pl
 // Serial devices belong to the group dialout; an operator outside it is told which group to join.
 const QString kPortPermissionDenied = QStringLiteral(
     "Cannot open tracer COM port: permission denied.  Ask to join the group dialout, then log in again.");
-const QString kRetrying = QStringLiteral("  Trying again every 3 seconds.");
+const QString kRetrying = QStringLiteral("  Trying again every %1 seconds.").arg(kReconnectIntervalMs / 1000);
 const QString kReceivingData = QStringLiteral("Receiving data");
 const QString kFileOnClipboard = QStringLiteral("The trace filename is on the clipboard for pasting");
 
