@@ -46,6 +46,10 @@ TErrorReporter SetErrorReporter(TErrorReporter reporter) {
     return previous;
 }
 
+void ReportError(const QString& message) {
+    Report(message);
+}
+
 void ReportCurrentException() {
     try {
         throw;

@@ -24,6 +24,8 @@ QString ApplicationTitle();
 
 // Reports the exception being handled; call it inside a catch block only.
 void ReportCurrentException();
+// Reports a message as an error is reported (the message box, or the test's collector).
+void ReportError(const QString& message);
 
 // Runs `work` and reports whatever it raises: the wrapper of every handler that Qt calls.
 template <class F> void Guarded(F&& work) {

@@ -20,6 +20,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -29,13 +30,14 @@
 
 namespace {
 
-constexpr int kReconnectIntervalMs = 2000;
+constexpr int kReconnectIntervalMs = 3000;
 
 const QString kReadyOnPort = QStringLiteral("Ready on port ");
 const QString kCannotOpenPort = QStringLiteral("Cannot open tracer COM port.  Please see Settings.");
 // Serial devices belong to the group dialout; an operator outside it is told which group to join.
 const QString kPortPermissionDenied = QStringLiteral(
     "Cannot open tracer COM port: permission denied.  Ask to join the group dialout, then log in again.");
+const QString kRetrying = QStringLiteral("  Trying again every %1 seconds.").arg(kReconnectIntervalMs / 1000);
 const QString kReceivingData = QStringLiteral("Receiving data");
 const QString kFileOnClipboard = QStringLiteral("The trace filename is on the clipboard for pasting");
 
@@ -111,6 +113,12 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
 
     // Rewrites a killed program left unfinished; this program's own rewrites are all newer.
     RemoveStaleTempFiles(QFile::encodeName(TracesFolder()).toStdString(), std::time(nullptr));
+    // Said before the first job arrives rather than discovered when it is lost.
+    if (const std::string problem = FolderWriteProblem(QFile::encodeName(TracesFolder()).toStdString());
+        !problem.empty())
+        FTracesProblem = QStringLiteral("Jobs cannot be saved in ") + TracesFolder() + QStringLiteral(": ") +
+                         QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
+    FSettingsFile = FProgramFolder + QLatin1Char('/') + QString::fromLatin1(kSettingsFileName);
 
     SetUpShell();
     ApplyPanelColours();
@@ -191,7 +199,7 @@ bool TForm1::ActivatePort() {
         return false;
     }
     FReconnectTimer->stop();
-    SetStatus(kReadyOnPort + QString::fromStdString(SettingsList().Value(setting::TracerCOMPort)), Qt::black, false);
+    ShowPortStatus(kReadyOnPort + QString::fromStdString(SettingsList().Value(setting::TracerCOMPort)), true);
     return true;
 }
 
@@ -201,7 +209,55 @@ void TForm1::OpenTracerPort() {
     const std::string port = SettingsList().Value(setting::TracerCOMPort);
     const bool denied = port.starts_with('/') && ::access(port.c_str(), F_OK) == 0 &&
                         ::access(port.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
-    SetStatus(denied ? kPortPermissionDenied : kCannotOpenPort, Qt::red, true);
+    QString text = denied ? kPortPermissionDenied : kCannotOpenPort;
+    // A named port may well appear later (an adapter plugged in, a simulator started): it is tried
+    // again quietly until it opens.
+    if (!port.empty()) {
+        text += kRetrying;
+        FReconnectTimer->start();
+    }
+    ShowPortStatus(text, false);
+}
+
+void TForm1::SetSettingsFile(const QString& fileName) {
+    FSettingsFile = fileName;
+    const QString folder = QFileInfo(fileName).absolutePath();
+    const std::string problem = FolderWriteProblem(QFile::encodeName(folder).toStdString());
+    FSettingsProblem = problem.empty()
+                           ? QString()
+                           : QStringLiteral("Settings cannot be saved in ") + folder + QStringLiteral(": ") +
+                                 QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
+    ShowPortStatus(FPortText, FPortReady);
+}
+
+QString TForm1::SavingProblem() const {
+    if (FTracesProblem.isEmpty() || FSettingsProblem.isEmpty())
+        return FTracesProblem + FSettingsProblem;
+    return FTracesProblem + QStringLiteral("  ") + FSettingsProblem;
+}
+
+void TForm1::JobNotSaved(const QString& reason) {
+    ++FUnsavedJobs;
+    FTracesProblem = QStringLiteral("Jobs are not being saved: ") + QString::number(FUnsavedJobs) +
+                     (FUnsavedJobs == 1 ? QStringLiteral(" job") : QStringLiteral(" jobs")) +
+                     QStringLiteral(" not saved.  ") + reason;
+    SetStatus(SavingProblem(), Qt::red, true);
+    // Jobs keep arriving while the message is open; each would stack one more box on it.
+    if (FReportingUnsaved)
+        return;
+    const TFlagScope reporting(FReportingUnsaved);
+    ReportError(reason);
+}
+
+void TForm1::ShowPortStatus(const QString& text, bool ready) {
+    FPortText = text;
+    FPortReady = ready;
+    // A job that cannot be saved must never look saved: the folder's problem outlives "Ready".
+    const QString problem = SavingProblem();
+    if (!problem.isEmpty())
+        SetStatus(problem + QStringLiteral("  ") + text, Qt::red, true);
+    else
+        SetStatus(text, ready ? QColor(Qt::black) : QColor(Qt::red), !ready);
 }
 
 void TForm1::ProtocolError(const std::string& message) {
@@ -224,11 +280,7 @@ void TForm1::LinkError(const std::string& message) {
 }
 
 void TForm1::LineLost(const QString& message) {
-    SetStatus(message, Qt::red, true);
-    // A loss reported while the settings dialog has closed the port is that dialog's to settle: it
-    // reopens the port when it closes, and retrying meanwhile would fight its probe for the line.
-    if (FInSettings)
-        return;
+    ShowPortStatus(message, false);
     // The report comes from inside the port's own delivery: it is closed once that has returned.
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { FTracer->SetActive(false); }); }, Qt::QueuedConnection);
@@ -273,7 +325,17 @@ void TForm1::WMTraceReady() {
     if (!update.Panel)
         return; // a tracer whose jobs are not taken in
     // The file is written first: a job that cannot be saved is neither shown nor announced.
-    Apply(update, nullptr, true);
+    try {
+        Apply(update, nullptr, true);
+    } catch (const std::exception& e) {
+        JobNotSaved(QString::fromLocal8Bit(e.what()));
+        return;
+    }
+    if (FUnsavedJobs > 0 || !FTracesProblem.isEmpty()) {
+        FUnsavedJobs = 0;
+        FTracesProblem.clear();
+        ShowPortStatus(FPortText, FPortReady);
+    }
     const std::string job = FSession.Job().Value(jobkey::Job);
     if (!isVisible() || isMinimized())
         AnnounceJob(FromRecord(job));

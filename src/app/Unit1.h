@@ -69,9 +69,17 @@ public:
     const TRecordList& Job() const { return FSession.Job(); }
     const TRecordList& BaseTraces() const { return FSession.BaseTraces(); }
     bool ShapeModified() const { return FSession.ShapeModified(); }
+    const std::string& Vendor() const { return FSession.Vendor(); }
     QString TracesFolder() const;
-    // True while the serial line is lost and the port is being reopened every two seconds.
+    // True while the port cannot be opened or the line is lost, and the port is tried again every
+    // three seconds.
     bool Reconnecting() const;
+    // Where settings.txt is written at the end; shown in the settings dialog. A folder that cannot
+    // be written is reported in the status at once.
+    void SetSettingsFile(const QString& fileName);
+    const QString& SettingsFile() const { return FSettingsFile; }
+    // Jobs that could not be saved since the last one that could.
+    int UnsavedJobs() const { return FUnsavedJobs; }
 
     // Where the deferred handling and the shell can be replaced (tests; other platforms).
     // The file to import; an empty name means the operator cancelled. Default: the open dialog.
@@ -116,6 +124,12 @@ private:
     void LinkError(const std::string& message);
     void LineLost(const QString& message);
     void TryReconnect();
+    // The port's state in the status; a folder that cannot be written is said first, in red.
+    void ShowPortStatus(const QString& text, bool ready);
+
+    // Saving: what stops jobs or settings from being saved, and a job that could not be saved.
+    QString SavingProblem() const;
+    void JobNotSaved(const QString& reason);
 
     // The shell (Unit1Shell.cpp).
     void SetUpShell();
@@ -137,5 +151,11 @@ private:
     bool FEditProblemShown = false;
     bool FCloseWithoutAsking = false;
     bool FAskingToClose = false;
-    bool FInSettings = false; // the settings dialog owns the port until it closes
+    QString FSettingsFile;
+    QString FSettingsProblem; // the settings folder cannot be written
+    QString FTracesProblem;   // the traces folder cannot be written, or the last job was not saved
+    QString FPortText;        // the port's last status, shown again after a saving problem
+    bool FPortReady = false;
+    int FUnsavedJobs = 0;
+    bool FReportingUnsaved = false; // the message about an unsaved job is open
 };

@@ -127,20 +127,29 @@ void TForm1::BitBtn1Click() {
 }
 
 void TForm1::Button1Click() {
-    // The dialog probes the ports, this one included; the lost-line retries stop with it.
-    FReconnectTimer->stop();
+    // The line stays open while the dialog is shown: a tracer may send a job meanwhile, and a
+    // dialog closed without a change of port or rate must not cost the line a close and reopen.
     TSettingsDialogResult result;
-    FInSettings = true;
+    bool portChanged = true;
     try {
-        FTracer->SetActive(false);
-        result = RunSettingsDialog(this, SettingsList(), DeviceFolder);
+        TSettingsDialogContext context;
+        context.DeviceFolder = DeviceFolder;
+        context.CurrentPortOpen = FTracer->Active();
+        context.SettingsFile = FSettingsFile;
+        context.TracesFolder = TracesFolder();
+        result = RunSettingsDialog(this, SettingsList(), context);
+        portChanged = result.PortChanged;
         ApplyPanelColours();
     } catch (...) {
         // Whatever happened, the port is reopened with the settings as they now stand.
         ReportCurrentException();
     }
-    FInSettings = false;
-    OpenTracerPort();
+    if (portChanged || !FTracer->Active()) {
+        // The retries of the old port end here; a new port that does not open gets its own.
+        FReconnectTimer->stop();
+        Guarded([this] { FTracer->SetActive(false); });
+        OpenTracerPort();
+    }
     if (result.ViewLog)
         QMetaObject::invokeMethod(
             this, [this] { Guarded([this] { WMShowLog(); }); }, Qt::QueuedConnection);

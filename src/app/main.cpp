@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     {
         TForm1 form(folder);
+        form.SetSettingsFile(QFile::decodeName(QByteArray::fromStdString(settingsFile)));
         instance.OnSecondInstance = [&form] { Guarded([&form] { form.RestoreFromTray(); }); };
         watcher.OnSignal = [&form](int) { form.CloseWithoutAsking(); };
         QObject::connect(&form, &TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -10,8 +10,9 @@ struct TSerialPortEntry {
     std::string Display; // what a list shows for it
 };
 
-// Candidates under `deviceFolder`: ttyS*, ttyUSB* and ttyACM*, and the stable names under
-// serial/by-id (shown with the device each points to). Only names that lead to a character device
+// Candidates under `deviceFolder`: the serial lines' kernel names followed by a number (ttyS,
+// ttyUSB, ttyACM, ttyXRUSB, ttyAMA, ttyO, ttySAC, ttymxc, ttyTHS, rfcomm), and the stable names
+// under serial/by-id (shown with the device each points to). Only names that lead to a character device
 // are kept; nothing is opened. Ascending in natural order (ttyS2 before ttyS10).
 std::vector<TSerialPortEntry> SerialPortCandidates(const std::string& deviceFolder);
 

@@ -53,6 +53,18 @@ bool Digit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The kernel's names of serial lines: PC and PCI ports, USB adapters (FTDI and the like, CDC ACM,
+// Exar), the UARTs of ARM boards (Raspberry Pi, TI, Samsung, i.MX, Tegra) and Bluetooth RFCOMM.
+constexpr std::string_view kSerialPrefixes[] = {"ttyS", "ttyUSB", "ttyACM", "ttyXRUSB", "ttyAMA",
+                                                "ttyO", "ttySAC", "ttymxc", "ttyTHS",   "rfcomm"};
+
+bool IsSerialName(const std::string& name) {
+    for (std::string_view prefix : kSerialPrefixes)
+        if (name.size() > prefix.size() && name.starts_with(prefix) && Digit(name[prefix.size()]))
+            return true;
+    return false;
+}
+
 } // namespace
 
 bool NaturalLess(const std::string& a, const std::string& b) {
@@ -94,7 +106,7 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 std::vector<TSerialPortEntry> SerialPortCandidates(const std::string& deviceFolder) {
     std::vector<TSerialPortEntry> entries;
     for (const std::string& name : FolderEntries(deviceFolder)) {
-        if (!name.starts_with("ttyS") && !name.starts_with("ttyUSB") && !name.starts_with("ttyACM"))
+        if (!IsSerialName(name))
             continue;
         const std::string path = JoinPath(deviceFolder, name);
         if (IsCharacterDevice(path))

@@ -225,8 +225,9 @@ TEST_F(FormIntake, FileThatCannotBeWrittenIsReportedAndChangesNothingElse) {
     EXPECT_NE(FErrors.Messages[0].find("123.txt"), std::string::npos) << FErrors.Messages[0];
     EXPECT_EQ(ReadFileText(blocker.fileName()), "not a folder");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
-    // The handling stopped at the write: no panel filling, no status change.
-    EXPECT_EQ(StatusText(*FForm), QStringLiteral("Receiving data"));
+    // The handling stopped at the write: no panel filling; the status says the job was not saved.
+    EXPECT_TRUE(StatusText(*FForm).startsWith(QStringLiteral("Jobs are not being saved: 1 job not saved.")))
+        << StatusText(*FForm).toStdString();
     EXPECT_FALSE(Control<QGroupBox>(*FForm, "JobGroupBox")->isEnabled());
 
     // The tracer is still answered.

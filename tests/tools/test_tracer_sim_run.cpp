@@ -14,10 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -55,9 +57,11 @@ struct TPeerResults {
 class TScriptedPeer {
 public:
     // Serves `fd` (owned) on a thread of its own; `fault` hits the `faultAt`-th trace packet
-    // (rfWrongDeviceCode hits the initialisation packet).
-    explicit TScriptedPeer(int fd, TFault fault = rfNone, int faultAt = 1, uint16_t maxNumPoints = 512)
-        : FFd(fd), FFault(fault), FFaultAt(faultAt) {
+    // (rfWrongDeviceCode hits the initialisation packet). After a hang-up, `reopen` may give the
+    // line back (a new descriptor, or -1), as a program that closes its port and opens it again.
+    explicit TScriptedPeer(int fd, TFault fault = rfNone, int faultAt = 1, uint16_t maxNumPoints = 512,
+                           std::function<int()> reopen = {})
+        : FFd(fd), FFault(fault), FFaultAt(faultAt), FReopen(std::move(reopen)) {
         FCodec.SetIgnoreBadCRC(false);
         FCodec.SetMaxNumPoints(maxNumPoints);
         if (::pipe(FWake) != 0)
@@ -110,8 +114,11 @@ private:
                 buffer.erase(0, gs + 1);
                 if (!Answer(packet)) {
                     ::close(FFd);
-                    FFd = -1;
-                    return;
+                    FFd = FReopen ? FReopen() : -1;
+                    if (FFd < 0)
+                        return;
+                    buffer.clear();
+                    break;
                 }
             }
         }
@@ -231,6 +238,7 @@ private:
     int FFd;
     TFault FFault;
     int FFaultAt;
+    std::function<int()> FReopen;
     int FWake[2]{-1, -1};
     TOMAMachine FCodec;
     TPeerResults FResults;
@@ -470,6 +478,43 @@ TEST(TracerSimTransport, PtyWaitsForTheOtherEndToBeOpened) {
     line.reset();
     const TPeerResults results = peer->Stop();
     EXPECT_EQ(results.TraceEvents, 2);
+}
+
+TEST(TracerSimTransport, PtyOutlivesTheProgramClosingAndReopeningIt) {
+    std::string path;
+    int first = -1;
+    auto line = OpenPty(
+        [&](const std::string& announced) {
+            path = announced;
+            first = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+        },
+        10000, 0);
+    ASSERT_GE(first, 0);
+    std::atomic<bool> noticed{false};
+    TSimOptions options;
+    options.Jobs = 4;
+    options.ReopenWaitMs = 10000;
+    std::vector<std::string> progress;
+    options.Progress = [&](const std::string& text) {
+        progress.push_back(text);
+        if (text.find("waiting") != std::string::npos)
+            noticed = true;
+    };
+    // The program closes its port on job 2 and opens it again once the simulator has seen it go.
+    TScriptedPeer peer(first, rfHangUp, 2, options.MaxNumPoints, [&] {
+        for (int i = 0; i < 10000 && !noticed; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    });
+    TSimReport report;
+    EXPECT_EQ(RunConversation(*line, options, report), 0) << report.Error;
+    const TPeerResults results = peer.Stop();
+    EXPECT_EQ(report.JobsDone, 3);
+    EXPECT_EQ(results.Jobs, JobNumbers(1, 4));
+    EXPECT_EQ(results.ParseErrors, 0);
+    EXPECT_EQ(progress,
+              (std::vector<std::string>{"job 1: OK", "job 2: the line was closed; waiting for it to be opened again",
+                                        "job 2: the line is open again", "job 3: OK", "job 4: OK"}));
 }
 
 TEST(TracerSimTransport, PtyNobodyOpensIt) {

@@ -45,14 +45,8 @@ public:
         if (FOptions.SendInf)
             Exchange("REQ=INF", FramePacket(InfRequestLines()), {LoneAck()});
 
-        if (FOptions.Init) {
-            Exchange("REQ=INI", FramePacket(IniRequestLines()), {ReplyBytes(IniRequestReplyLines())});
-            const std::vector<std::string> initReply = InitReplyLines(FOptions.Device, FOptions.MaxNumPoints);
-            Exchange("initialisation packet", FramePacket(InitPacketLines(FOptions.Device)), {ReplyBytes(initReply)});
-            for (const std::string& record : initReply)
-                if (record.starts_with("TRCFMT="))
-                    FReport.TraceFormat = record.substr(7);
-        }
+        if (FOptions.Init)
+            Initialise();
         ChooseFormat();
 
         TJobShape shape = MakeJobShape(FOptions.Shape, FReport.Points, fileShape ? &*fileShape : nullptr);
@@ -90,8 +84,26 @@ public:
                 acceptable.push_back(ReplyBytes(JobReplyLines(jobNumber, trc, z)));
             }
             double latencyMs = 0;
-            Exchange("job " + jobNumber, FramePacket(lines), acceptable,
-                     FOptions.MeasureLatency ? &latencyMs : nullptr);
+            try {
+                Exchange("job " + jobNumber, FramePacket(lines), acceptable,
+                         FOptions.MeasureLatency ? &latencyMs : nullptr);
+            } catch (const ELineClosed& e) {
+                // The program closed its port (its settings, a restart) and may open it again.
+                if (FOptions.ReopenWaitMs <= 0)
+                    throw;
+                if (FOptions.Progress)
+                    FOptions.Progress("job " + jobNumber + ": the line was closed; waiting for it to be opened again");
+                if (!FLine.AwaitReopened(FOptions.ReopenWaitMs))
+                    throw ESimError(std::string(e.what()) + ", and it was not opened again within " +
+                                    std::to_string(FOptions.ReopenWaitMs) + " ms");
+                FPending.clear();
+                if (FOptions.Progress)
+                    FOptions.Progress("job " + jobNumber + ": the line is open again");
+                // It may be another program, or one started anew: introduce the tracer again.
+                if (FOptions.Init)
+                    Initialise();
+                continue;
+            }
             ++FReport.JobsDone;
             if (FOptions.MeasureLatency)
                 FReport.LatencyMs.push_back(latencyMs);
@@ -103,6 +115,15 @@ public:
     }
 
 private:
+    void Initialise() {
+        Exchange("REQ=INI", FramePacket(IniRequestLines()), {ReplyBytes(IniRequestReplyLines())});
+        const std::vector<std::string> initReply = InitReplyLines(FOptions.Device, FOptions.MaxNumPoints);
+        Exchange("initialisation packet", FramePacket(InitPacketLines(FOptions.Device)), {ReplyBytes(initReply)});
+        for (const std::string& record : initReply)
+            if (record.starts_with("TRCFMT="))
+                FReport.TraceFormat = record.substr(7);
+    }
+
     // The format and point count of the jobs: as asked, else as the program chose, else 1 and 400.
     void ChooseFormat() {
         const std::vector<std::string> chosen = SplitFields(FReport.TraceFormat);
@@ -127,6 +148,8 @@ private:
             const std::string reply = AwaitReply(acceptable.front(), sentAt, latencyMs);
             if (const std::string problem = CheckReply(reply, acceptable); !problem.empty())
                 throw ESimError("wrong reply: " + problem);
+        } catch (const ELineClosed& e) {
+            throw ELineClosed(step + ": " + e.what());
         } catch (const ESimError& e) {
             throw ESimError(step + ": " + e.what());
         }

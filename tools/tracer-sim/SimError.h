@@ -11,4 +11,10 @@ public:
     using Exception::Exception;
 };
 
+// The other side closed the line; on a line that can be opened again the run may go on.
+class ELineClosed : public ESimError {
+public:
+    using ESimError::ESimError;
+};
+
 } // namespace sim

@@ -23,6 +23,10 @@ public:
     // Raises ESimError when the other side has closed the line.
     virtual std::size_t Read(std::string& into) = 0;
     virtual const std::string& Name() const = 0;
+    // After ELineClosed: waits up to `timeoutMs` for the other side to open the line again and
+    // returns true once it has, with nothing of the old conversation left on the line; false
+    // when this line cannot come back (a socket, a descriptor of someone else's).
+    virtual bool AwaitReopened(int /*timeoutMs*/) { return false; }
 };
 
 // Takes ownership of an open descriptor (a pty master, a socket, one end of a socketpair) and
@@ -36,7 +40,9 @@ bool IsStandardBaud(unsigned baud);
 
 // Creates a pseudo-terminal pair in raw mode, hands the other end's path to `announce`, and waits
 // up to `waitOpenMs` until another process (or thread) has opened it; then pauses `settleMs` so
-// the program can finish setting up its side before the first packet arrives.
+// the program can finish setting up its side before the first packet arrives. The pair stays
+// while the transport lives, so the program may close the path and open it again
+// (AwaitReopened).
 std::unique_ptr<TSimTransport> OpenPty(const std::function<void(const std::string& path)>& announce, int waitOpenMs,
                                        int settleMs);
 

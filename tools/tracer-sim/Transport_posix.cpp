@@ -136,7 +136,7 @@ public:
                     throw ESimError("waiting to write to " + FName + ": " + ErrnoText(errno));
                 continue;
             }
-            throw ClosedOrFailed("writing to", n < 0 ? errno : EIO);
+            ClosedOrFailed("writing to", n < 0 ? errno : EIO);
         }
     }
 
@@ -157,22 +157,45 @@ public:
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return 0;
         // End of file on a socket; EIO on a pty master whose other end is no longer open.
-        throw ClosedOrFailed("reading from", n == 0 ? EIO : errno);
+        ClosedOrFailed("reading from", n == 0 ? EIO : errno);
     }
 
     const std::string& Name() const override { return FName; }
 
+    // A pty master we created: the other end's path lives as long as the master does.
+    void KeepPtyOpen(int settleMs) {
+        FPtyMaster = true;
+        FSettleMs = settleMs;
+    }
+
+    bool AwaitReopened(int timeoutMs) override {
+        if (!FPtyMaster)
+            return false;
+        if (!WaitForPtyOpened(FFd.Get(), FName, timeoutMs, FSettleMs, false))
+            return false;
+        // Whatever was written while nobody listened belongs to a job that is over.
+        ::tcflush(FFd.Get(), TCIOFLUSH);
+        return true;
+    }
+
+    // True when the program holds the other end of our pty open (Linux reports POLLHUP on the
+    // master while nobody does); waits up to `timeoutMs` for it, then `settleMs` more, since a
+    // program that only probes the port opens and closes it again. `raise`: a timeout throws.
+    static bool WaitForPtyOpened(int master, const std::string& path, int timeoutMs, int settleMs, bool raise);
+
 private:
-    ESimError ClosedOrFailed(const std::string& doing, int error) const {
+    [[noreturn]] void ClosedOrFailed(const std::string& doing, int error) const {
         if (error == EIO || error == ECONNRESET || error == EPIPE)
-            return ESimError("the other side closed the line (" + FName + ")");
-        return ESimError(doing + " " + FName + ": " + ErrnoText(error));
+            throw ELineClosed("the other side closed the line (" + FName + ")");
+        throw ESimError(doing + " " + FName + ": " + ErrnoText(error));
     }
 
     TFd FFd;
     std::string FName;
     bool FSocket = false;
     bool FRestore = false;
+    bool FPtyMaster = false;
+    int FSettleMs = 0;
     termios FSaved{};
     std::vector<char> FChunk = std::vector<char>(65536);
 };
@@ -197,6 +220,24 @@ constexpr TBaud kBauds[] = {
 bool OtherEndClosed(int master) {
     short revents = 0;
     return PollOne(master, POLLIN, 0, revents) > 0 && (revents & POLLHUP) != 0;
+}
+
+bool TFdTransport::WaitForPtyOpened(int master, const std::string& path, int timeoutMs, int settleMs, bool raise) {
+    const auto deadline = DeadlineAfter(timeoutMs);
+    for (;;) {
+        while (OtherEndClosed(master)) {
+            if (TClock::now() >= deadline) {
+                if (raise)
+                    throw ESimError("nobody opened " + path + " within " + std::to_string(timeoutMs) + " ms");
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (settleMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+        if (!OtherEndClosed(master))
+            return true;
+    }
 }
 
 } // namespace
@@ -272,20 +313,10 @@ std::unique_ptr<TSimTransport> OpenPty(const std::function<void(const std::strin
     slave.Close();
     announce(path);
 
-    const auto deadline = DeadlineAfter(waitOpenMs);
-    for (;;) {
-        while (OtherEndClosed(master.Get())) {
-            if (TClock::now() >= deadline)
-                throw ESimError("nobody opened " + std::string(path) + " within " + std::to_string(waitOpenMs) + " ms");
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        // A program that only probes the port opens and closes it again; wait for one that stays.
-        if (settleMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
-        if (!OtherEndClosed(master.Get()))
-            break;
-    }
-    return MakeFdTransport(master.Release(), path);
+    TFdTransport::WaitForPtyOpened(master.Get(), path, waitOpenMs, settleMs, true);
+    auto transport = std::make_unique<TFdTransport>(std::move(master), path);
+    transport->KeepPtyOpen(settleMs);
+    return transport;
 }
 
 std::unique_ptr<TSimTransport> ConnectTcp(const std::string& hostPort, int timeoutMs) {

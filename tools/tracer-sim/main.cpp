@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     sim::TSimOptions& options = command.Sim;
+    // Our own pty outlives the program closing it: a demonstration goes on after its Settings.
+    if (command.Link == sim::lkPty)
+        options.ReopenWaitMs = command.WaitOpenMs;
     if (command.Verbose && !command.Quiet)
         options.Progress = [](const std::string& line) { std::cerr << line << '\n'; };
     try {

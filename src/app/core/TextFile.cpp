@@ -213,6 +213,28 @@ void CreateFolder(const std::string& folder) {
     ::mkdir(folder.c_str(), 0777);
 }
 
+std::string FolderWriteProblem(const std::string& folder) {
+    struct stat info {};
+    std::string where = folder;
+    if (::stat(folder.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode))
+            return SystemMessage(ENOTDIR);
+    } else if (errno == ENOENT) {
+        where = FolderOf(folder);
+    } else {
+        return SystemMessage(errno);
+    }
+    // Named like the temporary file of a rewrite, so that a crash right here leaves nothing that
+    // the next start would not clean up.
+    std::string probe = where + "/" + TempBaseName("write-check");
+    TFileDescriptor file(::mkostemp(probe.data(), O_CLOEXEC));
+    if (file.Get() < 0)
+        return SystemMessage(errno);
+    file.Reset();
+    ::unlink(probe.c_str());
+    return {};
+}
+
 int RemoveStaleTempFiles(const std::string& folder, std::time_t olderThan) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)

@@ -31,6 +31,11 @@ void WriteFileAtomically(const std::string& fileName, std::string_view content);
 // Creates one folder; an existing folder or any failure is ignored.
 void CreateFolder(const std::string& folder);
 
+// Whether a save can write into the folder: a file is made and removed again in it, or, while the
+// folder does not exist yet, in the folder that a save would create it in. Returns "" when that
+// worked, else the system's reason. Creates nothing that stays.
+std::string FolderWriteProblem(const std::string& folder);
+
 // Removes the temporary files that rewrites interrupted by a crash or a kill left in the folder
 // (".<name>.XXXXXX", regular files only) when they were last changed before olderThan, so that a
 // rewrite of a running program is never touched. Returns how many were removed.

@@ -11,6 +11,14 @@
 
 namespace {
 
+struct TNamedColor {
+    uint32_t Value;
+    const char* Name;
+};
+
+// The text of the one extra item that shows a stored colour which is not listed.
+constexpr const char* kCustomColorName = "Custom";
+
 constexpr TNamedColor kColors[] = {
     {0x000000, "Black"},       {0x000080, "Maroon"},   {0x008000, "Green"}, {0x008080, "Olive"},
     {0x800000, "Navy"},        {0x800080, "Purple"},   {0x808000, "Teal"},  {0x808080, "Gray"},
@@ -28,12 +36,7 @@ int IndexOfValue(const QComboBox* box, uint32_t value) {
     return -1;
 }
 
-} // namespace
-
-std::span<const TNamedColor> ListedColors() {
-    return kColors;
-}
-
+// The colour as the trace panel paints it (a system colour index through the palette).
 QIcon ColorSwatch(uint32_t value) {
     QPixmap pixmap(16, 12);
     pixmap.fill(ColorFromValue(value));
@@ -42,6 +45,8 @@ QIcon ColorSwatch(uint32_t value) {
     painter.drawRect(0, 0, pixmap.width() - 1, pixmap.height() - 1);
     return QIcon(pixmap);
 }
+
+} // namespace
 
 void FillColorComboBox(QComboBox* box) {
     box->clear();

@@ -3,26 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 
 class QComboBox;
-class QIcon;
 
-struct TNamedColor {
-    uint32_t Value;
-    const char* Name;
-};
-
-// The 16 standard colours, then the 4 extended ones.
-std::span<const TNamedColor> ListedColors();
-
-// The text of the one extra item that shows a stored colour which is not listed.
-inline constexpr const char* kCustomColorName = "Custom";
-
-// The colour as the trace panel paints it (a system colour index through the palette).
-QIcon ColorSwatch(uint32_t value);
-
-// Replaces the box's items by the listed colours, each with its swatch and its value as item data.
+// Replaces the box's items by the 16 standard colours, then the 4 extended ones, each with its
+// swatch (the colour as the trace panel paints it) and its value as item data.
 void FillColorComboBox(QComboBox* box);
 // Selects the item carrying `value`; a value that is not listed becomes the "Custom" item (one at
 // most, replaced by the next unlisted value).

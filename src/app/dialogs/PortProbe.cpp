@@ -6,13 +6,14 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <filesystem>
 
 std::shared_ptr<TPortProbe> TPortProbe::Start(QObject* receiver, std::string deviceFolder, std::string extraPort,
-                                              TDone done) {
+                                              bool extraIsOpen, TDone done) {
     std::shared_ptr<TPortProbe> probe(new TPortProbe(receiver, std::move(done)));
     // The worker holds its own reference, so the state outlives whichever side finishes last.
-    QThreadPool::globalInstance()->start(
-        [probe, folder = std::move(deviceFolder), extra = std::move(extraPort)] { probe->Run(folder, extra); });
+    QThreadPool::globalInstance()->start([probe, folder = std::move(deviceFolder), extra = std::move(extraPort),
+                                          extraIsOpen] { probe->Run(folder, extra, extraIsOpen); });
     return probe;
 }
 
@@ -38,7 +39,7 @@ void TPortProbe::EndOpen() {
     FIdle.notify_all();
 }
 
-void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPort) {
+void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPort, bool extraIsOpen) {
     std::vector<TSerialPortEntry> candidates = SerialPortCandidates(deviceFolder);
     const bool listed = std::any_of(candidates.begin(), candidates.end(),
                                     [&](const TSerialPortEntry& entry) { return entry.Port == extraPort; });
@@ -48,8 +49,21 @@ void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPo
                   [](const TSerialPortEntry& a, const TSerialPortEntry& b) { return NaturalLess(a.Port, b.Port); });
     }
 
+    // The port this program holds would fail the probe under each of its names (the stable by-id
+    // name and the device it leads to).
+    const auto device = [](const std::string& path) {
+        std::error_code error;
+        const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+        return error ? path : resolved.string();
+    };
+    const std::string held = extraIsOpen ? device(extraPort) : std::string();
+
     std::vector<TSerialPortEntry> openable;
     for (TSerialPortEntry& candidate : candidates) {
+        if (extraIsOpen && (candidate.Port == extraPort || device(candidate.Port) == held)) {
+            openable.push_back(std::move(candidate));
+            continue;
+        }
         if (!BeginOpen())
             return;
         const bool ok = CanOpenSerialPort(candidate.Port);

@@ -18,10 +18,11 @@ public:
     using TDone = std::function<void(const std::vector<TSerialPortEntry>& ports)>;
 
     // Probes the candidates under `deviceFolder`, and `extraPort` too when it is a device path that
-    // is not among them. `done` runs on `receiver`'s thread, never after Cancel() has returned.
-    // `receiver` must call Cancel() before it is destroyed.
+    // is not among them; with `extraIsOpen` (this program holds it) `extraPort` is listed without a
+    // probe. `done` runs on `receiver`'s thread, never after Cancel() has returned. `receiver` must
+    // call Cancel() before it is destroyed.
     static std::shared_ptr<TPortProbe> Start(QObject* receiver, std::string deviceFolder, std::string extraPort,
-                                             TDone done);
+                                             bool extraIsOpen, TDone done);
 
     // No further port is opened; waits only for the one being opened right now, if any, so that
     // no port stays held by the probe after this returns.
@@ -29,7 +30,7 @@ public:
 
 private:
     TPortProbe(QObject* receiver, TDone done) : FReceiver(receiver), FDone(std::move(done)) {}
-    void Run(const std::string& deviceFolder, const std::string& extraPort);
+    void Run(const std::string& deviceFolder, const std::string& extraPort, bool extraIsOpen);
     // False once cancelled; otherwise marks a port as being opened.
     bool BeginOpen();
     void EndOpen();

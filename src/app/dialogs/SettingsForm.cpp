@@ -10,6 +10,8 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace {
@@ -39,6 +41,16 @@ TSettingsForm::TSettingsForm(QWidget* owner) : QDialog(owner), FUi(std::make_uni
     SelectTraceColor(static_cast<uint32_t>(setting::DefaultTraceColor));
     connect(FUi->Button1, &QPushButton::clicked, this, &QDialog::accept);
     connect(FUi->ViewLogButton, &QPushButton::clicked, this, &TSettingsForm::ViewLogButtonClick);
+    // A typed path is checked once the operator has finished it: a half-typed one is no fault.
+    connect(FUi->COMPortComboBox->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        if (FPortsProbed)
+            CheckPort();
+    });
+    connect(FUi->COMPortComboBox, &QComboBox::activated, this, [this] {
+        if (FPortsProbed)
+            CheckPort();
+    });
+    FUi->PortNoteLabel->hide();
 }
 
 TSettingsForm::~TSettingsForm() {
@@ -70,8 +82,16 @@ QPushButton* TSettingsForm::ViewLogButton() const {
 }
 
 void TSettingsForm::SelectBaudRate(const std::string& rate) {
-    FUi->BaudRateComboBox->setCurrentIndex(
-        FUi->BaudRateComboBox->findText(FromBytes(rate), Qt::MatchExactly | Qt::MatchCaseSensitive));
+    QComboBox* box = FUi->BaudRateComboBox;
+    int index = box->findText(FromBytes(rate), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const bool digits = !rate.empty() && rate.size() < 10 && rate.front() != '0' &&
+                        rate.find_first_not_of("0123456789") == std::string::npos;
+    // The rate in use stays choosable, so that closing the dialog does not change it.
+    if (index < 0 && digits) {
+        box->addItem(FromBytes(rate));
+        index = box->count() - 1;
+    }
+    box->setCurrentIndex(index);
 }
 
 std::string TSettingsForm::BaudRateText() const {
@@ -97,9 +117,43 @@ uint32_t TSettingsForm::TraceColor() const {
 }
 
 std::string TSettingsForm::PortText() const {
-    if (FUi->COMPortComboBox->currentIndex() < 0)
-        return {};
-    return ToBytes(FUi->COMPortComboBox->currentData().toString());
+    const QComboBox* box = FUi->COMPortComboBox;
+    const QString text = box->currentText().trimmed();
+    // An item shows more than its path (the device a stable name leads to); its data is the path.
+    const int index = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        return ToBytes(box->itemData(index).toString());
+    return ToBytes(text);
+}
+
+QString TSettingsForm::PortNote() const {
+    return FUi->PortNoteLabel->isHidden() ? QString() : FUi->PortNoteLabel->text();
+}
+
+void TSettingsForm::ShowPlaces(const QString& settingsFile, const QString& tracesFolder) {
+    FUi->SettingsFileLabel->setText(QStringLiteral("Settings: ") + settingsFile);
+    FUi->TracesFolderLabel->setText(QStringLiteral("Traces: ") + tracesFolder);
+}
+
+QString TSettingsForm::SettingsFileText() const {
+    return FUi->SettingsFileLabel->text();
+}
+
+QString TSettingsForm::TracesFolderText() const {
+    return FUi->TracesFolderLabel->text();
+}
+
+void TSettingsForm::CheckPort() {
+    const std::string port = PortText();
+    QComboBox* box = FUi->COMPortComboBox;
+    const bool listed = port.empty() || (box->findData(FromBytes(port)) >= 0 && FOpenable.contains(port));
+    if (listed || (port == FCurrentPort && FCurrentPortOpen) || CanOpenSerialPort(port)) {
+        FUi->PortNoteLabel->hide();
+        return;
+    }
+    FUi->PortNoteLabel->setText(QStringLiteral("Cannot open ") + FromBytes(port) +
+                                QStringLiteral(" now; it is kept and tried again every few seconds."));
+    FUi->PortNoteLabel->show();
 }
 
 void TSettingsForm::ViewLogButtonClick() {
@@ -117,30 +171,54 @@ void TSettingsForm::showEvent(QShowEvent* event) {
         FUi->COMPortComboBox->addItem(FromBytes(FCurrentPort), FromBytes(FCurrentPort));
         FUi->COMPortComboBox->setCurrentIndex(0);
     }
-    FProbe = TPortProbe::Start(this, FDeviceFolder, FCurrentPort,
+    FProbe = TPortProbe::Start(this, FDeviceFolder, FCurrentPort, FCurrentPortOpen,
                                [this](const std::vector<TSerialPortEntry>& ports) { FillPorts(ports); });
 }
 
 void TSettingsForm::FillPorts(const std::vector<TSerialPortEntry>& ports) {
     QComboBox* box = FUi->COMPortComboBox;
+    // The configured port, or what the operator has typed meanwhile.
+    const std::string keep = PortText();
     box->clear();
+    FOpenable.clear();
     for (const TSerialPortEntry& entry : ports) {
         box->addItem(FromBytes(entry.Display), FromBytes(entry.Port));
         box->setItemData(box->count() - 1, FromBytes(entry.Display), Qt::ToolTipRole);
+        FOpenable.insert(entry.Port);
     }
-    box->setCurrentIndex(box->findData(FromBytes(FCurrentPort)));
+    int index = box->findData(FromBytes(keep));
+    // A port that does not open now (unplugged, the simulator not started yet) is still the
+    // operator's choice: kept, and said so.
+    if (index < 0 && !keep.empty()) {
+        box->addItem(FromBytes(keep), FromBytes(keep));
+        index = box->count() - 1;
+    }
+    box->setCurrentIndex(index);
+    if (index < 0)
+        box->setEditText(QString());
     // The stable by-id names are long; the drop-down may be wider than the fixed-size dialog.
     box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0));
     FPortsProbed = true;
-    Q_EMIT PortsFilled();
+    CheckPort();
 }
 
 TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, const std::string& deviceFolder) {
+    TSettingsDialogContext context;
+    context.DeviceFolder = deviceFolder;
+    return RunSettingsDialog(owner, settings, context);
+}
+
+TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, const TSettingsDialogContext& context) {
+    const std::string portBefore = settings.Value(setting::TracerCOMPort);
+    const int32_t baudBefore = SettingInt(settings, setting::BaudRate, setting::DefaultBaudRate);
     const auto form = std::make_unique<TSettingsForm>(owner);
-    form->SetDeviceFolder(deviceFolder);
-    form->FCurrentPort = settings.Value(setting::TracerCOMPort);
+    form->SetDeviceFolder(context.DeviceFolder);
+    form->FCurrentPort = portBefore;
+    form->FCurrentPortOpen = context.CurrentPortOpen;
+    form->ShowPlaces(context.SettingsFile, context.TracesFolder);
     form->AllowModCheckBox()->setChecked(SettingYes(settings, setting::AllowMod));
-    form->SelectBaudRate(settings.Value(setting::BaudRate));
+    // The rate the port opens at, which is 9600 when none or no number is stored.
+    form->SelectBaudRate(std::to_string(baudBefore));
     form->SelectBackColor(static_cast<uint32_t>(SettingInt(settings, setting::BackColor, setting::DefaultBackColor)));
     form->SelectTraceColor(
         static_cast<uint32_t>(SettingInt(settings, setting::TraceColor, setting::DefaultTraceColor)));
@@ -156,5 +234,7 @@ TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, c
 
     TSettingsDialogResult result;
     result.ViewLog = form->ViewLogRequested();
+    result.PortChanged = settings.Value(setting::TracerCOMPort) != portBefore ||
+                         SettingInt(settings, setting::BaudRate, setting::DefaultBaudRate) != baudBefore;
     return result;
 }

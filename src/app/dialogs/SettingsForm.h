@@ -6,9 +6,11 @@
 #include "link/PortList.h"
 
 #include <QDialog>
+#include <QString>
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,16 @@ class TSettingsForm;
 
 struct TSettingsDialogResult {
     bool ViewLog = false;
+    // The port or its baud rate differ from before: the line is to be opened anew.
+    bool PortChanged = false;
+};
+
+// What the dialog is told besides the settings.
+struct TSettingsDialogContext {
+    std::string DeviceFolder = "/dev"; // where serial devices are looked for
+    bool CurrentPortOpen = false;      // the program holds the configured port: listed without a probe
+    QString SettingsFile;              // shown, so that the operator knows where they live
+    QString TracesFolder;
 };
 
 class TSettingsForm : public QDialog {
@@ -33,6 +45,8 @@ public:
 
     // The port to preselect; set before the dialog is shown.
     std::string FCurrentPort;
+    // The program has FCurrentPort open: it is listed as it is, since a probe would find it taken.
+    bool FCurrentPortOpen = false;
 
     QComboBox* COMPortComboBox() const;
     QComboBox* BaudRateComboBox() const;
@@ -42,7 +56,8 @@ public:
     QPushButton* Button1() const;
     QPushButton* ViewLogButton() const;
 
-    // None selected when `rate` is not one of the listed rates.
+    // A rate in digits that is not listed is shown as one more item and given back unchanged;
+    // anything else selects none.
     void SelectBaudRate(const std::string& rate);
     // "" when none is selected.
     std::string BaudRateText() const;
@@ -51,9 +66,15 @@ public:
     uint32_t BackColor() const;
     void SelectTraceColor(uint32_t color);
     uint32_t TraceColor() const;
-    // The selected port's setting value (its device path); "" when none is selected. Until the
-    // probe has filled the list, the list holds only FCurrentPort.
+    // The port's setting value: the device path of the item chosen, or the path typed in; "" when
+    // the field is empty. Until the probe has filled the list, the list holds only FCurrentPort.
     std::string PortText() const;
+    // Says below the port field that the port cannot be opened now (empty: nothing to say).
+    QString PortNote() const;
+    // Shows where settings.txt and the traces folder live.
+    void ShowPlaces(const QString& settingsFile, const QString& tracesFolder);
+    QString SettingsFileText() const;
+    QString TracesFolderText() const;
     bool ViewLogRequested() const { return FViewLogRequested; }
     bool PortsProbed() const { return FPortsProbed; }
 
@@ -63,27 +84,27 @@ public:
     // "View Log": notes the request and closes; the caller opens the log window.
     void ViewLogButtonClick();
 
-Q_SIGNALS:
-    // The probe finished and the port list is filled.
-    void PortsFilled();
-
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     // Runs on the user-interface thread with the ports the probe could open.
     void FillPorts(const std::vector<TSerialPortEntry>& ports);
+    // A port that is not among those that open is kept, and the note says so.
+    void CheckPort();
 
     std::unique_ptr<Ui::TSettingsForm> FUi;
     std::string FDeviceFolder = "/dev";
     std::shared_ptr<TPortProbe> FProbe;
+    std::set<std::string> FOpenable; // the ports the probe could open
     bool FViewLogRequested = false;
     bool FPortsProbed = false;
 };
 
-// The exchange of the main window's "&Settings" button between closing the tracer port and opening
-// it again: creates the dialog, preselects from `settings`, shows it modally, and stores, in this
-// order, TracerCOMPort, AllowMod, BaudRate, TraceColor and BackColor (an empty text removes its
-// key). Every way of closing stores. The dialog is released also when an error interrupts.
+// The exchange of the main window's "&Settings" button: creates the dialog, preselects from
+// `settings` (the baud rate in use, 9600 when none is stored), shows it modally, and stores, in
+// this order, TracerCOMPort, AllowMod, BaudRate, TraceColor and BackColor (an empty text removes
+// its key). Every way of closing stores. The dialog is released also when an error interrupts.
 TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings,
                                         const std::string& deviceFolder = "/dev");
+TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, const TSettingsDialogContext& context);

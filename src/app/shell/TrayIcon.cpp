@@ -40,10 +40,6 @@ void TTrayIcon::SetHint(const QString& hint) {
     FIcon->setToolTip(hint);
 }
 
-QString TTrayIcon::Hint() const {
-    return FIcon->toolTip();
-}
-
 void TTrayIcon::Show() {
     FIcon->show();
 }

@@ -20,7 +20,6 @@ public:
 
     static bool Available(); // QSystemTrayIcon::isSystemTrayAvailable()
     void SetHint(const QString& hint);
-    QString Hint() const;
     void Show();
     // Information icon; CR in the text breaks the line. When no notification area is available this
     // does nothing and returns false.

@@ -209,6 +209,26 @@ TEST(CreateFolder, CreatesOnceAndIgnoresEveryFailure) {
     EXPECT_EQ(FolderEntries(folder.Path()), (TLines{"traces"}));
 }
 
+TEST(FolderWriteProblem, SaysWhyASaveWouldFailAndLeavesNothingBehind) {
+    TTempFolder folder;
+    CreateFolder(folder / "traces");
+    WriteBytes(folder / "file", "x");
+    const struct {
+        std::string Folder;
+        std::string Problem;
+    } cases[] = {
+        {folder / "traces", ""},
+        {folder / "new", ""}, // a save would create it
+        {folder / "file", "Not a directory"},
+        {folder / "file/traces", "Not a directory"},
+        {folder / "missing/traces", "No such file or directory"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FolderWriteProblem(c.Folder), c.Problem) << c.Folder;
+    EXPECT_EQ(FolderEntries(folder.Path()), (TLines{"file", "traces"}));
+    EXPECT_EQ(FolderEntries(folder / "traces"), TLines{});
+}
+
 // A name near the file system's limit is writable and rewritable: the temporary name is never
 // longer than the final one.
 TEST(WriteFileAtomically, NameNearTheLengthLimitIsWritten) {

@@ -56,6 +56,17 @@ TEST_F(PortListTest, KeepsOnlyPortsThatOpenInNaturalOrder) {
     EXPECT_EQ(ports[3].Display, usb);
 }
 
+TEST(PortList, EverySerialFamilyIsACandidateAndNothingElse) {
+    TDeviceFolder dev;
+    TPty pty;
+    for (const char* name : {"ttyAMA0", "ttyO1", "ttySAC2", "ttymxc3", "ttyTHS4", "ttyXRUSB5", "rfcomm6", "tty0",
+                             "ttyprintk", "ttySX", "console"})
+        dev.Link(name, pty.SlaveName());
+    EXPECT_THAT(PortsOf(SerialPortCandidates(dev.Path())),
+                ElementsAre(dev.PathOf("rfcomm6"), dev.PathOf("ttyAMA0"), dev.PathOf("ttyO1"), dev.PathOf("ttySAC2"),
+                            dev.PathOf("ttyTHS4"), dev.PathOf("ttyXRUSB5"), dev.PathOf("ttymxc3")));
+}
+
 TEST_F(PortListTest, ProbingLeavesTheLineFree) {
     // The probe's own lock must be gone when it reports, or the tracer port could not open after it.
     const std::string usb = Dev.Link("ttyUSB0", UsbPty.SlaveName());

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QThreadPool>
@@ -74,7 +75,7 @@ TEST_F(SettingsDialogTest, FreshListGetsTheKeysInTheirOrder) {
     TRecordList settings;
     WhenShown([&](TSettingsForm* form) {
         EXPECT_EQ(form->PortText(), "");     // nothing configured, nothing preselected
-        EXPECT_EQ(form->BaudRateText(), ""); // no stored rate
+        EXPECT_EQ(form->BaudRateText(), "9600"); // no stored rate: the one the port opens at
         form->COMPortComboBox()->setCurrentIndex(form->COMPortComboBox()->findData(QString::fromStdString(TracerPort)));
         form->AllowModCheckBox()->setChecked(true);
         Choose(form->BaudRateComboBox(), "19200");
@@ -106,7 +107,7 @@ TEST_F(SettingsDialogTest, EveryWayOfClosingStoresTheSettings) {
                                        "AllowMod=y", "BackColor=12345", "TraceColor=abc", "Other=1"});
         WhenShown([&](TSettingsForm* form) {
             EXPECT_EQ(form->PortText(), TracerPort);
-            EXPECT_EQ(form->BaudRateComboBox()->currentIndex(), -1); // 115200 is not offered
+            EXPECT_EQ(form->BaudRateText(), "115200");               // not offered, but the rate in use
             EXPECT_FALSE(form->AllowModCheckBox()->isChecked());     // only "Y" counts as yes
             EXPECT_EQ(form->BackColorComboBox()->currentText(), "Custom");
             EXPECT_EQ(form->TraceColorComboBox()->currentText(), "White"); // not a number: the default
@@ -117,8 +118,8 @@ TEST_F(SettingsDialogTest, EveryWayOfClosingStoresTheSettings) {
         const TSettingsDialogResult result = RunSettingsDialog(Owner, settings, Dev.Path());
 
         EXPECT_EQ(result.ViewLog, c.ViewLog);
-        EXPECT_THAT(settings.Lines(), ElementsAre("; kept in place", "TracerCOMPort=" + TracerPort, "AllowMod=N",
-                                                  "BackColor=12345", "TraceColor=16777215", "Other=1"));
+        EXPECT_THAT(settings.Lines(), ElementsAre("; kept in place", "TracerCOMPort=" + TracerPort, "BaudRate=115200",
+                                                  "AllowMod=N", "BackColor=12345", "TraceColor=16777215", "Other=1"));
     }
 }
 
@@ -138,12 +139,12 @@ TEST_F(SettingsDialogTest, UnlistedColoursComeBackUnchanged) {
     }
 }
 
-TEST_F(SettingsDialogTest, ConfiguredPortIsKeptOnlyWhenItOpens) {
+TEST_F(SettingsDialogTest, ConfiguredPortIsKeptAndOneThatDoesNotOpenIsSaidSo) {
     TPty outsidePty;
     struct TCase {
         const char* What;
         std::string Configured;
-        bool Kept;
+        bool Opens;
     } cases[] = {
         {"a listed port", TracerPort, true},
         {"a terminal outside the usual names", outsidePty.SlaveName(), true},
@@ -152,16 +153,64 @@ TEST_F(SettingsDialogTest, ConfiguredPortIsKeptOnlyWhenItOpens) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
-        TRecordList settings = ListOf({"TracerCOMPort=" + c.Configured, "BaudRate=9600"});
+        TRecordList settings = ListOf({"TracerCOMPort=" + c.Configured}); // and no BaudRate line
         WhenShown([&](TSettingsForm* form) {
-            EXPECT_EQ(form->COMPortComboBox()->findData(QString::fromStdString(c.Configured)) >= 0, c.Kept);
-            EXPECT_EQ(form->PortText(), c.Kept ? c.Configured : "");
+            EXPECT_GE(form->COMPortComboBox()->findData(QString::fromStdString(c.Configured)), 0);
+            EXPECT_EQ(form->PortText(), c.Configured);
+            EXPECT_EQ(form->PortNote().isEmpty(), c.Opens) << form->PortNote().toStdString();
+            EXPECT_EQ(form->BaudRateText(), "9600");
             form->close();
         });
-        RunSettingsDialog(Owner, settings, Dev.Path());
-        EXPECT_EQ(settings.Value(setting::TracerCOMPort), c.Kept ? c.Configured : "");
+        const TSettingsDialogResult result = RunSettingsDialog(Owner, settings, Dev.Path());
+        EXPECT_EQ(settings.Value(setting::TracerCOMPort), c.Configured);
         EXPECT_EQ(settings.Value(setting::BaudRate), "9600");
+        EXPECT_FALSE(result.PortChanged);
     }
+}
+
+TEST_F(SettingsDialogTest, TypedPathIsTakenAndOneThatDoesNotOpenIsSaidSo) {
+    TPty outsidePty; // a simulator's line: no name the list looks for
+    const struct {
+        std::string Typed;
+        bool Opens;
+    } cases[] = {{outsidePty.SlaveName(), true}, {Dev.PathOf("serial/by-id/usb-later"), false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Typed);
+        TRecordList settings = ListOf({"TracerCOMPort=" + TracerPort, "BaudRate=19200"});
+        WhenShown([&](TSettingsForm* form) {
+            QComboBox* box = form->COMPortComboBox();
+            box->lineEdit()->selectAll();
+            QTest::keyClicks(box->lineEdit(), QString::fromStdString(c.Typed));
+            QTest::keyClick(box->lineEdit(), Qt::Key_Tab);
+            EXPECT_EQ(form->PortNote().isEmpty(), c.Opens) << form->PortNote().toStdString();
+            form->close();
+        });
+        const TSettingsDialogResult result = RunSettingsDialog(Owner, settings, Dev.Path());
+        EXPECT_EQ(settings.Value(setting::TracerCOMPort), c.Typed);
+        EXPECT_TRUE(result.PortChanged);
+    }
+}
+
+TEST_F(SettingsDialogTest, PortTheProgramHoldsIsListedWithoutAProbeAndFoldersAreShown) {
+    const dialog_test::TLineLock held(TracerPort); // as the program's open line holds it
+    const std::string byId = Dev.Link("serial/by-id/usb-Tracer-if00", TracerPty.SlaveName()); // the same line
+    TRecordList settings = ListOf({"TracerCOMPort=" + TracerPort, "BaudRate=9600"});
+    TSettingsDialogContext context;
+    context.DeviceFolder = Dev.Path();
+    context.CurrentPortOpen = true;
+    context.SettingsFile = QStringLiteral("/home/op/.config/tracer-interface/settings.txt");
+    context.TracesFolder = QStringLiteral("/home/op/.local/share/tracer-interface/traces");
+    WhenShown([&](TSettingsForm* form) {
+        EXPECT_EQ(form->PortText(), TracerPort);
+        EXPECT_EQ(form->PortNote(), "");
+        EXPECT_GE(form->COMPortComboBox()->findData(QString::fromStdString(byId)), 0);
+        EXPECT_EQ(form->SettingsFileText(), "Settings: " + context.SettingsFile);
+        EXPECT_EQ(form->TracesFolderText(), "Traces: " + context.TracesFolder);
+        form->close();
+    });
+    const TSettingsDialogResult result = RunSettingsDialog(Owner, settings, context);
+    EXPECT_FALSE(result.PortChanged);
+    EXPECT_EQ(settings.Value(setting::TracerCOMPort), TracerPort);
 }
 
 TEST_F(SettingsDialogTest, ClosingBeforeTheProbeAnswersKeepsTheConfiguredPort) {
@@ -230,10 +279,12 @@ TEST_F(SettingsDialogTest, BaudRates) {
         form.SelectBaudRate(rate);
         EXPECT_EQ(form.BaudRateText(), rate);
     }
-    for (const std::string rate : {"115200", "", " 9600", "9600 "}) {
+    for (const std::string rate : {"", " 9600", "9600 ", "abc", "0"}) {
         form.SelectBaudRate(rate);
         EXPECT_EQ(form.BaudRateText(), "") << '"' << rate << '"';
     }
+    form.SelectBaudRate("115200"); // stored by hand: kept
+    EXPECT_EQ(form.BaudRateText(), "115200");
 }
 
 TEST(DialogWindows, FixedSizesCaptionsFontsAndCentredOnTheOwner) {
@@ -244,7 +295,7 @@ TEST(DialogWindows, FixedSizesCaptionsFontsAndCentredOnTheOwner) {
     TSettingsForm settings(&owner);
     settings.show();
     EXPECT_EQ(settings.windowTitle(), "Settings");
-    EXPECT_EQ(settings.size(), QSize(292, 237));
+    EXPECT_EQ(settings.size(), QSize(460, 320));
     EXPECT_EQ(settings.minimumSize(), settings.maximumSize());
     EXPECT_EQ(settings.font().family(), "Arial");
     EXPECT_EQ(settings.font().pixelSize(), 13);

@@ -1,0 +1,145 @@
+// The port that is not there yet, the settings dialog's effect on the line, and jobs or settings
+// that cannot be saved: all said in the status, none with a stack of message boxes.
+#include "FormTestSupport.h"
+
+#include "app/dialogs/SettingsForm.h"
+#include "handler/OMATracer.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace form_test;
+
+namespace {
+
+QColor StatusColour(const TForm1& form) {
+    return Control<QLabel>(form, "StatusLabel")->palette().color(QPalette::WindowText);
+}
+
+void MakeFile(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a folder");
+}
+
+class PortAndSaving : public TFormFixture {};
+
+} // namespace
+
+TEST_F(PortAndSaving, PortThatAppearsLaterIsOpenedByTheRetry) {
+    // The simulator's stable name, made only after the program has started.
+    const std::string link = FFolder.path().toStdString() + "/tracer";
+    StartForm({{"TracerCOMPort", link}});
+    EXPECT_EQ(StatusText(*FForm),
+              QStringLiteral("Cannot open tracer COM port.  Please see Settings.  Trying again every 3 seconds."));
+    EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
+    EXPECT_TRUE(FForm->Reconnecting());
+
+    ASSERT_EQ(::symlink(FPty.SlaveName().c_str(), link.c_str()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return FForm->OMATracer1()->Active(); }));
+    EXPECT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + link));
+    EXPECT_EQ(StatusColour(*FForm), QColor(Qt::black));
+    EXPECT_FALSE(FForm->Reconnecting());
+    ASSERT_FALSE(DeliverJob().empty());
+    EXPECT_TRUE(QFile::exists(TracePath(QStringLiteral("123.txt"))));
+    EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+}
+
+TEST_F(PortAndSaving, SettingsLeaveAnUnchangedLineAloneAndANewPortEndsTheOldRetries) {
+    const QTemporaryDir devices; // no other ports to probe
+    StartForm();
+    FForm->DeviceFolder = devices.path().toStdString();
+    ASSERT_FALSE(DeliverJob().empty());
+    const QString afterJob = StatusText(*FForm);
+    ASSERT_TRUE(afterJob.startsWith(QStringLiteral("The trace filename")));
+
+    // Closed without a change: neither closed nor reopened, so the status is not rewritten either.
+    WhenModal<TSettingsForm>([&](TSettingsForm* dialog) {
+        WaitUntil([&] { return dialog->PortsProbed(); });
+        dialog->close();
+    });
+    FForm->Button1Click();
+    EXPECT_EQ(StatusText(*FForm), afterJob);
+    EXPECT_TRUE(FForm->OMATracer1()->Active());
+
+    // A port that is gone is retried; choosing a working one in Settings ends those retries.
+    FPty.Close();
+    ASSERT_TRUE(WaitUntil([&] { return FForm->Reconnecting(); }));
+    TPty next;
+    WhenModal<TSettingsForm>([&](TSettingsForm* dialog) {
+        WaitUntil([&] { return dialog->PortsProbed(); });
+        dialog->COMPortComboBox()->lineEdit()->setText(QString::fromStdString(next.SlaveName()));
+        dialog->close();
+    });
+    FForm->Button1Click();
+    EXPECT_FALSE(FForm->Reconnecting());
+    EXPECT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + next.SlaveName()));
+    next.Send({"REQ=INI"});
+    EXPECT_EQ(next.AwaitReply().substr(0, 2), "\x06\x1c");
+}
+
+TEST_F(PortAndSaving, JobsThatCannotBeSavedOpenOneMessageAtATimeAndAreCounted) {
+    StartForm();
+    MakeFile(FFolder.path() + QStringLiteral("/traces"));
+    // The reporter plays a modal box: while it is open, further jobs arrive and are handled.
+    int reports = 0;
+    const TErrorReporter previous = SetErrorReporter([&](const QString&) {
+        if (++reports > 1)
+            return;
+        for (const char* job : {"124", "125", "126"}) {
+            TJobPacket packet;
+            packet.Job = job;
+            DeliverJob(packet);
+        }
+    });
+    ASSERT_FALSE(DeliverJob().empty());
+    ASSERT_TRUE(WaitUntil([&] { return FForm->UnsavedJobs() == 4; }));
+    SetErrorReporter(previous);
+    EXPECT_EQ(reports, 1);
+    EXPECT_TRUE(
+        StatusText(*FForm).startsWith(QStringLiteral("Jobs are not being saved: 4 jobs not saved.  Cannot write ")))
+        << StatusText(*FForm).toStdString();
+    EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
+
+    // Once a job is saved again, the status is the ordinary one.
+    QFile::remove(FFolder.path() + QStringLiteral("/traces"));
+    ASSERT_FALSE(DeliverJob().empty());
+    EXPECT_EQ(FForm->UnsavedJobs(), 0);
+    EXPECT_EQ(StatusText(*FForm), QStringLiteral("The trace filename is on the clipboard for pasting"));
+}
+
+TEST_F(PortAndSaving, FolderThatCannotBeWrittenIsReportedAtStart) {
+    const struct {
+        const char* What;
+        bool BlockTraces;
+        bool BlockSettings;
+        const char* Says;
+    } cases[] = {
+        {"traces", true, false, "Jobs cannot be saved in "},
+        {"settings", false, true, "Settings cannot be saved in "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const QTemporaryDir folder;
+        if (c.BlockTraces)
+            MakeFile(folder.path() + QStringLiteral("/traces"));
+        // A settings folder that is a file.
+        const QString settingsFolder = folder.path() + QStringLiteral("/config");
+        if (c.BlockSettings)
+            MakeFile(settingsFolder);
+        SettingsList().SetValue(setting::TracerCOMPort, FPty.SlaveName());
+        FForm = std::make_unique<TForm1>(folder.path());
+        FForm->SetSettingsFile(settingsFolder + QStringLiteral("/settings.txt"));
+        EXPECT_TRUE(FForm->OMATracer1()->Active());
+        const QString status = StatusText(*FForm);
+        EXPECT_TRUE(status.startsWith(QString::fromLatin1(c.Says))) << status.toStdString();
+        EXPECT_TRUE(status.endsWith(QString::fromStdString("Ready on port " + FPty.SlaveName())))
+            << status.toStdString();
+        EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
+        FForm.reset();
+    }
+}
