@@ -4,6 +4,7 @@
 
 #include "app/Application.h"
 #include "app/FlagScope.h"
+#include "app/NativePath.h"
 #include "app/NumberEdit.h"
 #include "app/core/CommLog.h"
 #include "app/core/JobFile.h"
@@ -119,7 +120,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     connect(ui->CloseButton, &QPushButton::clicked, this, [this] { Guarded([this] { CloseButtonClick(); }); });
 
     // Rewrites a killed program left unfinished; this program's own rewrites are all newer.
-    RemoveStaleTempFiles(QFile::encodeName(TracesFolder()).toStdString(), std::time(nullptr));
+    RemoveStaleTempFiles(LocalPath(TracesFolder()), std::time(nullptr));
 
     SetUpShell();
     ApplyPanelColours();
@@ -314,7 +315,7 @@ void TForm1::WMTraceReady(int param) {
         AnnounceJob(FromRecord(FJob.Value("JOB")));
     if (FJob.Value("JOB").empty())
         SetStatus(QStringLiteral("The job had no job number: saved as ") +
-                  QFile::decodeName(QByteArray::fromStdString(fileName.substr(fileName.rfind('/') + 1))));
+                  FromLocalPath(fileName.substr(fileName.rfind('/') + 1)));
     else
         SetStatus(kFileOnClipboard);
 }
@@ -384,9 +385,10 @@ std::string TForm1::WriteTraceFile(const TRecordList& job) {
     if (ui->EdgeTypeCombo->currentIndex() >= 0)
         inputs.EdgeKey = SelectedKey(ui->EdgeTypeCombo).toStdString();
     const TRecordList records = BuildTraceFileRecords(job, inputs);
-    const std::string fileName = TraceFileName(QFile::encodeName(TracesFolder()).toStdString(), job);
+    const std::string fileName = TraceFileName(LocalPath(TracesFolder()), job);
     SaveTraceFile(fileName, records);
-    QGuiApplication::clipboard()->setText(QFile::decodeName(QByteArray::fromStdString(fileName)));
+    // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
+    QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(fileName)));
     return fileName;
 }
 

@@ -3,6 +3,7 @@
 #include "app/Unit1.h"
 
 #include "app/FlagScope.h"
+#include "app/NativePath.h"
 #include "app/NumberEdit.h"
 #include "app/core/JobIntake.h"
 #include "app/core/ShapeEdit.h"
@@ -85,7 +86,7 @@ void TForm1::OpenButtonClick() {
                                                          QStringLiteral("Trace Files (*.txt);;All Files (*)"));
     if (fileName.isEmpty())
         return;
-    const std::string nativeName = QFile::encodeName(fileName).toStdString();
+    const std::string nativeName = LocalPath(fileName);
     std::vector<std::string> lines;
     try {
         lines = ReadLines(nativeName);

@@ -20,6 +20,7 @@ public:
         FPending.fetch_or(Flags);
         return true;
     }
+    bool HasPending() const { return (FPending.load() & FMask.load()) != 0; }
     // The raised flags that are enabled, cleared.
     uint32_t Collect() { return FPending.exchange(0) & FMask.load(); }
 

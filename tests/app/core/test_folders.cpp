@@ -53,3 +53,21 @@ TEST(ChooseFolders, FolderOptionWinsInstalledUsesUserFoldersAnyOtherKeepsFilesBe
     // Without a known install folder nothing counts as installed.
     EXPECT_EQ(ChooseFolders({prefix, "", "", config, data}).SettingsFolder, prefix);
 }
+
+TEST(InstalledUnder, AProgramInsideProgramFilesIsInstalledAnyOtherIsNot) {
+    const std::vector<std::string> roots = {"C:\\Program Files", "C:\\Program Files (x86)", ""};
+    const struct {
+        const char* Program;
+        bool Installed;
+    } cases[] = {
+        {"C:/Program Files/TracerInterface", true},
+        {"c:\\program files\\TracerInterface\\", true},
+        {"C:/Program Files (x86)/Lab/TracerInterface", true},
+        {"C:/Program Files", false},           // the root itself holds no program
+        {"C:/Program Files Extra/Tracer", false}, // a sibling that starts alike
+        {"D:/Tools/TracerInterface", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(InstalledUnder(c.Program, roots), c.Installed ? c.Program : "") << c.Program;
+}
