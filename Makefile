@@ -6,6 +6,8 @@
 #   make check  one build and the whole suite once: the edit-test loop
 #   make bench  builds and runs the benchmarks
 #   make fuzz   builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS
+#   make test-windows  cross-builds for Windows (MinGW-w64) and runs the Windows tests under wine
+#   make windows       the Windows program as a zip and an installer (NSIS)
 
 BUILD      ?= build
 RELEASE_BUILD ?= build-release
@@ -99,7 +101,7 @@ fuzz:
 	done
 
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)
 
 # The Debian package (build-package/tracer-interface_*.deb), and its install-and-run check (root).
 PACKAGE_BUILD ?= build-package
@@ -114,3 +116,26 @@ package:
 package-check:
 	@./scripts/install-deps.sh dpkg-dev file lintian desktop-file-utils appstream
 	./scripts/package-check.sh $(PACKAGE_BUILD)
+
+# Windows, cross-built with MinGW-w64 against the prebuilt Qt for MinGW (scripts/windows-build.sh
+# says where it comes from). One Release build serves the tests under wine and the packages.
+WINDOWS_BUILD ?= build-windows
+WINE_ENV = WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
+	WINEPATH="$(CURDIR)/$(WINDOWS_BUILD)/qt6-mingw64/bin"
+.PHONY: windows-build test-windows windows windows-proof
+windows-build:
+	./scripts/windows-build.sh $(WINDOWS_BUILD) Release
+
+# A throwaway wine prefix per run; the serial tests map a pseudo-terminal as COM1 in it.
+test-windows: windows-build
+	rm -rf $(WINDOWS_BUILD)/wineprefix
+	$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
+	cd $(WINDOWS_BUILD) && $(WINE_ENV) ctest --output-on-failure -j $(JOBS) --timeout 300
+
+windows: windows-build
+	./scripts/windows-package.sh $(WINDOWS_BUILD)
+
+# The installer under wine in Xvfb: install, jobs from tracer-sim over COM1, files compared with
+# the Linux build's, a screenshot, uninstall.
+windows-proof: windows build
+	./scripts/wine-proof.sh $(WINDOWS_BUILD) $(BUILD)

@@ -1,5 +1,6 @@
-// Termination signals (SIGTERM, SIGINT, SIGHUP) turned into a call on the user-interface thread,
-// so the program can end the normal way: settings saved, exit code 0.
+// Termination signals (SIGTERM, SIGINT, SIGHUP; on Windows the console's control events) turned
+// into a call on the user-interface thread, so the program can end the normal way: settings
+// saved, exit code 0.
 #pragma once
 
 #include <QObject>

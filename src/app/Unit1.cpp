@@ -3,6 +3,8 @@
 #include "app/Unit1.h"
 
 #include "app/Application.h"
+#include "app/FlagScope.h"
+#include "app/NativePath.h"
 #include "app/NumberEdit.h"
 #include "app/core/CommLog.h"
 #include "app/core/JobKeys.h"
@@ -51,7 +53,7 @@ QString FromRecord(const std::string& text) {
 TForm1::TForm1(const QString& programFolder, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TForm1>()),
       FProgramFolder(QDir(programFolder.isEmpty() ? QStringLiteral(".") : programFolder).absolutePath()),
-      FSession(QFile::encodeName(FProgramFolder + QStringLiteral("/traces")).toStdString()) {
+      FSession(LocalPath(FProgramFolder + QStringLiteral("/traces"))) {
     ui->setupUi(this);
     FCaption = windowTitle();
     SetApplicationTitle(FCaption);
@@ -112,9 +114,9 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     connect(ui->CloseButton, &QPushButton::clicked, this, [this] { Guarded([this] { CloseButtonClick(); }); });
 
     // Rewrites a killed program left unfinished; this program's own rewrites are all newer.
-    RemoveStaleTempFiles(QFile::encodeName(TracesFolder()).toStdString(), std::time(nullptr));
+    RemoveStaleTempFiles(LocalPath(TracesFolder()), std::time(nullptr));
     // Said before the first job arrives rather than discovered when it is lost.
-    if (const std::string problem = FolderWriteProblem(QFile::encodeName(TracesFolder()).toStdString());
+    if (const std::string problem = FolderWriteProblem(LocalPath(TracesFolder()));
         !problem.empty())
         FTracesProblem = QStringLiteral("Jobs cannot be saved in ") + TracesFolder() + QStringLiteral(": ") +
                          QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
@@ -222,7 +224,7 @@ void TForm1::OpenTracerPort() {
 void TForm1::SetSettingsFile(const QString& fileName) {
     FSettingsFile = fileName;
     const QString folder = QFileInfo(fileName).absolutePath();
-    const std::string problem = FolderWriteProblem(QFile::encodeName(folder).toStdString());
+    const std::string problem = FolderWriteProblem(LocalPath(folder));
     FSettingsProblem = problem.empty()
                            ? QString()
                            : QStringLiteral("Settings cannot be saved in ") + folder + QStringLiteral(": ") +
@@ -342,7 +344,7 @@ void TForm1::WMTraceReady() {
     if (job.empty() && update.Write) {
         const std::string& fileName = update.Write->FileName;
         SetStatus(QStringLiteral("The job had no job number: saved as ") +
-                  QFile::decodeName(QByteArray::fromStdString(fileName.substr(fileName.rfind('/') + 1))));
+                  FromLocalPath(fileName.substr(fileName.rfind('/') + 1)));
     } else {
         SetStatus(kFileOnClipboard);
     }
@@ -421,7 +423,8 @@ std::optional<std::string> TForm1::SelectedKey(const QComboBox* list) {
 
 void TForm1::WriteTraceFile(const TJobFileWrite& file) {
     SaveTraceFile(file.FileName, file.Records);
-    QGuiApplication::clipboard()->setText(QFile::decodeName(QByteArray::fromStdString(file.FileName)));
+    // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
+    QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(file.FileName)));
 }
 
 void TForm1::QueueTraceFile(TJobFileWrite file) {

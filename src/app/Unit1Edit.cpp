@@ -2,6 +2,7 @@
 // type), each rewriting the job trace file, and the import of a saved job trace file.
 #include "app/Unit1.h"
 
+#include "app/NativePath.h"
 #include "app/NumberEdit.h"
 #include "app/core/TextFile.h"
 
@@ -100,7 +101,7 @@ void TForm1::OpenButtonClick() {
                                                          QStringLiteral("Trace Files (*.txt);;All Files (*)"));
     if (fileName.isEmpty())
         return;
-    const std::string nativeName = QFile::encodeName(fileName).toStdString();
+    const std::string nativeName = LocalPath(fileName);
     std::vector<std::string> lines;
     try {
         lines = ReadLines(nativeName);

@@ -1,6 +1,7 @@
 // The program's entry: the single-instance guard, the settings, the main window and the message
 // loop; termination signals end it the normal way, so the settings are saved.
 #include "app/Application.h"
+#include "app/NativePath.h"
 #include "app/SignalWatcher.h"
 #include "app/Unit1.h"
 #include "app/core/Folders.h"
@@ -16,6 +17,8 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -82,18 +85,27 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const auto local = [](const QString& path) { return QFile::encodeName(path).toStdString(); };
+#ifdef _WIN32
+    // Installed under Program Files, where an operator may not write: the user's own folders.
+    std::vector<std::string> programRoots;
+    for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432"})
+        programRoots.push_back(LocalPath(qEnvironmentVariable(variable)));
+    const std::string installBinFolder =
+        InstalledUnder(LocalPath(QCoreApplication::applicationDirPath()), programRoots);
+#else
+    const std::string installBinFolder = TRACER_INSTALL_BINDIR;
+#endif
     const TFolders folders = ChooseFolders({
-        local(QCoreApplication::applicationDirPath()),
-        TRACER_INSTALL_BINDIR,
-        parser.isSet(folderOption) ? local(QDir(parser.value(folderOption)).absolutePath()) : std::string(),
-        local(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
-        local(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
+        LocalPath(QCoreApplication::applicationDirPath()),
+        installBinFolder,
+        parser.isSet(folderOption) ? LocalPath(QDir(parser.value(folderOption)).absolutePath()) : std::string(),
+        LocalPath(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
+        LocalPath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
     });
     // The user's folders are made on first use; a missing one would only fail later and quietly.
-    QDir().mkpath(QFile::decodeName(QByteArray::fromStdString(folders.SettingsFolder)));
-    QDir().mkpath(QFile::decodeName(QByteArray::fromStdString(folders.DataFolder)));
-    const QString folder = QFile::decodeName(QByteArray::fromStdString(folders.DataFolder));
+    QDir().mkpath(FromLocalPath(folders.SettingsFolder));
+    QDir().mkpath(FromLocalPath(folders.DataFolder));
+    const QString folder = FromLocalPath(folders.DataFolder);
 
     TSignalWatcher watcher;
 
@@ -108,9 +120,12 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     {
         TForm1 form(folder);
-        form.SetSettingsFile(QFile::decodeName(QByteArray::fromStdString(settingsFile)));
+        form.SetSettingsFile(FromLocalPath(settingsFile));
         instance.OnSecondInstance = [&form] { Guarded([&form] { form.RestoreFromTray(); }); };
         watcher.OnSignal = [&form](int) { form.CloseWithoutAsking(); };
+        // A session that ends (log-off, shut-down) may not wait for the window to close.
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
+                         [&settingsFile] { SaveSettings(SettingsList(), settingsFile); });
         QObject::connect(&form, &TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
         form.show();
         exitCode = TApplication::exec();

@@ -1,7 +1,7 @@
 // The operating-system layer under TComPort. Comms.cpp calls only what is declared here; each
 // platform implements it in files of its own (Comms_posix.cpp: the device over poll, ioctl and
-// eventfd; Comms_posix_termios.cpp: port names and line settings), so that another platform's
-// files can stand beside them. Results carry the platform's own error codes; the messages
+// eventfd; Comms_posix_termios.cpp: port names and line settings; Comms_win32.cpp: overlapped
+// I/O on a COM handle). Results carry the platform's own error codes; the messages
 // are made by the portable port.
 #pragma once
 
@@ -12,6 +12,11 @@
 #include <string>
 
 namespace comms_os {
+
+// The platform's codes for the two failures the portable port finds itself: an operation on a
+// port that is not open, and an open of a port this program holds already.
+extern const int kErrorNotOpen;
+extern const int kErrorInUse;
 
 // The system's text for an error code, without trailing blanks, control characters and full stops.
 std::string SystemErrorText(int Code);
@@ -70,6 +75,11 @@ public:
     virtual bool StopRequested() const = 0;
     virtual uint64_t Wakeups() const = 0;
 };
+
+#ifdef _WIN32
+// True while this program holds the port open (in any process).
+bool PortLocked(const std::string& Port);
+#endif
 
 // Opens the device named by Port for exclusive use; nullptr and Error set on failure.
 std::unique_ptr<TComDevice> OpenDevice(const std::string& Port, int& Error);

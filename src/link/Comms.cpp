@@ -361,7 +361,7 @@ void TComPort::Open() {
     // A handler run while Close waits for the event thread cannot open the port again until the
     // close has finished.
     if (FClosing)
-        throw EComPort("Unable to open " + FPort + ": " + comms_os::SystemErrorText(EBUSY));
+        throw EComPort("Unable to open " + FPort + ": " + comms_os::SystemErrorText(comms_os::kErrorInUse));
     Close();
     int error = 0;
     std::unique_ptr<comms_os::TComDevice> device = comms_os::OpenDevice(FPort, error);
@@ -666,7 +666,7 @@ void TComPort::CallEventError(const std::string& Message) {
 template <class Start> int TComPort::RunOperation(Start start, bool Wait, const char* failure) {
     comms_os::TPendingOp* op = comms_os::NewOp();
     FPending.Push(op);
-    const comms_os::TOpResult result = FDevice ? start(op) : comms_os::TOpResult{comms_os::TOpResult::Failed, 0, EBADF};
+    const comms_os::TOpResult result = FDevice ? start(op) : comms_os::TOpResult{comms_os::TOpResult::Failed, 0, comms_os::kErrorNotOpen};
     if (result.Status == comms_os::TOpResult::Pending)
         return Wait ? WaitForLastOp() : -1;
     FPending.Pop();
@@ -688,7 +688,7 @@ int TComPort::Read(std::string& Str, int Count, bool Wait) {
 
 int TComPort::InQueCount() {
     int count = 0;
-    const int error = FDevice ? FDevice->InputCount(count) : EBADF;
+    const int error = FDevice ? FDevice->InputCount(count) : comms_os::kErrorNotOpen;
     if (error != 0)
         throw EComPort("Unable to read com status: " + Code(error));
     return count;
@@ -702,7 +702,7 @@ int TComPort::WaitForLastOp() {
     if (FDevice)
         result = FDevice->WaitOp(op);
     else
-        result = {comms_os::TOpResult::Failed, 0, EBADF};
+        result = {comms_os::TOpResult::Failed, 0, comms_os::kErrorNotOpen};
     comms_os::ReleaseOp(op);
     if (result.Status == comms_os::TOpResult::Failed)
         throw EComPort("Operation failed: " + Code(result.Error));

@@ -32,6 +32,9 @@
 
 namespace comms_os {
 
+const int kErrorNotOpen = EBADF;
+const int kErrorInUse = EBUSY;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

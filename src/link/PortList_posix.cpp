@@ -67,41 +67,6 @@ bool IsSerialName(const std::string& name) {
 
 } // namespace
 
-bool NaturalLess(const std::string& a, const std::string& b) {
-    std::size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (Digit(a[i]) && Digit(b[j])) {
-            // Compare the runs by value: skip leading zeros, then the longer run is larger, then
-            // the first differing digit decides.
-            std::size_t startA = i, startB = j;
-            while (startA < a.size() && a[startA] == '0')
-                ++startA;
-            while (startB < b.size() && b[startB] == '0')
-                ++startB;
-            std::size_t endA = startA, endB = startB;
-            while (endA < a.size() && Digit(a[endA]))
-                ++endA;
-            while (endB < b.size() && Digit(b[endB]))
-                ++endB;
-            if (endA - startA != endB - startB)
-                return endA - startA < endB - startB;
-            const int order = a.compare(startA, endA - startA, b, startB, endB - startB);
-            if (order != 0)
-                return order < 0;
-            // Equal values: fewer leading zeros first, so that the order stays strict.
-            if (endA - i != endB - j)
-                return endA - i < endB - j;
-            i = endA;
-            j = endB;
-            continue;
-        }
-        if (a[i] != b[j])
-            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
-        ++i;
-        ++j;
-    }
-    return a.size() - i < b.size() - j;
-}
 
 std::vector<TSerialPortEntry> SerialPortCandidates(const std::string& deviceFolder) {
     std::vector<TSerialPortEntry> entries;
@@ -140,10 +105,4 @@ bool CanOpenSerialPort(const std::string& path) {
         usable = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     ::close(fd); // also releases the lock
     return usable;
-}
-
-std::vector<TSerialPortEntry> ListOpenableSerialPorts(const std::string& deviceFolder) {
-    std::vector<TSerialPortEntry> entries = SerialPortCandidates(deviceFolder);
-    std::erase_if(entries, [](const TSerialPortEntry& entry) { return !CanOpenSerialPort(entry.Port); });
-    return entries;
 }

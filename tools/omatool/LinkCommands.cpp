@@ -7,13 +7,18 @@
 #include "handler/OMATracer.h"
 
 #include <QCoreApplication>
+#include <QMetaObject>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -64,12 +69,20 @@ std::vector<std::string> LogLines(const std::string& text) {
     return lines;
 }
 
+#ifdef _WIN32
+// Ctrl+C and Ctrl+Break arrive on a thread of their own: the quit is queued to the event loop.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    return TRUE;
+}
+#else
 int gSignalPipe[2] = {-1, -1};
 
 void OnSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto n = write(gSignalPipe[1], &byte, 1);
 }
+#endif
 
 } // namespace
 
@@ -179,6 +192,11 @@ int CmdListen(const TArgs& args) {
     std::fprintf(stderr, "listening on %s\n",
                  device.empty() ? ("TCP port " + std::to_string(tcpPort)).c_str() : device.c_str());
 
+#ifdef _WIN32
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    QCoreApplication::exec();
+    ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+#else
     // SIGINT and SIGTERM end the event loop through a pipe, so the port closes cleanly.
     if (pipe(gSignalPipe) != 0)
         return Fail("cannot create a pipe for signals");
@@ -187,6 +205,7 @@ int CmdListen(const TArgs& args) {
     QSocketNotifier notifier(gSignalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
     QCoreApplication::exec();
+#endif
     tracer.SetActive(false);
     return 0;
 }

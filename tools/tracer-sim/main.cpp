@@ -57,7 +57,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     // A program that drops the connection must give an error message, not a silent death.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 
     sim::TSimOptions& options = command.Sim;
     // Our own pty outlives the program closing it: a demonstration goes on after its Settings.

@@ -28,3 +28,25 @@ TFolders ChooseFolders(const TFolderPlaces& places) {
         return {places.ConfigFolder, places.DataFolder};
     return {places.ProgramFolder, places.ProgramFolder};
 }
+
+std::string InstalledUnder(const std::string& programFolder, const std::vector<std::string>& programRoots) {
+    const auto normal = [](std::string path) {
+        for (char& c : path) {
+            if (c == '\\')
+                c = '/';
+            else if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    };
+    const std::string program = normal(programFolder);
+    for (const std::string& root : programRoots) {
+        const std::string folder = normal(root);
+        if (!folder.empty() && program.size() > folder.size() && program.compare(0, folder.size(), folder) == 0 &&
+            program[folder.size()] == '/')
+            return programFolder;
+    }
+    return {};
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct TFolderPlaces {
     std::string ProgramFolder;    // the folder of the running executable
@@ -21,3 +22,8 @@ struct TFolders {
 // operator's, so it uses the user's folders; a program run from anywhere else keeps its files
 // beside the executable, as a build or a copy in a folder of one's own always has.
 TFolders ChooseFolders(const TFolderPlaces& places);
+
+// On Windows a program has no fixed install folder: it counts as installed when its folder lies
+// inside one of the system's program folders (Program Files). Returns ProgramFolder then, to be
+// the install folder, and an empty text otherwise. Letter case and either slash are ignored.
+std::string InstalledUnder(const std::string& programFolder, const std::vector<std::string>& programRoots);

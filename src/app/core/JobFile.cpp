@@ -10,7 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <sys/stat.h>
+#include <memory>
 
 namespace {
 constexpr std::size_t kGroupSize = 4;
@@ -177,8 +177,7 @@ std::string TraceFileName(const std::string& tracesFolder, const TRecordList& jo
     // each gets a visible name of its own instead.
     for (unsigned n = 1;; ++n) {
         std::string name = tracesFolder + "/" + std::string(kNoJobNumberName) + "-" + std::to_string(n) + ".txt";
-        struct stat info {};
-        if (::lstat(name.c_str(), &info) != 0 && errno == ENOENT)
+        if (!FileExists(name))
             return name;
     }
 }

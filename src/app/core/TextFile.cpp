@@ -1,80 +1,16 @@
-// Whole-file reading, line splitting and joining, and the atomic replacement of a file's content.
+// Line splitting and joining, and the naming rules of the rewrite's temporary files; the file
+// system calls are the platform's (TextFile_posix.cpp, TextFile_win32.cpp).
 #include "app/core/TextFile.h"
-
-#include "common/Errors.h"
+#include "app/core/TextFilePlatform.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 
-namespace {
-std::string SystemMessage(int error) {
-    return std::system_category().message(error);
-}
-
-// Closes the descriptor it holds when it goes out of scope.
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd = -1) : FFd(fd) {}
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    ~TFileDescriptor() { Reset(); }
-    int Get() const { return FFd; }
-    void Reset() {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-    }
-    // Closes now and reports the result: on some file systems the last write error only shows
-    // at close.
-    int Close() {
-        const int fd = FFd;
-        FFd = -1;
-        return ::close(fd);
-    }
-
-private:
-    int FFd;
-};
-
-// The process's file creation mask. Reading it with umask() means setting it for a moment, which
-// another thread creating a file at that instant would feel; /proc tells it without a change.
-mode_t CurrentUmask() {
-    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        unsigned mask = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, status))
-            found = std::sscanf(line, "Umask: %o", &mask) == 1;
-        std::fclose(status);
-        if (found)
-            return static_cast<mode_t>(mask);
-    }
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mask;
-}
-
-std::string FolderOf(const std::string& fileName) {
-    const auto slash = fileName.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return fileName.substr(0, slash);
-}
+namespace textfile_detail {
 
 // The temporary file of a rewrite: ".<name>.XXXXXX". The name part is shortened so the whole is
 // never longer than the final name (from 16 characters on), so any name the folder can hold can
 // also be rewritten.
-constexpr std::size_t kTempSuffixLength = 7; // ".XXXXXX"
 constexpr std::size_t kShortestTempName = 16;
 
 std::string TempBaseName(const std::string& baseName) {
@@ -95,46 +31,7 @@ bool IsTempName(const std::string& name) {
     return true;
 }
 
-bool WriteAll(int fd, std::string_view content) {
-    while (!content.empty()) {
-        const ssize_t written = ::write(fd, content.data(), content.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        content.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-} // namespace
-
-std::string ReadWholeFile(const std::string& fileName) {
-    int fd;
-    do
-        fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throw EInOutError("Cannot read " + fileName + ": " + SystemMessage(errno));
-    TFileDescriptor holder(fd);
-    std::string content;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        content.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw EInOutError("Cannot read " + fileName + ": " + SystemMessage(errno));
-        }
-        if (got == 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(got));
-    }
-    return content;
-}
+} // namespace textfile_detail
 
 std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;
@@ -168,89 +65,4 @@ std::string JoinLinesCRLF(const TRecordList& list) {
     for (const std::string& line : list.Lines())
         text.append(line).append("\r\n");
     return text;
-}
-
-void WriteFileAtomically(const std::string& fileName, std::string_view content) {
-    const std::string folder = FolderOf(fileName);
-    const auto slash = fileName.rfind('/');
-    const std::string baseName = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    // The temporary file lives in the target's folder: rename() replaces atomically only within
-    // one file system.
-    std::string tempName =
-        (slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1)) + TempBaseName(baseName);
-
-    const auto fail = [&](const std::string& removeName, int error) {
-        if (!removeName.empty())
-            ::unlink(removeName.c_str());
-        throw EInOutError("Cannot write " + fileName + ": " + SystemMessage(error));
-    };
-
-    TFileDescriptor file(::mkostemp(tempName.data(), O_CLOEXEC));
-    if (file.Get() < 0)
-        fail({}, errno);
-    // mkostemp creates the file readable by its owner only; a saved file gets the mode any other
-    // new file of the process would get.
-    if (::fchmod(file.Get(), 0666 & ~CurrentUmask()) != 0 || !WriteAll(file.Get(), content) ||
-        ::fsync(file.Get()) != 0) {
-        const int error = errno;
-        file.Reset();
-        fail(tempName, error);
-    }
-    if (file.Close() != 0)
-        fail(tempName, errno);
-    if (::rename(tempName.c_str(), fileName.c_str()) != 0)
-        fail(tempName, errno);
-
-    // Make the rename itself durable; a folder that cannot be synced still holds a complete file.
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
-}
-
-void CreateFolder(const std::string& folder) {
-    ::mkdir(folder.c_str(), 0777);
-}
-
-std::string FolderWriteProblem(const std::string& folder) {
-    struct stat info {};
-    std::string where = folder;
-    if (::stat(folder.c_str(), &info) == 0) {
-        if (!S_ISDIR(info.st_mode))
-            return SystemMessage(ENOTDIR);
-    } else if (errno == ENOENT) {
-        where = FolderOf(folder);
-    } else {
-        return SystemMessage(errno);
-    }
-    // Named like the temporary file of a rewrite, so that a crash right here leaves nothing that
-    // the next start would not clean up.
-    std::string probe = where + "/" + TempBaseName("write-check");
-    TFileDescriptor file(::mkostemp(probe.data(), O_CLOEXEC));
-    if (file.Get() < 0)
-        return SystemMessage(errno);
-    file.Reset();
-    ::unlink(probe.c_str());
-    return {};
-}
-
-int RemoveStaleTempFiles(const std::string& folder, std::time_t olderThan) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return 0;
-    int removed = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (!IsTempName(name))
-            continue;
-        const std::string path = folder + "/" + name;
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_mtime >= olderThan)
-            continue;
-        if (::unlink(path.c_str()) == 0)
-            ++removed;
-    }
-    ::closedir(dir);
-    return removed;
 }

@@ -1,4 +1,4 @@
-// Whole text files as the application reads and writes them: 8-bit text, CR, LF or CR LF read as
+// Whole text files as the application reads and writes them (file names in UTF-8): 8-bit text, CR, LF or CR LF read as
 // line ends, CR LF written, and every write atomic (a temporary file in the same folder, flushed,
 // then renamed over the old one), so a crash or a full disk never leaves a truncated file.
 #pragma once
@@ -35,6 +35,9 @@ void CreateFolder(const std::string& folder);
 // folder does not exist yet, in the folder that a save would create it in. Returns "" when that
 // worked, else the system's reason. Creates nothing that stays.
 std::string FolderWriteProblem(const std::string& folder);
+
+// True when the name is taken (by a file, a folder or a dangling link) or cannot be checked.
+bool FileExists(const std::string& fileName);
 
 // Removes the temporary files that rewrites interrupted by a crash or a kill left in the folder
 // (".<name>.XXXXXX", regular files only) when they were last changed before olderThan, so that a

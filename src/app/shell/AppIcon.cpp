@@ -2,8 +2,11 @@
 #include "app/shell/AppIcon.h"
 #include "app/shell/ShellResources.h"
 
+#include <QImage>
 #include <QPainter>
+#ifndef TRACER_PNG_PICTURES
 #include <QSvgRenderer>
+#endif
 
 // The resources sit in a static library: nothing would pull their object file into the program
 // unless something calls their registration.
@@ -18,6 +21,20 @@ void InitShellResources() {
 
 QPixmap RenderSvg(const QString& resource, const QSize& size) {
     InitShellResources();
+#ifdef TRACER_PNG_PICTURES
+    // The drawing was rendered to a large PNG of the same name at build time.
+    QString png = resource;
+    png.replace(QLatin1String(".svg"), QLatin1String(".png"));
+    const QImage image(png);
+    if (image.isNull() || size.isEmpty())
+        return {};
+    QPixmap picture(size);
+    picture.fill(Qt::transparent);
+    const QImage scaled = image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPainter painter(&picture);
+    painter.drawImage((size.width() - scaled.width()) / 2, (size.height() - scaled.height()) / 2, scaled);
+    return picture;
+#else
     QSvgRenderer renderer(resource);
     if (!renderer.isValid() || size.isEmpty())
         return {};
@@ -30,6 +47,7 @@ QPixmap RenderSvg(const QString& resource, const QSize& size) {
     painter.setRenderHint(QPainter::Antialiasing);
     renderer.render(&painter, target);
     return picture;
+#endif
 }
 
 QIcon AppIcon() {

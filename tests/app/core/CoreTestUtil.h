@@ -15,6 +15,7 @@
 #include <functional>
 #include <iterator>
 #include <numbers>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -26,10 +27,16 @@ namespace coretest {
 class TTempFolder {
 public:
     TTempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "app_core_XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        FPath = pattern;
+        // A random name created exclusively: create_directory says whether it was new.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && FPath.empty(); ++attempt) {
+            const auto candidate = std::filesystem::temp_directory_path() /
+                                   ("app_core_" + std::to_string(random()) + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate))
+                FPath = candidate.generic_string();
+        }
+        if (FPath.empty())
+            throw std::runtime_error("no temporary folder");
     }
     TTempFolder(const TTempFolder&) = delete;
     TTempFolder& operator=(const TTempFolder&) = delete;

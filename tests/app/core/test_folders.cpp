@@ -20,7 +20,9 @@ TEST(ChooseFolders, FolderOptionWinsInstalledUsesUserFoldersAnyOtherKeepsFilesBe
     std::filesystem::create_directories(build);
     std::filesystem::create_directories(copy);
     std::filesystem::create_directories(prefix);
-    std::filesystem::create_directory_symlink(prefix, root + "/linked-bin");
+    // Windows gives links to folders to administrators only.
+    std::error_code noLinks;
+    std::filesystem::create_directory_symlink(prefix, root + "/linked-bin", noLinks);
     const std::string config = root + "/home/.config/tracer-interface";
     const std::string data = root + "/home/.local/share/tracer-interface";
     const std::string own = root + "/own";
@@ -42,10 +44,30 @@ TEST(ChooseFolders, FolderOptionWinsInstalledUsesUserFoldersAnyOtherKeepsFilesBe
         {"--folder when installed", prefix, own, own, own},
     };
     for (const auto& c : cases) {
+        if (noLinks && c.Program == root + "/linked-bin")
+            continue;
         const TFolders folders = ChooseFolders({c.Program, prefix, c.Option, config, data});
         EXPECT_EQ(folders.SettingsFolder, c.Settings) << c.Case;
         EXPECT_EQ(folders.DataFolder, c.Data) << c.Case;
     }
     // Without a known install folder nothing counts as installed.
     EXPECT_EQ(ChooseFolders({prefix, "", "", config, data}).SettingsFolder, prefix);
+}
+
+TEST(InstalledUnder, AProgramInsideProgramFilesIsInstalledAnyOtherIsNot) {
+    const std::vector<std::string> roots = {"C:\\Program Files", "C:\\Program Files (x86)", ""};
+    const struct {
+        const char* Program;
+        bool Installed;
+    } cases[] = {
+        {"C:/Program Files/TracerInterface", true},
+        {"c:\\program files\\TracerInterface\\", true},
+        {"C:/Program Files (x86)/Lab/TracerInterface", true},
+        {"C:/Program Files", false},           // the root itself holds no program
+        {"C:/Program Files Extra/Tracer", false}, // a sibling that starts alike
+        {"D:/Tools/TracerInterface", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(InstalledUnder(c.Program, roots), c.Installed ? c.Program : "") << c.Program;
 }

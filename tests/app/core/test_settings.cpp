@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 using coretest::ReadBytes;
 using coretest::TTempFolder;
@@ -45,11 +45,11 @@ TEST(Settings, MissingFileEmptiesTheListAndFailedSaveKeepsTheOldFile) {
     list.SetValue(setting::AllowMod, "Y");
     std::string error;
     EXPECT_FALSE(SaveSettings(list, folder / "missing/settings.txt", &error));
-    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    EXPECT_NE(error.find("missing/settings.txt: "), std::string::npos) << error;
     EXPECT_FALSE(SaveSettings(list, folder / "missing/settings.txt"));
 
     // A settings file replaced by a folder cannot be overwritten; nothing is thrown.
-    ASSERT_EQ(::mkdir((folder / "settings.txt").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(folder / "settings.txt"));
     EXPECT_FALSE(SaveSettings(list, folder / "settings.txt", &error));
 }
 

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Gathers the cross-built Windows program with the Qt and MinGW run-time files it needs, and packs
+# TracerInterface-<version>-win64.zip and the installer TracerInterface-<version>-setup.exe.
+# Usage: windows-package.sh BUILD_DIR   (after windows-build.sh BUILD_DIR Release)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:?build folder}
+qt=$build/qt6-mingw64
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+name=TracerInterface-$version
+dist=$build/dist/TracerInterface
+
+rm -rf "$build/dist"
+mkdir -p "$dist/platforms" "$dist/styles"
+cp "$build/bin/tracer-interface.exe" "$build/tools/omatool/omatool.exe" \
+   "$build/tools/tracer-sim/tracer-sim.exe" "$build/bin/tracer-interface.html" "$dist/"
+for dll in Qt6Core Qt6Gui Qt6Widgets Qt6Network libstdc++-6 libgcc_s_seh-1 libwinpthread-1; do
+    cp "$qt/bin/$dll.dll" "$dist/"
+done
+cp "$qt/plugins/platforms/qwindows.dll" "$dist/platforms/"
+cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dist/styles/"
+x86_64-w64-mingw32-strip "$dist"/*.exe
+
+(cd "$build/dist" && rm -f "../$name-win64.zip" && zip -qr "../$name-win64.zip" TracerInterface)
+
+# The uninstaller removes exactly the files the installer wrote.
+filelist=$build/dist/uninstall-files.nsh
+: > "$filelist"
+(cd "$dist" && find . -type f | sort) | while read -r f; do
+    f=${f#./}
+    echo "Delete \"\$INSTDIR\\${f//\//\\}\"" >> "$filelist"
+done
+(cd "$dist" && find . -mindepth 1 -type d | sort -r) | while read -r d; do
+    d=${d#./}
+    echo "RMDir \"\$INSTDIR\\${d//\//\\}\"" >> "$filelist"
+done
+makensis -V2 -DVERSION="$version" -DSOURCE="$(realpath "$dist")" -DFILELIST="$(realpath "$filelist")" \
+    -DOUTFILE="$(realpath "$build")/$name-setup.exe" packaging/windows/installer.nsi
+ls -l "$build/$name-win64.zip" "$build/$name-setup.exe"

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The Windows program proven under wine, in Xvfb: the installer runs silently, the installed
+# program starts, tracer-sim on the Linux side sends four jobs (formats 1, 2, 3 and 4) over a
+# pseudo-terminal mapped as COM1, and the job files written under wine must be byte for byte those
+# the Linux build writes for the same jobs. A screenshot of the program under wine goes to
+# doc/windows-wine.png; the uninstaller must leave nothing of the program folder.
+# Usage: wine-proof.sh WINDOWS_BUILD LINUX_BUILD   (after make windows and make build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+win=$(realpath "${1:?Windows build folder}")
+lin=$(realpath "${2:?Linux build folder}")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
+setup=$win/TracerInterface-$version-setup.exe
+sim=$lin/tools/tracer-sim/tracer-sim
+jobs=(--jobs 4 --job 501 --format cycle --wait-open 60000 --settle 1500)
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+step() { echo "== $*"; }
+fail() { echo "wine proof: $*" >&2; exit 1; }
+
+# Starts tracer-sim on a new pseudo-terminal; sets sim_pid and sim_pty.
+start_sim() {
+    local out=$work/sim-$1
+    mkfifo "$out.fifo"
+    "$sim" --pty "${jobs[@]}" >"$out.fifo" 2>"$out.err" &
+    sim_pid=$!
+    pids+=("$sim_pid")
+    exec 3<"$out.fifo"
+    local word
+    read -r word sim_pty <&3
+    [ "$word" = PTY ] || fail "tracer-sim gave no pseudo-terminal"
+}
+
+wait_sim() {
+    wait "$sim_pid" || fail "tracer-sim failed on $1: $(cat "$work/sim-$1.err")"
+    exec 3<&-
+}
+
+step "the Linux build takes the jobs"
+mkdir -p "$work/linux"
+start_sim linux
+printf 'TracerCOMPort=%s\r\n' "$sim_pty" >"$work/linux/settings.txt"
+QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work "$lin/bin/tracer-interface" --folder "$work/linux" &
+program=$!
+pids+=("$program")
+wait_sim linux
+kill -TERM "$program"
+wait "$program" || true
+
+step "a new wine prefix and an X server"
+wineboot -i >/dev/null 2>&1 || true
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=("$!")
+export DISPLAY=$display
+sleep 1
+
+step "the installer, silently"
+wine "$setup" /S
+installed=$WINEPREFIX/drive_c/Program\ Files/TracerInterface
+[ -f "$installed/tracer-interface.exe" ] || fail "the installer put no program in Program Files"
+
+step "the installed program takes the jobs over COM1"
+start_sim wine
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$sim_pty" /f >/dev/null
+wineserver -w 2>/dev/null || true
+ln -sfn "$sim_pty" "$WINEPREFIX/dosdevices/com1"
+proof=$WINEPREFIX/drive_c/proof
+mkdir -p "$proof"
+printf 'TracerCOMPort=COM1\r\n' >"$proof/settings.txt"
+wine "$installed/tracer-interface.exe" --folder 'C:\proof' >"$work/wine-program.log" 2>&1 &
+pids+=("$!")
+wait_sim wine
+sleep 1
+if command -v import >/dev/null 2>&1; then
+    import -window root doc/windows-wine.png 2>/dev/null && echo "screenshot: doc/windows-wine.png"
+fi
+wineserver -k 2>/dev/null || true
+
+step "the job files"
+ls "$work/linux/traces"
+diff -r "$work/linux/traces" "$proof/traces" || fail "the job files differ between Linux and wine"
+[ "$(ls "$proof/traces" | wc -l)" -eq 4 ] || fail "expected four job files"
+
+step "the uninstaller"
+wine "$installed/uninstall.exe" /S
+for _ in $(seq 100); do [ -e "$installed" ] || break; sleep 0.2; done
+[ ! -e "$installed" ] || fail "left after uninstalling: $(find "$installed")"
+echo "wine proof: OK"
