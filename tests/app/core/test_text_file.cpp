@@ -38,11 +38,13 @@ const std::string kNoSuchFile = Win32ErrorText(ERROR_FILE_NOT_FOUND);
 const std::string kNoSuchPath = Win32ErrorText(ERROR_PATH_NOT_FOUND);
 const std::string kNotAFolder = kNoSuchPath;
 const std::string kIsAFolder = Win32ErrorText(ERROR_ACCESS_DENIED);
+const std::string kFileNotFolder = Win32ErrorText(ERROR_DIRECTORY);
 #else
 constexpr const char* kNoSuchFile = "No such file or directory";
 constexpr const char* kNoSuchPath = kNoSuchFile;
 constexpr const char* kNotAFolder = "Not a directory";
 constexpr const char* kIsAFolder = "Is a directory";
+constexpr const char* kFileNotFolder = kNotAFolder;
 #endif
 
 std::string MessageOfWrite(const std::string& fileName, const std::string& content) {
@@ -243,9 +245,9 @@ TEST(FolderWriteProblem, SaysWhyASaveWouldFailAndLeavesNothingBehind) {
     } cases[] = {
         {folder / "traces", ""},
         {folder / "new", ""}, // a save would create it
-        {folder / "file", "Not a directory"},
-        {folder / "file/traces", "Not a directory"},
-        {folder / "missing/traces", "No such file or directory"},
+        {folder / "file", kFileNotFolder},
+        {folder / "file/traces", kNotAFolder},
+        {folder / "missing/traces", kNoSuchPath},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FolderWriteProblem(c.Folder), c.Problem) << c.Folder;
