@@ -12,7 +12,7 @@ lin=$(realpath "${2:?Linux build folder}")
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
 setup=$win/TracerInterface-$version-setup.exe
 sim=$lin/tools/tracer-sim/tracer-sim
-jobs=(--jobs 4 --job 501 --format cycle --wait-open 60000 --settle 1500)
+jobs=(--jobs 4 --job 501 --format cycle --wait-open 60000 --settle 1500 --linger 5000)
 
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -78,11 +78,15 @@ mkdir -p "$proof"
 printf 'TracerCOMPort=COM1\r\n' >"$proof/settings.txt"
 wine "$installed/tracer-interface.exe" --folder 'C:\proof' >"$work/wine-program.log" 2>&1 &
 pids+=("$!")
-wait_sim wine
-sleep 1
+disown "$!" # ended with the wine server below, without a word from the shell
+# The picture while the line is still open (tracer-sim lingers after the last reply).
+for _ in $(seq 300); do [ "$(ls "$proof/traces" 2>/dev/null | wc -l)" -ge 4 ] && break; sleep 0.1; done
+sleep 2
 if command -v import >/dev/null 2>&1; then
-    import -window root doc/windows-wine.png 2>/dev/null && echo "screenshot: doc/windows-wine.png"
+    import -window root -crop 700x420+290+250 +repage doc/windows-wine.png 2>/dev/null &&
+        echo "screenshot: doc/windows-wine.png"
 fi
+wait_sim wine
 wineserver -k 2>/dev/null || true
 
 step "the job files"
