@@ -5,6 +5,9 @@
 // modem lines. Port names and line settings are turned into POSIX terms in Comms_posix_termios.cpp.
 #include "link/Comms_posix.h"
 #include "link/CommDevice.h"
+#include "link/LineEvents.h"
+#include "link/RxQueue.h"
+#include "link/TxQueue.h"
 
 #include <algorithm>
 #include <atomic>
@@ -40,9 +43,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
-// The input queue never holds less than this, whatever ReadBufSize says, so a tiny setting does
-// not turn every few bytes into a wake-up.
-constexpr size_t kMinQueueCap = 256;
 // Readiness that repeatedly yields no byte would make poll() spin; after this many empty wake-ups
 // in a row the line is taken as gone.
 constexpr unsigned kEmptyWakeupLimit = 1000;
@@ -161,12 +161,8 @@ void InstallModemWakeSignal() {
 
 } // namespace
 
-struct TPendingOp {
-    std::string Data;  // the bytes of a write still running
-    size_t Offset = 0; // how many of Data the driver has taken
-    size_t Count = 0;  // the result of a finished write
-    bool Finished = false;
-    int Error = 0;
+// A write's record in the transmit queue, with the time its write timeouts give it.
+struct TPendingOp : TTxRecord {
     bool HasDeadline = false;
     Clock::time_point Deadline{};
 };
@@ -206,8 +202,7 @@ public:
     int SetQueueSizes(uint32_t ReadSize, uint32_t) override {
         // The driver's queues have fixed sizes here; ReadBufSize sizes the port's own input queue.
         std::lock_guard lock(FRxLock);
-        FRxCap = std::max<size_t>(ReadSize, kMinQueueCap);
-        FRxFullMark = ReadSize == 0 ? 0 : static_cast<size_t>((static_cast<uint64_t>(ReadSize) * 4 + 4) / 5);
+        FRx.SetSize(ReadSize);
         ResumeReadingLocked();
         return 0;
     }
@@ -220,8 +215,10 @@ public:
             return error;
         if (::tcsetattr(FFd.Get(), TCSANOW, &tio) != 0)
             return errno;
-        FDiscardNull = DCB.fNull != 0;
-        FEvtChar = DCB.EvtChar;
+        {
+            std::lock_guard lock(FRxLock);
+            FRx.SetFilter(DCB.fNull != 0, DCB.EvtChar);
+        }
         // DTR and RTS levels; a line without modem lines (a pseudo-terminal) has nothing to set.
         int dtr = TIOCM_DTR;
         if (::ioctl(FFd.Get(), DCB.fDtrControl == dtrDisable ? TIOCMBIC : TIOCMBIS, &dtr) != 0 && !NoModemLines(errno))
@@ -244,8 +241,8 @@ public:
     int InputCount(int& Count) override {
         ServiceWritesIfUnwatched();
         std::lock_guard lock(FRxLock);
-        size_t count = QueuedLocked();
-        if (!FWatched.load() && !FLost.load()) {
+        size_t count = FRx.Queued();
+        if (!FWatched.load() && !FEvents.Lost()) {
             // No event thread reads the device: what waits in the driver is the input queue.
             int waiting = 0;
             if (::ioctl(FFd.Get(), FIONREAD, &waiting) != 0)
@@ -262,7 +259,7 @@ public:
         std::unique_lock lock(FTxLock);
         SetDeadline(Op, Data.size());
         size_t written = 0;
-        if (FTxQueue.empty()) {
+        if (FTx.Empty()) {
             while (written < Data.size()) {
                 const ssize_t n = ::write(FFd.Get(), Data.data() + written, Data.size() - written);
                 if (n > 0) {
@@ -282,9 +279,7 @@ public:
             }
         }
         // The driver is full (or earlier writes still wait): the rest goes out later, in order.
-        Op->Data = Data;
-        Op->Offset = written;
-        FTxQueue.push_back(Op);
+        FTx.Push(Op, Data, written);
         if (!FWatched.load()) {
             if (FlushTxLocked() && Op->Finished && Op->Error == 0) {
                 lock.unlock();
@@ -308,13 +303,13 @@ public:
         // The queue holds older bytes than the driver: take it first, then the driver, under one
         // lock so that the event thread cannot put bytes in between.
         TakeQueuedLocked(Str, want);
-        if (Str.size() < want && !FLost.load()) {
+        if (Str.size() < want && !FEvents.Lost()) {
             const int error = ReadDeviceLocked(Str, want);
             if (error != 0 && Str.empty())
                 return {TOpResult::Failed, 0, error};
         }
-        if (Str.empty() && FLost.load())
-            return {TOpResult::Failed, 0, FLostError.load()};
+        if (Str.empty() && FEvents.Lost())
+            return {TOpResult::Failed, 0, FEvents.LostError()};
         if (!Wait || Str.size() >= want)
             return {TOpResult::Done, ClampCount(Str.size()), 0};
 
@@ -363,11 +358,11 @@ public:
                 break;
             const size_t before = Str.size();
             TakeQueuedLocked(Str, want); // bytes the event thread took when the line hung up
-            if (Str.size() < want && !FLost.load() && ReadDeviceLocked(Str, want) != 0)
+            if (Str.size() < want && !FEvents.Lost() && ReadDeviceLocked(Str, want) != 0)
                 break;
             if (Str.size() > before)
                 lastByte = Clock::now();
-            if (Str.size() >= want || (firstByteEnds && !Str.empty()) || FLost.load())
+            if (Str.size() >= want || (firstByteEnds && !Str.empty()) || FEvents.Lost())
                 break;
             if (ready > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
                 break;
@@ -384,7 +379,7 @@ public:
         // This thread hands the queued bytes over itself while it waits; the event thread keeps
         // off (it may be blocked in a delivery to this very thread).
         ++FDirectWriters;
-        const bool hadQueue = !FTxQueue.empty();
+        const bool hadQueue = !FTx.Empty();
         while (!Op->Finished) {
             FlushTxLocked();
             if (Op->Finished)
@@ -394,8 +389,7 @@ public:
                 const Clock::time_point now = Clock::now();
                 if (Op->Deadline <= now) {
                     // The write timeouts ran out: the operation ends with what was written.
-                    FTxQueue.erase(std::remove(FTxQueue.begin(), FTxQueue.end(), Op), FTxQueue.end());
-                    FinishOp(Op, 0);
+                    FTx.Expire(Op);
                     break;
                 }
                 timeout = MillisecondsUntil(Op->Deadline, now);
@@ -405,17 +399,17 @@ public:
             const int ready = ::poll(&fd, 1, timeout);
             lock.lock();
             if (ready < 0 && errno != EINTR) {
-                FailQueuedLocked(errno);
+                FTx.FailAll(errno);
                 break;
             }
             if (ready > 0 && (fd.revents & POLLOUT) == 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                FailQueuedLocked((fd.revents & POLLNVAL) != 0 ? EBADF : EIO);
+                FTx.FailAll((fd.revents & POLLNVAL) != 0 ? EBADF : EIO);
                 break;
             }
         }
         --FDirectWriters;
-        const bool emptied = hadQueue && FTxQueue.empty();
-        const bool more = !FTxQueue.empty();
+        const bool emptied = hadQueue && FTx.Empty();
+        const bool more = !FTx.Empty();
         lock.unlock();
         if (emptied && Op->Error == 0)
             NoteTxEmpty();
@@ -429,23 +423,22 @@ public:
     int Purge() override {
         int error = 0;
         // A line that has gone away has nothing left to abort.
-        if (!FLost.load() && ::tcflush(FFd.Get(), TCIOFLUSH) != 0 && !LineGone(errno))
+        if (!FEvents.Lost() && ::tcflush(FFd.Get(), TCIOFLUSH) != 0 && !LineGone(errno))
             error = errno;
         {
             std::lock_guard lock(FTxLock);
-            FailQueuedLocked(ECANCELED);
+            FTx.FailAll(ECANCELED);
         }
         {
             std::lock_guard lock(FRxLock);
-            FRxQueue.clear();
-            FRxHead = 0;
+            FRx.Clear();
             ResumeReadingLocked();
         }
         return error;
     }
 
     void SetEventMask(uint32_t Mask) override {
-        FEventMask = Mask;
+        FEvents.SetMask(Mask);
         FWatched = true;
         if (FModemLines && (Mask & kModemFlags) != 0)
             StartModemWatch();
@@ -456,9 +449,9 @@ public:
         for (;;) {
             if (FStop.load())
                 return {true, 0, 0};
-            const uint32_t mask = FEventMask.load();
+            const uint32_t mask = FEvents.Mask();
             // Flags raised by writers and by the modem-line thread.
-            uint32_t flags = FAsyncFlags.exchange(0) & mask;
+            uint32_t flags = FEvents.Collect();
             if (flags != 0) {
                 result.Flags = flags;
                 return result;
@@ -466,21 +459,21 @@ public:
 
             pollfd fds[2] = {{FWakeup.Fd(), POLLIN, 0}, {FFd.Get(), 0, 0}};
             nfds_t count = 1;
-            if (!FLost.load()) {
+            if (!FEvents.Lost()) {
                 // A lost line is parked: only the wake-up descriptor is watched, so a hung-up
                 // device (always readable) cannot make the thread spin.
                 short wanted = 0;
                 {
                     std::lock_guard lock(FRxLock);
                     // Input is read only while the queue has room and no thread reads directly.
-                    const bool reading = FDirectReaders == 0 && QueuedLocked() < FRxCap;
+                    const bool reading = FDirectReaders == 0 && !FRx.Full();
                     FRxParked = FDirectReaders == 0 && !reading;
                     if (reading)
                         wanted |= POLLIN;
                 }
                 {
                     std::lock_guard lock(FTxLock);
-                    if (!FTxQueue.empty() && FDirectWriters == 0)
+                    if (!FTx.Empty() && FDirectWriters == 0)
                         wanted |= POLLOUT;
                 }
                 fds[1].events = wanted;
@@ -492,10 +485,10 @@ public:
                     continue;
                 // poll() itself failed (out of memory): report it once as the loss of the line;
                 // should it fail again, end the thread rather than spin.
-                if (FLost.exchange(true))
+                const int error = errno;
+                if (!FEvents.MarkLost(error))
                     return {true, 0, 0};
-                FLostError = errno;
-                return {false, EV_ERR & mask, errno};
+                return {false, EV_ERR & mask, error};
             }
             FWakeups.fetch_add(1, std::memory_order_relaxed);
             if ((fds[0].revents & POLLIN) != 0)
@@ -515,18 +508,17 @@ public:
                 }
                 if ((events & POLLOUT) != 0) {
                     std::lock_guard lock(FTxLock);
-                    if (FDirectWriters == 0 && !FTxQueue.empty() && FlushTxLocked())
+                    if (FDirectWriters == 0 && !FTx.Empty() && FlushTxLocked())
                         flags |= EV_TXEMPTY;
                 }
                 if (hangup && lost == 0)
                     lost = (events & POLLNVAL) != 0 ? EBADF : EIO;
                 if (lost != 0) {
                     // Bytes read before the loss still go out with EV_RXCHAR, ahead of EV_ERR.
-                    FLostError = lost;
-                    FLost = true;
+                    FEvents.MarkLost(lost);
                     {
                         std::lock_guard lock(FTxLock);
-                        FailQueuedLocked(lost);
+                        FTx.FailAll(lost);
                     }
                     flags |= EV_ERR;
                     result.LostError = lost;
@@ -580,45 +572,16 @@ private:
 
     // ---- receive side ----
 
-    size_t QueuedLocked() const { return FRxQueue.size() - FRxHead; }
-
     void ResumeReadingLocked() {
-        if (FRxParked && QueuedLocked() < FRxCap) {
+        if (FRxParked && !FRx.Full()) {
             FRxParked = false;
             FWakeup.Signal();
         }
     }
 
     void TakeQueuedLocked(std::string& Str, size_t Want) {
-        if (Str.size() >= Want)
-            return;
-        const size_t n = std::min(Want - Str.size(), QueuedLocked());
-        if (n == 0)
-            return;
-        Str.append(FRxQueue, FRxHead, n);
-        FRxHead += n;
-        if (FRxHead == FRxQueue.size()) {
-            FRxQueue.clear();
-            FRxHead = 0;
-        } else if (FRxHead >= 65536 && FRxHead * 2 >= FRxQueue.size()) {
-            FRxQueue.erase(0, FRxHead);
-            FRxHead = 0;
-        }
+        FRx.Take(Str, Want);
         ResumeReadingLocked();
-    }
-
-    // Appends received bytes (without NULs when DiscardNull asks so); true when the event
-    // character was among them.
-    bool AppendReceived(std::string& To, const char* Data, size_t Size) const {
-        const size_t start = To.size();
-        if (FDiscardNull.load()) {
-            for (size_t i = 0; i < Size; ++i)
-                if (Data[i] != '\0')
-                    To.push_back(Data[i]);
-        } else {
-            To.append(Data, Size);
-        }
-        return std::memchr(To.data() + start, static_cast<char>(FEvtChar.load()), To.size() - start) != nullptr;
     }
 
     // Reads what the driver has, up to Want bytes in Str in all; 0 or an error code.
@@ -627,7 +590,7 @@ private:
         while (Str.size() < Want) {
             const ssize_t n = ::read(FFd.Get(), buffer, std::min(sizeof buffer, Want - Str.size()));
             if (n > 0) {
-                AppendReceived(Str, buffer, static_cast<size_t>(n));
+                FRx.Filter(Str, buffer, static_cast<size_t>(n));
                 continue;
             }
             if (n == 0)
@@ -648,21 +611,18 @@ private:
         std::lock_guard lock(FRxLock);
         if (FDirectReaders > 0 && !Hangup)
             return result;
-        const size_t before = QueuedLocked();
         char buffer[4096];
         for (;;) {
             size_t room = sizeof buffer;
             if (!Hangup) {
-                const size_t queued = QueuedLocked();
-                if (queued >= FRxCap)
+                if (FRx.Full())
                     break;
-                room = std::min(room, FRxCap - queued);
+                room = std::min(room, FRx.Room());
             }
             const ssize_t n = ::read(FFd.Get(), buffer, room);
             if (n > 0) {
                 result.Bytes += static_cast<size_t>(n);
-                if (AppendReceived(FRxQueue, buffer, static_cast<size_t>(n)))
-                    result.Flags |= EV_RXFLAG;
+                result.Flags |= FRx.Receive(buffer, static_cast<size_t>(n));
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -671,57 +631,28 @@ private:
                 result.Error = errno; // EIO: the other end of a pseudo-terminal closed
             break;
         }
-        const size_t after = QueuedLocked();
-        if (after > before)
-            result.Flags |= EV_RXCHAR;
-        if (FRxFullMark != 0 && before < FRxFullMark && after >= FRxFullMark)
-            result.Flags |= EV_RX80FULL;
         return result;
     }
 
     // ---- send side ----
 
-    void FinishOp(TPendingOp* Op, int Error) {
-        Op->Finished = true;
-        Op->Error = Error;
-        Op->Count = Op->Offset;
-        std::string().swap(Op->Data); // a finished record may wait long for its release
-    }
-
     // Hands queued bytes to the driver, oldest record first; true when the queue is empty.
     bool FlushTxLocked() {
-        while (!FTxQueue.empty()) {
-            TPendingOp* op = FTxQueue.front();
-            while (op->Offset < op->Data.size()) {
-                const ssize_t n = ::write(FFd.Get(), op->Data.data() + op->Offset, op->Data.size() - op->Offset);
-                if (n > 0) {
-                    op->Offset += static_cast<size_t>(n);
-                    continue;
-                }
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
-                    return false;
-                FailQueuedLocked(errno);
-                return true;
-            }
-            FinishOp(op, 0);
-            FTxQueue.pop_front();
-        }
-        return true;
-    }
-
-    void FailQueuedLocked(int Error) {
-        for (TPendingOp* op : FTxQueue)
-            FinishOp(op, Error);
-        FTxQueue.clear();
+        return FTx.Flush([this](const char* Data, size_t Size) -> TWriteStep {
+            const ssize_t n = ::write(FFd.Get(), Data, Size);
+            if (n > 0)
+                return {static_cast<size_t>(n), false, 0};
+            if (n < 0 && errno == EINTR)
+                return {};
+            if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+                return {0, true, 0};
+            return {0, false, errno};
+        });
     }
 
     void NoteTxEmpty() {
-        if ((FEventMask.load() & EV_TXEMPTY) == 0)
-            return;
-        FAsyncFlags.fetch_or(EV_TXEMPTY);
-        FWakeup.Signal();
+        if (FEvents.Raise(EV_TXEMPTY))
+            FWakeup.Signal();
     }
 
     // Without an event thread nobody waits for the driver to take more: every call gives the
@@ -730,7 +661,7 @@ private:
         if (FWatched.load())
             return;
         std::lock_guard lock(FTxLock);
-        if (!FTxQueue.empty())
+        if (!FTx.Empty())
             FlushTxLocked();
     }
 
@@ -788,11 +719,8 @@ private:
                 counted = after;
             }
 #endif
-            flags &= FEventMask.load();
-            if (flags != 0) {
-                FAsyncFlags.fetch_or(flags);
+            if (FEvents.Raise(flags))
                 FWakeup.Signal();
-            }
         }
 #endif
         {
@@ -825,25 +753,17 @@ private:
 
     std::atomic<bool> FStop{false};
     std::atomic<bool> FWatched{false}; // an event thread reads the device
-    std::atomic<bool> FLost{false};
-    std::atomic<int> FLostError{0};
-    std::atomic<uint32_t> FEventMask{0};
-    std::atomic<uint32_t> FAsyncFlags{0};
-    std::atomic<bool> FDiscardNull{false};
-    std::atomic<uint8_t> FEvtChar{0};
+    TLineEventState FEvents; // the enabled flags, those raised outside the wait, the lost line
     std::atomic<uint64_t> FWakeups{0};
     unsigned FEmptyWakeups = 0; // event thread only
 
     std::mutex FRxLock;
-    std::string FRxQueue; // received bytes from FRxHead on
-    size_t FRxHead = 0;
-    size_t FRxCap = 1024;
-    size_t FRxFullMark = 820;
+    TRxQueue FRx;
     int FDirectReaders = 0;
     bool FRxParked = false; // the event thread stopped reading because the queue is full
 
     std::mutex FTxLock;
-    std::deque<TPendingOp*> FTxQueue; // writes still running, oldest first
+    TTxQueue FTx; // writes still running, oldest first
     int FDirectWriters = 0;
 
     std::mutex FTimeoutLock;
