@@ -2,6 +2,7 @@
 // TRACER_TEST_COM; its other end echoes every byte back and hangs up when it receives
 // "HANGUP\n" (scripts/wine-serial-test.sh maps a pseudo-terminal as the COM port under wine, with
 // tests/link/com_echo_peer.py on its other end). Without the variable the tests skip.
+#include "link/CommDevice.h"
 #include "link/Comms.h"
 #include "link/PortList.h"
 
@@ -87,6 +88,20 @@ struct TEchoPort {
 };
 
 } // namespace
+
+// One settings file serves both systems: a Linux workstation's /dev/ttyS2 is COM3 here.
+TEST(Win32DevicePath, ComNamesAndLinuxSerialNamesOpenTheComDevice) {
+    const struct {
+        const char* Port;
+        const char* Device;
+    } cases[] = {
+        {"COM3", "\\\\.\\COM3"},      {"com12", "\\\\.\\COM12"},
+        {"\\\\.\\COM7", "\\\\.\\COM7"}, {"/dev/ttyS2", "\\\\.\\COM3"},
+        {"/dev/ttyS0", "\\\\.\\COM1"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(comms_os::DevicePath(c.Port), c.Device) << c.Port;
+}
 
 TEST(Win32SerialPort, BytesComeBackInOrderAndTheIdleThreadSleeps) {
     REQUIRE_PORT();
