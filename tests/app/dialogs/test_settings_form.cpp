@@ -66,7 +66,7 @@ protected:
 
     TDeviceFolder Dev;
     TPty TracerPty;
-    const std::string TracerPort = Dev.Link("ttyUSB0", TracerPty.SlaveName());
+    const std::string TracerPort = Dev.Link("ttyUSB0", TracerPty.SlavePath());
     QWidget* Owner = new QWidget;
 };
 
@@ -146,7 +146,7 @@ TEST_F(SettingsDialogTest, ConfiguredPortIsKeptOnlyWhenItOpens) {
         bool Kept;
     } cases[] = {
         {"a listed port", TracerPort, true},
-        {"a terminal outside the usual names", outsidePty.SlaveName(), true},
+        {"a terminal outside the usual names", outsidePty.SlavePath(), true},
         {"a port that is gone", Dev.PathOf("ttyUSB7"), false},
         {"a file that is no terminal", Dev.File("ttyS4", "x"), false},
     };
