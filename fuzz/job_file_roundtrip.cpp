@@ -36,6 +36,18 @@ std::optional<TRecordList> JobFromPacket(std::string_view packet) {
     return job;
 }
 
+// The points of a trace as the file holds them, without the record syntax.
+std::string WrittenDigits(const std::string& trace) {
+    TRecordList records;
+    AddRadiiRecords(records, trace);
+    std::string digits;
+    for (const std::string& line : records.Lines())
+        for (const char c : std::string_view(line).substr(2))
+            if (c != ';')
+                digits.push_back(c);
+    return digits;
+}
+
 // The file's bytes as they would be on disk, read back as the program opens them.
 TRecordList Reopen(const TRecordList& written, const std::string& fileName) {
     return JobFromTraceFile(SplitLines(JoinLinesCRLF(written)), fileName);
@@ -76,6 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const TRecordList reopened = Reopen(first, fileName);
+    // Point for point: each eye written reads back as the writer's four digits per point.
+    FUZZ_CHECK(reopened.Value("_RtTrace") == (inputs.RtTraceFmt >= "1" ? WrittenDigits(job->Value("_RtTrace")) : ""));
+    FUZZ_CHECK(reopened.Value("_LtTrace") == (inputs.LtTraceFmt >= "1" ? WrittenDigits(job->Value("_LtTrace")) : ""));
     formats = CaptureTraceFormats(reopened);
     inputs.RtTraceFmt = formats.Rt;
     inputs.LtTraceFmt = formats.Lt;
