@@ -83,7 +83,7 @@ bench: build
 	@$(BUILD)/bench/app_figures $(BUILD)/bin/tracer-interface
 	@$(BUILD)/bench/form_latency
 
-FUZZ_TARGETS ?= oma_parse trace_decoders trace_calc oma_tracer
+FUZZ_TARGETS ?= oma_parse trace_decoders trace_calc oma_tracer trace_file settings_file job_intake shape_edit job_file_roundtrip
 
 fuzz:
 	@./scripts/install-deps.sh clang libclang-rt-14-dev

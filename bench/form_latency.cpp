@@ -15,13 +15,18 @@
 // 1 to 4 in turn, each once the program has answered, drawn and gone idle again: the figures are
 // those of one job meeting a quiet program, and nothing in the timed span waits on a sleep.
 // Besides the total, each job is cut into stages at the program's own events:
-//   link      last byte written -> the packet cut from the receive buffer (OnRecvOMAPacket)
+//   receive   last byte written -> the packet cut from the receive buffer (OnRecvOMAPacket)
 //   decode    -> the reply handed to the port (OnSendOMAPacket)
-//   file      -> the file's name on the clipboard (the end of writing the job trace file)
+//   write     -> the file's name on the clipboard (the end of writing the job trace file)
 //   draw      -> the shape drawn
+// and the tracer notes when the first byte of the reply could be read.
+//
+// The floor of each job, measured right after it in the same run: the file's bytes written to the
+// same folder as the program writes a file (temporary file, fsync, rename, fsync of the folder).
+// The job file's time on disk is compared with it.
 //
 // The program folder is a new folder in DIR (default: the system's temporary folder); the file is
-// written with fsync, so what DIR lives on (disk or tmpfs) shows in the file stage.
+// written with fsync, so what DIR lives on (disk or tmpfs) shows in the write stage and the floor.
 //
 //   form_latency [--jobs N] [--points N] [--large-points N] [--folder DIR]
 #include "app/Application.h"
@@ -88,8 +93,11 @@ struct TSetPlan {
 
 struct TJobTimes {
     int Format = 0;
-    double TotalMs = 0;
+    double TotalMs = 0;     // file there and shape drawn
+    double FileThereMs = 0; // the job file complete on disk under its name
     double LinkMs = 0, DecodeMs = 0, FileMs = 0, DrawMs = 0;
+    double ReplyMs = 0; // last byte written -> first reply byte readable at the tracer
+    double FloorMs = 0; // the same bytes written to the same folder with fsync and rename
 };
 
 // What the tracer thread and the user-interface thread share about the job in flight.
@@ -102,7 +110,7 @@ public:
         FFilePath = std::move(filePath);
         FArmed = true;
         FDrawn = FDone = FIdle = false;
-        FPacketAt = FTraceAt = FReplyAt = FFileAt = FDrawnAt = FDoneAt = {};
+        FPacketAt = FTraceAt = FReplyAt = FFileAt = FDrawnAt = FDoneAt = FFileThereAt = {};
     }
 
     // User-interface thread: the program's events.
@@ -121,8 +129,11 @@ public:
     }
     void FolderChanged(TClock::time_point at) {
         std::unique_lock lock(FMutex);
-        if (FArmed)
-            CheckDone(lock, at);
+        if (!FArmed)
+            return;
+        if (FFileThereAt == TClock::time_point{} && Exists(FFilePath))
+            FFileThereAt = at;
+        CheckDone(lock, at);
     }
 
     // Tracer thread: waits for the job to be complete and the program idle again. False on time-out.
@@ -131,6 +142,12 @@ public:
         if (!FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return FDone && FIdle; }))
             return false;
         times.TotalMs = Ms(FDoneAt - sentAt);
+        // Complete on disk when the program's write has returned (file and folder synced, its name
+        // on the clipboard), as the floor is timed; else when the folder showed it.
+        const TClock::time_point there = FFileAt != TClock::time_point{}       ? FFileAt
+                                         : FFileThereAt != TClock::time_point{} ? FFileThereAt
+                                                                                 : FDoneAt;
+        times.FileThereMs = Ms(there - sentAt);
         times.LinkMs = Ms(FPacketAt - sentAt);
         times.DecodeMs = Ms(FReplyAt - FPacketAt);
         times.FileMs = Ms(FFileAt - FReplyAt);
@@ -173,7 +190,7 @@ private:
     std::condition_variable FChanged;
     bool FArmed = false, FDrawn = false, FDone = false, FIdle = false;
     std::string FRightTrace, FFilePath;
-    TClock::time_point FPacketAt, FTraceAt, FReplyAt, FFileAt, FDrawnAt, FDoneAt;
+    TClock::time_point FPacketAt, FTraceAt, FReplyAt, FFileAt, FDrawnAt, FDoneAt, FFileThereAt;
 };
 
 // The tracer's end of the line (the pty master, non-blocking): packets out, replies in, checked.
@@ -203,7 +220,8 @@ public:
         }
     }
 
-    std::string AwaitReply() {
+    // The next reply; `firstByteAt` gets the moment its first byte was read.
+    std::string AwaitReply(TClock::time_point* firstByteAt = nullptr) {
         for (;;) {
             const std::size_t gs = FReceived.find(oma::GS);
             if (gs != std::string::npos) {
@@ -214,10 +232,13 @@ public:
             AwaitLine(POLLIN);
             char buffer[4096];
             const ssize_t n = ::read(FMaster, buffer, sizeof buffer);
-            if (n > 0)
+            if (n > 0) {
+                if (firstByteAt && FReceived.empty())
+                    *firstByteAt = TClock::now();
                 FReceived.append(buffer, static_cast<std::size_t>(n));
-            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 throw std::runtime_error("the program's end of the line went away");
+            }
         }
     }
 
@@ -294,6 +315,31 @@ std::vector<int> FileRadii(const std::string& text, char side) {
     return radii;
 }
 
+// The floor of the job file: the same bytes written as the program writes a file, to a temporary
+// file in the same folder, synced, renamed over its name, and the rename synced. Returns ms.
+double WriteFloorFile(const std::string& folder, const std::string& bytes) {
+    const auto start = TClock::now();
+    std::string temp = folder + "/.floor.txt.XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error(std::string("floor file: ") + std::strerror(errno));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            throw std::runtime_error(std::string("floor file: ") + std::strerror(errno));
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temp.c_str(), (folder + "/floor.txt").c_str()) != 0)
+        throw std::runtime_error(std::string("floor file: ") + std::strerror(errno));
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return Ms(TClock::now() - start);
+}
+
 std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -338,12 +384,14 @@ void RunTracer(TTracerSide& tracer, TJobProbe& probe, const TSetPlan& plan, long
 
         probe.Arm(rightTrace, file);
         const auto sentAt = tracer.Send(packet);
-        const std::string got = tracer.AwaitReply();
+        TClock::time_point firstByteAt;
+        const std::string got = tracer.AwaitReply(&firstByteAt);
         const std::vector<std::string> acceptable{sim::ReplyBytes(sim::JobReplyLines(job.JobNumber))};
         if (const std::string problem = sim::CheckReply(got, acceptable); !problem.empty())
             throw std::runtime_error("job " + job.JobNumber + ": wrong reply: " + problem);
         TJobTimes times;
         times.Format = job.Format;
+        times.ReplyMs = Ms(firstByteAt - sentAt);
         if (!probe.AwaitDone(kJobTimeoutMs, times, sentAt))
             throw std::runtime_error("job " + job.JobNumber + " not complete after " + std::to_string(kJobTimeoutMs) +
                                      " ms: " + probe.Why());
@@ -351,6 +399,7 @@ void RunTracer(TTracerSide& tracer, TJobProbe& probe, const TSetPlan& plan, long
         const std::string text = ReadWhole(file);
         if (FileRadii(text, 'R') != shape.Right || FileRadii(text, 'L') != shape.Left)
             throw std::runtime_error("job " + job.JobNumber + ": the file's traces are not the job's");
+        times.FloorMs = WriteFloorFile(tracesFolder, text);
         result.Jobs.push_back(times);
     }
 }
@@ -460,11 +509,14 @@ double Median(std::vector<double> v) {
 }
 
 void Report(const TSetPlan& plan, const TSetResult& result) {
-    std::vector<double> totals;
+    std::vector<double> totals, there, floors, replies;
     std::vector<double> link, decode, file, draw;
     std::vector<double> byFormat[4];
     for (const TJobTimes& job : result.Jobs) {
         totals.push_back(job.TotalMs);
+        there.push_back(job.FileThereMs);
+        floors.push_back(job.FloorMs);
+        replies.push_back(job.ReplyMs);
         link.push_back(job.LinkMs);
         decode.push_back(job.DecodeMs);
         file.push_back(job.FileMs);
@@ -477,8 +529,15 @@ void Report(const TSetPlan& plan, const TSetResult& result) {
                 total.MaxMs);
     std::printf("  median by format  1: %.2f  2: %.2f  3: %.2f  4: %.2f ms\n", Median(byFormat[0]), Median(byFormat[1]),
                 Median(byFormat[2]), Median(byFormat[3]));
-    std::printf("  median by stage   link %.2f  decode %.2f  file %.2f  draw %.2f ms\n", Median(link), Median(decode),
-                Median(file), Median(draw));
+    std::printf("  median by stage   receive %.2f  decode %.2f  write %.2f  draw %.2f ms;  first reply byte %.2f ms\n",
+                Median(link), Median(decode), Median(file), Median(draw), Median(replies));
+    const sim::TLatencySummary onDisk = sim::SummarizeLatency(there);
+    const sim::TLatencySummary floor = sim::SummarizeLatency(floors);
+    std::printf("  job file on disk  median %.2f ms  p90 %.2f ms;  floor (same bytes, fsync, rename) median %.2f ms  "
+                "p90 %.2f ms\n",
+                onDisk.MedianMs, onDisk.P90Ms, floor.MedianMs, floor.P90Ms);
+    std::printf("  ratio to the floor: file on disk median %.2f, p90 %.2f; file and shape median %.2f (goal <= 3)\n",
+                onDisk.MedianMs / floor.MedianMs, onDisk.P90Ms / floor.P90Ms, total.MedianMs / floor.MedianMs);
     std::fflush(stdout);
 }
 

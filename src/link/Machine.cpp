@@ -41,6 +41,11 @@ TCustomMachine::TCustomMachine(QObject* Owner) : QObject(Owner), FTickSource(Ste
     FServerSocket = new QTcpServer(this);
     FComPort->OnRxChar = [this](QObject* Sender, int InQue) { ComPortRxChar(Sender, InQue); };
     FComPort->OnEventError = [this](QObject*, const std::string& Message) { ReportLinkError(Message); };
+    // Only the events handled here: any other one costs the event thread a blocking round trip
+    // to this thread, and "all sent" would make one after every reply, just when the tracer's
+    // next packet may arrive (about a tenth of the reply latency). A lost line is reported
+    // whatever the mask.
+    FComPort->SetEvents(TEvents{evRxChar, evError});
     connect(FServerSocket, &QTcpServer::newConnection, this, &TCustomMachine::AcceptClients);
 }
 

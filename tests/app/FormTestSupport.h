@@ -49,7 +49,7 @@ inline void Settle() {
 }
 
 // The tracer's end of a pseudo-terminal pair: writes packets, reads the program's replies.
-class TPty : public app_test::TPtyPair {
+class TPty : public test_support::TPtyPair {
 public:
     void Write(const std::string& bytes) {
         std::size_t done = 0;
@@ -213,7 +213,7 @@ protected:
 
     // Starts the window with the tracer port on this test's pty (unless the settings name one).
     void StartForm(const std::vector<std::pair<std::string, std::string>>& settings = {{"AllowMod", "Y"}}) {
-        SettingsList().SetValue(setting::TracerCOMPort, FPty.SlaveName());
+        SettingsList().SetValue(setting::TracerCOMPort, FPty.SlavePath());
         for (const auto& [key, value] : settings)
             SettingsList().SetValue(key, value);
         FForm = std::make_unique<TForm1>(FFolder.path());

@@ -405,12 +405,12 @@ TEST_F(FormEdit, SettingsExchangeKeepsThePortAppliesColoursAndShowsTheLog) {
     FForm->Button1Click();
 
     EXPECT_FALSE(portWasClosed); // no change of port or rate: the line stays as it is
-    EXPECT_EQ(SettingsList().Value(setting::TracerCOMPort), FPty.SlaveName());
+    EXPECT_EQ(SettingsList().Value(setting::TracerCOMPort), FPty.SlavePath());
     EXPECT_EQ(SettingsList().Value(setting::BackColor), "65280");
     EXPECT_EQ(FForm->TracePanel1()->BGColor, 0x00FF00u);
     EXPECT_EQ(FForm->TracePanel1()->FillColor, 0x0000FFu);
     EXPECT_TRUE(FForm->OMATracer1()->Active());
-    EXPECT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + FPty.SlaveName()));
+    EXPECT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + FPty.SlavePath()));
     // The log window opens once the exchange is over.
     EXPECT_TRUE(WaitUntil([&] { return FForm->findChild<TShowLogForm*>() != nullptr; }));
     FPty.Send({"REQ=INI"});

@@ -35,7 +35,7 @@ class FormIntake : public TFormFixture {};
 
 TEST_F(FormIntake, TakuboJobIsShownWrittenAndItsNameIsOnTheClipboard) {
     StartForm();
-    ASSERT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + FPty.SlaveName()));
+    ASSERT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + FPty.SlavePath()));
     ASSERT_FALSE(Control<QGroupBox>(*FForm, "JobGroupBox")->isEnabled());
 
     ASSERT_EQ(DeliverJob().substr(0, 2), "\x06\x1c");

@@ -33,7 +33,7 @@ bool StatusBold(const TForm1& form) {
 
 TEST_F(LostLine, PortIsReopenedWhenTheDeviceComesBackAndTheJobStays) {
     FLink = FFolder.path().toStdString() + "/tracer";
-    PointLinkAt(FPty.SlaveName());
+    PointLinkAt(FPty.SlavePath());
     StartForm({{"AllowMod", "Y"}, {"TracerCOMPort", FLink}});
     const QString ready = QString::fromStdString("Ready on port " + FLink);
     ASSERT_EQ(StatusText(*FForm), ready);
@@ -51,7 +51,7 @@ TEST_F(LostLine, PortIsReopenedWhenTheDeviceComesBackAndTheJobStays) {
     ASSERT_TRUE(WaitUntil([&] { return !FForm->OMATracer1()->Active(); }));
 
     TPty next;
-    PointLinkAt(next.SlaveName());
+    PointLinkAt(next.SlavePath());
     ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == ready; }));
     EXPECT_EQ(StatusColour(*FForm), QColor(Qt::black));
     EXPECT_FALSE(StatusBold(*FForm));

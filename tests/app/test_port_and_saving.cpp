@@ -39,7 +39,7 @@ TEST_F(PortAndSaving, PortThatAppearsLaterIsOpenedByTheRetry) {
     EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
     EXPECT_TRUE(FForm->Reconnecting());
 
-    ASSERT_EQ(::symlink(FPty.SlaveName().c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(FPty.SlavePath().c_str(), link.c_str()), 0);
     ASSERT_TRUE(WaitUntil([&] { return FForm->OMATracer1()->Active(); }));
     EXPECT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + link));
     EXPECT_EQ(StatusColour(*FForm), QColor(Qt::black));
@@ -72,12 +72,12 @@ TEST_F(PortAndSaving, SettingsLeaveAnUnchangedLineAloneAndANewPortEndsTheOldRetr
     TPty next;
     WhenModal<TSettingsForm>([&](TSettingsForm* dialog) {
         WaitUntil([&] { return dialog->PortsProbed(); });
-        dialog->COMPortComboBox()->lineEdit()->setText(QString::fromStdString(next.SlaveName()));
+        dialog->COMPortComboBox()->lineEdit()->setText(QString::fromStdString(next.SlavePath()));
         dialog->close();
     });
     FForm->Button1Click();
     EXPECT_FALSE(FForm->Reconnecting());
-    EXPECT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + next.SlaveName()));
+    EXPECT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + next.SlavePath()));
     next.Send({"REQ=INI"});
     EXPECT_EQ(next.AwaitReply().substr(0, 2), "\x06\x1c");
 }
@@ -131,13 +131,13 @@ TEST_F(PortAndSaving, FolderThatCannotBeWrittenIsReportedAtStart) {
         const QString settingsFolder = folder.path() + QStringLiteral("/config");
         if (c.BlockSettings)
             MakeFile(settingsFolder);
-        SettingsList().SetValue(setting::TracerCOMPort, FPty.SlaveName());
+        SettingsList().SetValue(setting::TracerCOMPort, FPty.SlavePath());
         FForm = std::make_unique<TForm1>(folder.path());
         FForm->SetSettingsFile(settingsFolder + QStringLiteral("/settings.txt"));
         EXPECT_TRUE(FForm->OMATracer1()->Active());
         const QString status = StatusText(*FForm);
         EXPECT_TRUE(status.startsWith(QString::fromLatin1(c.Says))) << status.toStdString();
-        EXPECT_TRUE(status.endsWith(QString::fromStdString("Ready on port " + FPty.SlaveName())))
+        EXPECT_TRUE(status.endsWith(QString::fromStdString("Ready on port " + FPty.SlavePath())))
             << status.toStdString();
         EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
         FForm.reset();

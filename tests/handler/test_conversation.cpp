@@ -5,6 +5,7 @@
 #include "protocol/TraceFormats.h"
 
 #include "Conversation.h"
+#include "PtyPair.h"
 #include "Shapes.h"
 #include "Transport.h"
 
@@ -16,29 +17,12 @@
 
 #include <atomic>
 #include <fcntl.h>
-#include <pty.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
 
-struct TPtyPair {
-    int master = -1;
-    int slave = -1;
-    std::string slavePath;
-    TPtyPair() {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        slavePath = name;
-    }
-    ~TPtyPair() {
-        if (master >= 0)
-            close(master);
-        if (slave >= 0)
-            close(slave);
-    }
-};
+using test_support::TPtyPair;
 
 // The handler under test with what it reported.
 struct TTracerSide {
@@ -57,7 +41,7 @@ struct TTracerSide {
     }
     // Opens the handler's serial port on the program's end of the pair.
     void OpenOn(const TPtyPair& pty) {
-        tracer.ComPort()->SetPort(pty.slavePath);
+        tracer.ComPort()->SetPort(pty.SlavePath());
         tracer.SetActive(true);
     }
 };
@@ -102,7 +86,7 @@ TEST(Conversation, EveryFormatAndEyeOverAPseudoTerminal) {
         TPtyPair pty;
         TTracerSide side;
         side.OpenOn(pty);
-        auto line = sim::MakeFdTransport(dup(pty.master), "pty");
+        auto line = sim::MakeFdTransport(dup(pty.Master()), "pty");
         sim::TSimOptions options;
         options.Device.Offers = {"1;400;E;B;F", "4;512;E;B;F"};
         options.Device.WithZ = c.z;
@@ -152,7 +136,7 @@ TEST(Conversation, SoakOfTwoThousandJobsWithNoise) {
     TPtyPair pty;
     TTracerSide side;
     side.OpenOn(pty);
-    auto line = sim::MakeFdTransport(dup(pty.master), "pty");
+    auto line = sim::MakeFdTransport(dup(pty.Master()), "pty");
     sim::TSimOptions options;
     options.Jobs = 2000;
     options.NoiseBytes = 16;
@@ -178,7 +162,7 @@ TEST(Conversation, UnfinishedPacketIsDroppedAfterTwentySecondsOfSilence) {
         // Half a job packet, then the tracer falls silent.
         const std::string half =
             FramePacket(std::vector<std::string>{"REQ=TRC", "JOB=9", "TRCFMT=1;2;E;R;F"}).substr(0, 20);
-        ASSERT_EQ(write(pty.master, half.data(), half.size()), static_cast<ssize_t>(half.size()));
+        ASSERT_TRUE(pty.Send(half));
         QEventLoop wait;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -191,7 +175,7 @@ TEST(Conversation, UnfinishedPacketIsDroppedAfterTwentySecondsOfSilence) {
         ASSERT_EQ(side.tracer.RxBuffer(), half);
 
         tick += silence;
-        auto line = sim::MakeFdTransport(dup(pty.master), "pty");
+        auto line = sim::MakeFdTransport(dup(pty.Master()), "pty");
         sim::TSimOptions options;
         options.Jobs = 2;
         options.TimeoutMs = silence > 20000 ? 5000 : 500;

@@ -64,7 +64,13 @@ TEST_P(TracerSimJobPacketFormats, DecodesBackToTheShape) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, TracerSimJobPacketFormats,
                          testing::Combine(testing::Values(1, 2, 3, 4), testing::Values(seRight, seLeft, seBoth),
-                                          testing::Bool()));
+                                          testing::Bool()),
+                         [](const testing::TestParamInfo<TJobCase>& info) {
+                             const TSimEyes eyes = std::get<1>(info.param);
+                             const char* eye = eyes == seRight ? "RightEye" : eyes == seLeft ? "LeftEye" : "BothEyes";
+                             return "Format" + std::to_string(std::get<0>(info.param)) + eye +
+                                    (std::get<2>(info.param) ? "WithZ" : "");
+                         });
 
 TEST(TracerSimJobPacket, BinaryFormatsCarryControlBytesEscapedOnce) {
     // Radii whose bytes are framing and escape characters: 0x061C, 0x1B1D, 0x0A0D, 0x1E15, 0x1311.

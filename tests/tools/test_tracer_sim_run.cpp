@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "Conversation.h"
 #include "Process.h"
+#include "PtyPair.h"
 #include "SimError.h"
 #include "Transport.h"
 
@@ -28,7 +29,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -245,22 +245,8 @@ private:
     std::thread FThread;
 };
 
-// A pty pair in raw mode: the simulator takes the master, the peer the other end.
-struct TPtyPair {
-    int Master = -1;
-    int Slave = -1;
-};
-
-TPtyPair OpenPtyPair() {
-    TPtyPair pair;
-    if (::openpty(&pair.Master, &pair.Slave, nullptr, nullptr, nullptr) != 0)
-        throw std::runtime_error("openpty failed");
-    termios t{};
-    ::tcgetattr(pair.Slave, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(pair.Slave, TCSANOW, &t);
-    return pair;
-}
+// A pty pair in raw mode: the simulator takes (a copy of) the master, the peer the other end.
+using test_support::TPtyPair;
 
 struct TRunResult {
     int Rc = -1;
@@ -269,11 +255,11 @@ struct TRunResult {
 };
 
 TRunResult RunOverPty(const TSimOptions& options, TFault fault = rfNone, int faultAt = 1) {
-    const TPtyPair pair = OpenPtyPair();
-    TScriptedPeer peer(pair.Slave, fault, faultAt, options.MaxNumPoints);
+    const TPtyPair pair(TPtyPair::pmRaw);
+    TScriptedPeer peer(pair.Slave(), fault, faultAt, options.MaxNumPoints);
     TRunResult result;
     {
-        const auto line = MakeFdTransport(pair.Master, "pty");
+        const auto line = MakeFdTransport(::dup(pair.Master()), "pty");
         result.Rc = RunConversation(*line, options, result.Report);
     }
     result.Peer = peer.Stop();
@@ -433,8 +419,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TracerSimConversation, ReplyMissingItsAckFails) {
     // A peer that answers REQ=INI without the ACK in front.
-    const TPtyPair pair = OpenPtyPair();
-    std::thread peer([fd = pair.Slave] {
+    const TPtyPair pair(TPtyPair::pmRaw);
+    std::thread peer([fd = pair.Slave()] {
         char buffer[256];
         std::string got;
         while (got.find(oma::GS) == std::string::npos) {
@@ -448,10 +434,9 @@ TEST(TracerSimConversation, ReplyMissingItsAckFails) {
     });
     TSimOptions options;
     TSimReport report;
-    const auto line = MakeFdTransport(pair.Master, "pty");
+    const auto line = MakeFdTransport(::dup(pair.Master()), "pty");
     EXPECT_EQ(RunConversation(*line, options, report), 1);
     peer.join();
-    ::close(pair.Slave);
     EXPECT_EQ(report.Error, "REQ=INI: wrong reply: expected <ack> first, got <fs>ANS=INI<crlf>STATUS=0;<crlf><rs>CRC="
                             "27047<crlf><gs>");
 }

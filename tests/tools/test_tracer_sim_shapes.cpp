@@ -13,6 +13,7 @@
 #include <fstream>
 #include <numbers>
 #include <stdexcept>
+#include <string>
 
 #include <unistd.h>
 
@@ -67,7 +68,16 @@ INSTANTIATE_TEST_SUITE_P(Shapes, TracerSimOutline,
                                          TOutlineCase{skEllipse, 38, 52, 1000, EllipsePerimeter(38, 52), 0.1},
                                          TOutlineCase{skEllipse, 52, 38, 64, EllipsePerimeter(52, 38), 0.6},
                                          TOutlineCase{skRoundRect, 52, 38, 400, RoundRectPerimeter(52, 38), 0.1},
-                                         TOutlineCase{skRoundRect, 40, 60, 4096, RoundRectPerimeter(40, 60), 0.8}));
+                                         TOutlineCase{skRoundRect, 40, 60, 4096, RoundRectPerimeter(40, 60), 0.8}),
+                         [](const testing::TestParamInfo<TOutlineCase>& info) {
+                             const TOutlineCase& c = info.param;
+                             const char* kind = c.Kind == skCircle    ? "Circle"
+                                                : c.Kind == skEllipse ? "Ellipse"
+                                                                      : "RoundRect";
+                             return kind + std::to_string(static_cast<int>(c.A)) + "x" +
+                                    std::to_string(static_cast<int>(c.B)) + "With" + std::to_string(c.Points) +
+                                    "Points";
+                         });
 
 TEST(TracerSimShapes, CircleHasTheInscribedPolygonCircumference) {
     EXPECT_EQ(OutlineRadii(skCircle, 50, 10, 8), TRadii(8, 2500)) << "box B plays no part";

@@ -109,8 +109,11 @@ void ApplyTypeRule(TRecordList& list, const TJobFileInputs& inputs) {
         frame = "3";
     // The values are settled first and written afterwards, so records that are new land in the
     // order FTYP, ETYP whichever rule produced them.
+    // "0" is no frame type, and the record goes; every copy of it, or a reopened file would
+    // show the next one and the rewrite would differ.
     if ((frame ? *frame : list.Value("FTYP")) == "0")
-        list.SetValue("FTYP", "");
+        while (list.IndexOf("FTYP") >= 0)
+            list.SetValue("FTYP", "");
     else if (frame)
         list.SetValue("FTYP", *frame);
     if (edge)
@@ -171,6 +174,9 @@ std::string TraceFileName(const std::string& tracesFolder, const TRecordList& jo
     for (char& c : number)
         if (c == '/' || c == '\\')
             c = '_';
+    // Nor may it make a hidden file (".x.txt"), which the operator would not find.
+    if (!number.empty() && number.front() == '.')
+        number.front() = '_';
     if (!number.empty())
         return tracesFolder + "/" + number + ".txt";
     // No job number at all would make the hidden file ".txt", which every such job overwrites:

@@ -227,6 +227,7 @@ TEST(BuildTraceFileRecords, TypeRule) {
         {{"ETYP=2"}, "1", {}, {"ETYP=2", "BOX", "FTYP=3"}},
         {{"FTYP=2"}, "3", "4", {"FTYP=3", "BOX", "ETYP=4"}},
         {{"FTYP=2", "ETYP=3"}, "0", "-1", {"FTYP=2", "ETYP=3", "BOX"}},
+        {{"FTYP=0", "ETYP=1", "FTYP=0", "FTYP=2"}, {}, {}, {"ETYP=1", "BOX"}},
     };
     for (const auto& c : cases) {
         TLines jobLines = c.Tracer;
@@ -251,7 +252,8 @@ TEST(TraceFileName, JobNumberPlusTxtInTheTracesFolder) {
     const std::pair<TLines, std::string> cases[] = {
         {{"JOB=12345"}, "/x/traces/12345.txt"},     {{}, "/x/traces/no-job-number-1.txt"},
         {{"job=7 8"}, "/x/traces/7 8.txt"},         {{"JOB=1/../../etc/9"}, "/x/traces/1_.._.._etc_9.txt"},
-        {{"JOB=1\\..\\9"}, "/x/traces/1_.._9.txt"},
+        {{"JOB=1\\..\\9"}, "/x/traces/1_.._9.txt"},     {{"JOB=../x"}, "/x/traces/_._x.txt"},
+        {{"JOB=.hidden"}, "/x/traces/_hidden.txt"},
     };
     for (const auto& [job, name] : cases)
         EXPECT_EQ(TraceFileName("/x/traces", ListOf(job)), name);

@@ -2,7 +2,7 @@
 // lead to them.
 #pragma once
 
-#include "../PtyPair.h"
+#include "PtyPair.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -20,7 +20,7 @@
 namespace dialog_test {
 
 // A real pseudo-terminal pair; its slave stands in for a serial device.
-using TPty = app_test::TPtyPair;
+using TPty = test_support::TPtyPair;
 
 // Holds the lock the serial port takes on an open line, as another program using it would.
 class TLineLock {

@@ -35,14 +35,14 @@ protected:
 };
 
 TEST_F(PortListTest, KeepsOnlyPortsThatOpenInNaturalOrder) {
-    const std::string usb = Dev.Link("ttyUSB0", UsbPty.SlaveName());
-    const std::string s10 = Dev.Link("ttyS10", S10Pty.SlaveName());
-    const std::string s2 = Dev.Link("ttyS2", S2Pty.SlaveName());
-    const std::string locked = Dev.Link("ttyS3", LockedPty.SlaveName());
-    const std::string byId = Dev.Link("serial/by-id/usb-Tracer_0001-if00-port0", ByIdPty.SlaveName());
-    Dev.Link("other0", OtherPty.SlaveName()); // not a serial device name
+    const std::string usb = Dev.Link("ttyUSB0", UsbPty.SlavePath());
+    const std::string s10 = Dev.Link("ttyS10", S10Pty.SlavePath());
+    const std::string s2 = Dev.Link("ttyS2", S2Pty.SlavePath());
+    const std::string locked = Dev.Link("ttyS3", LockedPty.SlavePath());
+    const std::string byId = Dev.Link("serial/by-id/usb-Tracer_0001-if00-port0", ByIdPty.SlavePath());
+    Dev.Link("other0", OtherPty.SlavePath()); // not a serial device name
     Dev.File("ttyACM0", "a regular file, not a terminal");
-    TLineLock inUse(LockedPty.SlaveName());
+    TLineLock inUse(LockedPty.SlavePath());
 
     // The locked line is a candidate (nothing is opened for that) but cannot be opened; the regular
     // file is not even a candidate.
@@ -51,7 +51,7 @@ TEST_F(PortListTest, KeepsOnlyPortsThatOpenInNaturalOrder) {
     const std::vector<TSerialPortEntry> ports = ListOpenableSerialPorts(Dev.Path());
     EXPECT_THAT(PortsOf(ports), ElementsAre(byId, s2, s10, usb));
     ASSERT_EQ(ports.size(), 4u);
-    EXPECT_EQ(ports[0].Display, byId + " (" + RealPath(ByIdPty.SlaveName()) + ")");
+    EXPECT_EQ(ports[0].Display, byId + " (" + RealPath(ByIdPty.SlavePath()) + ")");
     EXPECT_EQ(ports[1].Display, s2);
     EXPECT_EQ(ports[3].Display, usb);
 }
@@ -61,7 +61,7 @@ TEST(PortList, EverySerialFamilyIsACandidateAndNothingElse) {
     TPty pty;
     for (const char* name : {"ttyAMA0", "ttyO1", "ttySAC2", "ttymxc3", "ttyTHS4", "ttyXRUSB5", "rfcomm6", "tty0",
                              "ttyprintk", "ttySX", "console"})
-        dev.Link(name, pty.SlaveName());
+        dev.Link(name, pty.SlavePath());
     EXPECT_THAT(PortsOf(SerialPortCandidates(dev.Path())),
                 ElementsAre(dev.PathOf("rfcomm6"), dev.PathOf("ttyAMA0"), dev.PathOf("ttyO1"), dev.PathOf("ttySAC2"),
                             dev.PathOf("ttyTHS4"), dev.PathOf("ttyXRUSB5"), dev.PathOf("ttymxc3")));
@@ -69,7 +69,7 @@ TEST(PortList, EverySerialFamilyIsACandidateAndNothingElse) {
 
 TEST_F(PortListTest, ProbingLeavesTheLineFree) {
     // The probe's own lock must be gone when it reports, or the tracer port could not open after it.
-    const std::string usb = Dev.Link("ttyUSB0", UsbPty.SlaveName());
+    const std::string usb = Dev.Link("ttyUSB0", UsbPty.SlavePath());
     ASSERT_TRUE(CanOpenSerialPort(usb));
     EXPECT_NO_THROW(TLineLock{usb});
     EXPECT_TRUE(CanOpenSerialPort(usb));

@@ -67,7 +67,7 @@ protected:
 
     TDeviceFolder Dev;
     TPty TracerPty;
-    const std::string TracerPort = Dev.Link("ttyUSB0", TracerPty.SlaveName());
+    const std::string TracerPort = Dev.Link("ttyUSB0", TracerPty.SlavePath());
     QWidget* Owner = new QWidget;
 };
 
@@ -147,7 +147,7 @@ TEST_F(SettingsDialogTest, ConfiguredPortIsKeptAndOneThatDoesNotOpenIsSaidSo) {
         bool Opens;
     } cases[] = {
         {"a listed port", TracerPort, true},
-        {"a terminal outside the usual names", outsidePty.SlaveName(), true},
+        {"a terminal outside the usual names", outsidePty.SlavePath(), true},
         {"a port that is gone", Dev.PathOf("ttyUSB7"), false},
         {"a file that is no terminal", Dev.File("ttyS4", "x"), false},
     };
@@ -173,7 +173,7 @@ TEST_F(SettingsDialogTest, TypedPathIsTakenAndOneThatDoesNotOpenIsSaidSo) {
     const struct {
         std::string Typed;
         bool Opens;
-    } cases[] = {{outsidePty.SlaveName(), true}, {Dev.PathOf("serial/by-id/usb-later"), false}};
+    } cases[] = {{outsidePty.SlavePath(), true}, {Dev.PathOf("serial/by-id/usb-later"), false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Typed);
         TRecordList settings = ListOf({"TracerCOMPort=" + TracerPort, "BaudRate=19200"});
@@ -193,7 +193,7 @@ TEST_F(SettingsDialogTest, TypedPathIsTakenAndOneThatDoesNotOpenIsSaidSo) {
 
 TEST_F(SettingsDialogTest, PortTheProgramHoldsIsListedWithoutAProbeAndFoldersAreShown) {
     const dialog_test::TLineLock held(TracerPort); // as the program's open line holds it
-    const std::string byId = Dev.Link("serial/by-id/usb-Tracer-if00", TracerPty.SlaveName()); // the same line
+    const std::string byId = Dev.Link("serial/by-id/usb-Tracer-if00", TracerPty.SlavePath()); // the same line
     TRecordList settings = ListOf({"TracerCOMPort=" + TracerPort, "BaudRate=9600"});
     TSettingsDialogContext context;
     context.DeviceFolder = Dev.Path();

@@ -1,0 +1,7 @@
+# Fuzz targets of the application core: everything it reads from outside (trace files,
+# settings.txt, packets) and the shape operations with arbitrary numbers.
+tracer_add_fuzz_target(trace_file LIBS app_core)
+tracer_add_fuzz_target(settings_file LIBS app_core)
+tracer_add_fuzz_target(job_intake LIBS app_core)
+tracer_add_fuzz_target(shape_edit LIBS app_core)
+tracer_add_fuzz_target(job_file_roundtrip LIBS app_core protocol_core)
