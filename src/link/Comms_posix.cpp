@@ -6,6 +6,7 @@
 #include "link/Comms_posix.h"
 #include "link/CommDevice.h"
 #include "link/LineEvents.h"
+#include "link/ReadWait.h"
 #include "link/RxQueue.h"
 #include "link/TxQueue.h"
 
@@ -42,7 +43,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 // Readiness that repeatedly yields no byte would make poll() spin; after this many empty wake-ups
 // in a row the line is taken as gone.
 constexpr unsigned kEmptyWakeupLimit = 1000;
@@ -318,24 +318,14 @@ public:
             std::lock_guard timeoutLock(FTimeoutLock);
             timeouts = FTimeouts;
         }
-        // Interval "infinite" with no totals: return at once with what has arrived.
-        if (timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == 0 &&
-            timeouts.ReadTotalTimeoutConstant == 0)
+        const TReadWait wait = ReadWaitFor(timeouts, want);
+        const bool firstByteEnds = wait.FirstByteEnds;
+        if (wait.AtOnce || (firstByteEnds && !Str.empty()))
             return {TOpResult::Done, ClampCount(Str.size()), 0};
-        // Interval and multiplier "infinite", a constant: the first byte ends the wait.
-        const bool firstByteEnds =
-            timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
-            timeouts.ReadTotalTimeoutConstant != 0 && timeouts.ReadTotalTimeoutConstant != kMaxDword;
-        if (firstByteEnds && !Str.empty())
-            return {TOpResult::Done, ClampCount(Str.size()), 0};
-        const uint64_t total = firstByteEnds ? timeouts.ReadTotalTimeoutConstant
-                                             : static_cast<uint64_t>(timeouts.ReadTotalTimeoutMultiplier) * want +
-                                                   timeouts.ReadTotalTimeoutConstant;
-        const bool hasTotal = total != 0;
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(hasTotal ? total : 0);
-        const bool hasInterval =
-            !firstByteEnds && timeouts.ReadIntervalTimeout != 0 && timeouts.ReadIntervalTimeout != kMaxDword;
-        const auto interval = std::chrono::milliseconds(timeouts.ReadIntervalTimeout);
+        const bool hasTotal = wait.TotalMs != 0;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait.TotalMs);
+        const bool hasInterval = wait.IntervalMs != 0;
+        const auto interval = std::chrono::milliseconds(wait.IntervalMs);
 
         // This thread reads the device itself while it waits; the event thread keeps off.
         ++FDirectReaders;

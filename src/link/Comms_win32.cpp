@@ -7,6 +7,7 @@
 // "no modem lines here" rather than waited for again, so the thread never spins.
 #include "link/CommDevice.h"
 #include "link/LineEvents.h"
+#include "link/ReadWait.h"
 #include "link/RxQueue.h"
 
 #include "common/Win32Text.h"
@@ -34,7 +35,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 // A read that keeps completing with no byte would make the thread spin; after this many in a row
 // the line is taken as gone.
@@ -261,23 +261,14 @@ public:
             return {TOpResult::Done, ClampCount(Str.size()), 0};
 
         const TCommTimeouts timeouts = FTimeouts;
-        // Interval "infinite" with no totals: return at once with what has arrived.
-        if (timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == 0 &&
-            timeouts.ReadTotalTimeoutConstant == 0)
+        const TReadWait wait = ReadWaitFor(timeouts, want);
+        const bool firstByteEnds = wait.FirstByteEnds;
+        if (wait.AtOnce || (firstByteEnds && !Str.empty()))
             return {TOpResult::Done, ClampCount(Str.size()), 0};
-        // Interval and multiplier "infinite", a constant: the first byte ends the wait.
-        const bool firstByteEnds =
-            timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
-            timeouts.ReadTotalTimeoutConstant != 0 && timeouts.ReadTotalTimeoutConstant != kMaxDword;
-        if (firstByteEnds && !Str.empty())
-            return {TOpResult::Done, ClampCount(Str.size()), 0};
-        const uint64_t total = firstByteEnds ? timeouts.ReadTotalTimeoutConstant
-                                             : static_cast<uint64_t>(timeouts.ReadTotalTimeoutMultiplier) * want +
-                                                   timeouts.ReadTotalTimeoutConstant;
+        const uint64_t total = wait.TotalMs;
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(total);
-        const bool hasInterval =
-            !firstByteEnds && timeouts.ReadIntervalTimeout != 0 && timeouts.ReadIntervalTimeout != kMaxDword;
-        const auto interval = std::chrono::milliseconds(timeouts.ReadIntervalTimeout);
+        const bool hasInterval = wait.IntervalMs != 0;
+        const auto interval = std::chrono::milliseconds(wait.IntervalMs);
         Clock::time_point lastByte = Clock::now();
         for (;;) {
             Clock::time_point until = total != 0 ? deadline : Clock::time_point::max();

@@ -2,6 +2,7 @@
 // the transmit queue and the line-event bookkeeping.
 #include "link/CommSettings.h"
 #include "link/LineEvents.h"
+#include "link/ReadWait.h"
 #include "link/RxQueue.h"
 #include "link/TxQueue.h"
 
@@ -142,4 +143,29 @@ TEST(TLineEventState, KeepsOnlyEnabledFlagsUntilCollectedAndReportsALostLineOnce
     EXPECT_FALSE(state.MarkLost(6)); // the first cause is the one reported
     EXPECT_TRUE(state.Lost());
     EXPECT_EQ(state.LostError(), 5);
+}
+
+TEST(ReadWaitFor, TheTimeoutsRecordAsAWaitingReadAppliesIt) {
+    constexpr uint32_t kMax = 0xFFFFFFFFu;
+    const struct {
+        const char* Case;
+        TCommTimeouts Timeouts;
+        bool AtOnce, FirstByteEnds;
+        uint64_t TotalMs;
+        uint32_t IntervalMs;
+    } cases[] = {
+        {"interval infinite, no totals", {kMax, 0, 0, 0, 0}, true, false, 0, 0},
+        {"first byte ends, 500 ms at most", {kMax, kMax, 500, 0, 0}, false, true, 500, 0},
+        {"10 ms per byte and 100 ms", {0, 10, 100, 0, 0}, false, false, 10 * 8 + 100, 0},
+        {"interval only", {50, 0, 0, 0, 0}, false, false, 0, 50},
+        {"no timeouts: wait for all", {0, 0, 0, 0, 0}, false, false, 0, 0},
+        {"infinite constant is no first-byte read", {kMax, kMax, kMax, 0, 0}, false, false, uint64_t(kMax) * 8 + kMax, 0},
+    };
+    for (const auto& c : cases) {
+        const TReadWait wait = ReadWaitFor(c.Timeouts, 8);
+        EXPECT_EQ(wait.AtOnce, c.AtOnce) << c.Case;
+        EXPECT_EQ(wait.FirstByteEnds, c.FirstByteEnds) << c.Case;
+        EXPECT_EQ(wait.TotalMs, c.TotalMs) << c.Case;
+        EXPECT_EQ(wait.IntervalMs, c.IntervalMs) << c.Case;
+    }
 }

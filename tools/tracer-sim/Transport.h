@@ -46,6 +46,9 @@ bool IsStandardBaud(unsigned baud);
 std::unique_ptr<TSimTransport> OpenPty(const std::function<void(const std::string& path)>& announce, int waitOpenMs,
                                        int settleMs);
 
+// Splits HOST:PORT ("[v6]:PORT" for an IPv6 literal); raises ESimError when either part is missing.
+void SplitHostPort(const std::string& hostPort, std::string& host, std::string& port);
+
 // Connects to HOST:PORT ("[v6]:PORT" for an IPv6 literal) with TCP_NODELAY.
 std::unique_ptr<TSimTransport> ConnectTcp(const std::string& hostPort, int timeoutMs);
 

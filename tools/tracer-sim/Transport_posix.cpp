@@ -321,18 +321,7 @@ std::unique_ptr<TSimTransport> OpenPty(const std::function<void(const std::strin
 
 std::unique_ptr<TSimTransport> ConnectTcp(const std::string& hostPort, int timeoutMs) {
     std::string host, port;
-    if (hostPort.starts_with('[')) {
-        const auto close = hostPort.find("]:");
-        if (close != std::string::npos) {
-            host = hostPort.substr(1, close - 1);
-            port = hostPort.substr(close + 2);
-        }
-    } else if (const auto colon = hostPort.rfind(':'); colon != std::string::npos) {
-        host = hostPort.substr(0, colon);
-        port = hostPort.substr(colon + 1);
-    }
-    if (host.empty() || port.empty())
-        throw ESimError("expected HOST:PORT, got '" + hostPort + "'");
+    SplitHostPort(hostPort, host, port);
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
