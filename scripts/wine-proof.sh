@@ -76,12 +76,27 @@ ln -sfn "$sim_pty" "$WINEPREFIX/dosdevices/com1"
 proof=$WINEPREFIX/drive_c/proof
 mkdir -p "$proof"
 printf 'TracerCOMPort=COM1\r\n' >"$proof/settings.txt"
-wine "$installed/tracer-interface.exe" --folder 'C:\proof' >"$work/wine-program.log" 2>&1 &
+# Wine's default font engine leaves the text of line edits undrawn (labels draw); FreeType draws
+# them, so the picture shows the job panel's values as Windows would.
+wine "$installed/tracer-interface.exe" --folder 'C:\proof' -platform windows:fontengine=freetype >"$work/wine-program.log" 2>&1 &
 pids+=("$!")
 disown "$!" # ended with the wine server below, without a word from the shell
 # The picture while the line is still open (tracer-sim lingers after the last reply).
 for _ in $(seq 300); do [ "$(ls "$proof/traces" 2>/dev/null | wc -l)" -ge 4 ] && break; sleep 0.1; done
 sleep 2
+# Without a window manager wine does not redraw what the splash uncovered: a resize of the main
+# window makes it draw all of it again.
+if command -v xdotool >/dev/null 2>&1; then
+    for window in $(xdotool search --onlyvisible --name '^Tracer Interface$' 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        if [ "$WIDTH" -gt 400 ]; then
+            xdotool windowsize "$window" $((WIDTH + 1)) "$HEIGHT"
+            sleep 0.5
+            xdotool windowsize "$window" "$WIDTH" "$HEIGHT"
+        fi
+    done
+    sleep 1
+fi
 if command -v import >/dev/null 2>&1; then
     import -window root -crop 700x420+290+250 +repage doc/windows-wine.png 2>/dev/null &&
         echo "screenshot: doc/windows-wine.png"
