@@ -88,11 +88,12 @@ sleep 2
 # window makes it draw all of it again.
 if command -v xdotool >/dev/null 2>&1; then
     for window in $(xdotool search --onlyvisible --name '^Tracer Interface$' 2>/dev/null); do
-        eval "$(xdotool getwindowgeometry --shell "$window")"
+        WIDTH=0 HEIGHT=0
+        eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null || true)"
         if [ "$WIDTH" -gt 400 ]; then
-            xdotool windowsize "$window" $((WIDTH + 1)) "$HEIGHT"
+            xdotool windowsize "$window" $((WIDTH + 1)) "$HEIGHT" || true
             sleep 0.5
-            xdotool windowsize "$window" "$WIDTH" "$HEIGHT"
+            xdotool windowsize "$window" "$WIDTH" "$HEIGHT" || true
         fi
     done
     sleep 1
