@@ -12,7 +12,7 @@ type=${2:?build type}
 shift 2
 
 ./scripts/install-deps.sh g++-mingw-w64-x86-64-posix qt6-base-dev-tools googletest wine wine64 \
-    librsvg2-bin nsis zip xvfb xauth
+    librsvg2-bin nsis zip xvfb xauth xdotool imagemagick
 
 if [ ! -f "$build/qt6-mingw64/lib/cmake/Qt6/qt.toolchain.cmake" ]; then
     tarball=${QT_MINGW_TARBALL:-}
