@@ -19,9 +19,12 @@ public:
     // Called on the thread that created the watcher, once per signal received.
     std::function<void(int signalNumber)> OnSignal;
 
+#ifndef _WIN32
 private:
+    // The self-pipe of the POSIX signal handler; Windows calls in through its console handler.
     void ReadPending();
 
     int FPipe[2] = {-1, -1};
     QSocketNotifier* FNotifier = nullptr;
+#endif
 };

@@ -51,5 +51,3 @@ TSignalWatcher::~TSignalWatcher() {
     ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
     gWatcher = nullptr;
 }
-
-void TSignalWatcher::ReadPending() {}

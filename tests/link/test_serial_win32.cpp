@@ -6,24 +6,20 @@
 #include "link/Comms.h"
 #include "link/PortList.h"
 
-#include <QCoreApplication>
+#include "LinkWaits.h"
+
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QThread>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
-#include <functional>
-#include <random>
 #include <string>
-#include <thread>
 
 namespace {
+
+using link_test::WaitFor;
 
 std::string TestPort() {
     const char* port = std::getenv("TRACER_TEST_COM");
@@ -34,31 +30,16 @@ std::string TestPort() {
     if (TestPort().empty())                                                                             \
     GTEST_SKIP() << "TRACER_TEST_COM names no COM port with an echoing peer"
 
-bool WaitFor(const std::function<bool()>& Condition, int TimeoutMs = 10000) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTimer heartbeat;
-    heartbeat.start(5);
-    while (!Condition()) {
-        if (elapsed.elapsed() > TimeoutMs)
-            return Condition();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
 void RunEventsFor(int Milliseconds) {
     QElapsedTimer elapsed;
     elapsed.start();
     WaitFor([&] { return elapsed.elapsed() >= Milliseconds; }, Milliseconds + 1000);
 }
 
+// Random bytes without the letter of the echoing peer's hang-up word, which must not turn up by
+// chance.
 std::string RandomBytes(size_t Size, unsigned Seed) {
-    std::mt19937 random(Seed);
-    std::string bytes(Size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random() & 0xFF);
-    // The echoing peer's hang-up word must not turn up by chance.
+    std::string bytes = link_test::RandomBytes(Size, Seed);
     std::replace(bytes.begin(), bytes.end(), 'H', 'h');
     return bytes;
 }

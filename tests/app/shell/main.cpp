@@ -1,5 +1,6 @@
-// The shell tests run real widgets, so they need a GUI application object: on the offscreen
-// platform, also when CTest lists the tests (it gives the tests' environment to the runs only).
+// Widget tests (the shell's, and those that need Qt Widgets alone) need a GUI application object:
+// on the offscreen platform, also when CTest lists the tests (it gives the tests' environment to
+// the runs only).
 #include <QApplication>
 
 #include <gtest/gtest.h>
