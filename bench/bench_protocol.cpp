@@ -1,15 +1,16 @@
 // Codec and trace-format costs: decoding 4096-point traces in each format, and parsing and
 // building a 4096-point format-1 job packet. Each decoder runs beside its floor, a plain loop that
-// unpacks the same bytes to int16 without producing text; the decoder's "x_floor" counter is its
-// time per point over the floor's, measured in the same run.
+// unpacks the same bytes to int16 without producing text. The two take turns in batches, so a
+// neighbour's load falls on both alike; "x_floor" is the median over the batches of the decoder's
+// time over the floor's.
 #include "protocol/OMAMach.h"
 #include "protocol/TraceFormats.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <time.h>
 #include <vector>
@@ -47,12 +48,6 @@ std::string JobPacket(const std::vector<int>& radii) {
     return FramePacket(JobRecords(radii).Lines());
 }
 
-// Nanoseconds per point of each floor, filled by the floor benchmark that runs before its decoder.
-std::map<int, double>& FloorNs() {
-    static std::map<int, double> floors;
-    return floors;
-}
-
 // This thread's CPU time in nanoseconds: on a shared machine, time spent waiting for a core would
 // make the ratios to the floors depend on the neighbours' load.
 double ThreadCpuNs() {
@@ -61,34 +56,41 @@ double ThreadCpuNs() {
     return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
-// Runs body once per iteration, timing the loop, and returns CPU nanoseconds per point.
-template <typename Body>
-double TimedLoop(benchmark::State& state, Body&& body) {
-    const double start = ThreadCpuNs();
-    for (auto _ : state)
-        body();
-    const double ns = ThreadCpuNs() - start;
-    state.SetItemsProcessed(state.iterations() * kPoints);
-    return state.iterations() == 0 ? 0 : ns / static_cast<double>(state.iterations()) / kPoints;
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
 }
 
-void RecordFloor(benchmark::State& state, int format, double nsPerPoint) {
-    FloorNs()[format] = nsPerPoint;
-    state.counters["ns_per_point"] = nsPerPoint;
+// Each iteration is one batch of the floor, then one of the decoder, each timed on its own; the
+// counters are CPU nanoseconds per point and the median ratio of the batches.
+template <typename Floor, typename Decoder>
+void FloorAndDecoder(benchmark::State& state, Floor&& floor, Decoder&& decoder) {
+    constexpr int kBatch = 16;
+    std::vector<double> floorNs, decoderNs, ratios;
+    for (auto _ : state) {
+        double start = ThreadCpuNs();
+        for (int i = 0; i < kBatch; ++i)
+            floor();
+        const double f = ThreadCpuNs() - start;
+        start = ThreadCpuNs();
+        for (int i = 0; i < kBatch; ++i)
+            decoder();
+        const double d = ThreadCpuNs() - start;
+        floorNs.push_back(f / kBatch / kPoints);
+        decoderNs.push_back(d / kBatch / kPoints);
+        ratios.push_back(d / f);
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch * kPoints);
+    state.counters["floor_ns_per_point"] = Median(floorNs);
+    state.counters["ns_per_point"] = Median(decoderNs);
+    state.counters["x_floor"] = Median(ratios);
 }
 
-void RecordRatio(benchmark::State& state, int format, double nsPerPoint) {
-    state.counters["ns_per_point"] = nsPerPoint;
-    const auto floor = FloorNs().find(format);
-    if (floor != FloorNs().end() && floor->second > 0)
-        state.counters["x_floor"] = nsPerPoint / floor->second;
-}
-
-// Format 1's floor: the value fields of the R= records read as int16.
-void BM_Floor1(benchmark::State& state) {
+// Format 1 beside its floor: the value fields of the R= records read as int16.
+void DecodeFormat1BesideFloor(benchmark::State& state) {
     const TRecordList records = JobRecords(FrameRadii(kPoints));
     std::vector<int16_t> values(kPoints + 16);
-    const double ns = TimedLoop(state, [&] {
+    const auto floor = [&] {
         std::size_t n = 0;
         for (const std::string& line : records.Lines()) {
             if (line.size() < 2 || line[0] != 'R' || line[1] != '=')
@@ -107,32 +109,37 @@ void BM_Floor1(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(values.data());
         benchmark::DoNotOptimize(n);
+    };
+    FloorAndDecoder(state, floor, [&] {
+        TEyeRec right, left;
+        DecodeTraceBlocks(records, right, left);
+        benchmark::DoNotOptimize(right.Radii.data());
     });
-    RecordFloor(state, 1, ns);
 }
 
-// Format 2's floor: unescape, then little-endian byte pairs to int16.
-void BM_Floor2(benchmark::State& state) {
+// Format 2 beside its floor: unescape, then little-endian byte pairs to int16.
+void DecodeFormat2BesideFloor(benchmark::State& state) {
     const std::string data = EncodeBinaryAbsolute(Words(FrameRadii(kPoints)));
     std::string bytes;
     std::vector<int16_t> values(kPoints);
-    const double ns = TimedLoop(state, [&] {
+    const auto floor = [&] {
         UnescapeTextInto(data, bytes);
         const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
         const std::size_t count = bytes.size() / 2;
         for (std::size_t i = 0; i < count; ++i)
             values[i] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
         benchmark::DoNotOptimize(values.data());
-    });
-    RecordFloor(state, 2, ns);
+    };
+    FloorAndDecoder(state, floor, [&] { benchmark::DoNotOptimize(DecodeBinaryAbsolute(data)); });
 }
 
-// Format 3's floor: unescape, then byte differences (0x80 brings an absolute value) to int16.
-void BM_Floor3(benchmark::State& state) {
+// Format 3 beside its floor: unescape, then byte differences (0x80 brings an absolute value)
+// to int16.
+void DecodeFormat3BesideFloor(benchmark::State& state) {
     const std::string data = EncodeBinaryDifferential(Words(FrameRadii(kPoints)));
     std::string bytes;
     std::vector<int16_t> values(kPoints + 1);
-    const double ns = TimedLoop(state, [&] {
+    const auto floor = [&] {
         UnescapeTextInto(data, bytes);
         const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
         const std::size_t size = bytes.size();
@@ -150,16 +157,16 @@ void BM_Floor3(benchmark::State& state) {
             values[n++] = value;
         }
         benchmark::DoNotOptimize(values.data());
-    });
-    RecordFloor(state, 3, ns);
+    };
+    FloorAndDecoder(state, floor, [&] { benchmark::DoNotOptimize(DecodeBinaryDifferential(data)); });
 }
 
-// Format 4's floor: unescape, then the 16/8/4-bit packed stream to int16.
-void BM_Floor4(benchmark::State& state) {
+// Format 4 beside its floor: unescape, then the 16/8/4-bit packed stream to int16.
+void DecodeFormat4BesideFloor(benchmark::State& state) {
     const std::string data = EncodePackedBinary(Words(FrameRadii(kPoints)));
     std::string bytes;
     std::vector<int16_t> values(kPoints);
-    const double ns = TimedLoop(state, [&] {
+    const auto floor = [&] {
         UnescapeTextInto(data, bytes);
         const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
         std::size_t unit = 0;
@@ -201,32 +208,8 @@ void BM_Floor4(benchmark::State& state) {
             values[point++] = static_cast<int16_t>(previous);
         }
         benchmark::DoNotOptimize(values.data());
-    });
-    RecordFloor(state, 4, ns);
-}
-
-void BM_DecodeFormat1(benchmark::State& state) {
-    const TRecordList records = JobRecords(FrameRadii(kPoints));
-    RecordRatio(state, 1, TimedLoop(state, [&] {
-                    TEyeRec right, left;
-                    DecodeTraceBlocks(records, right, left);
-                    benchmark::DoNotOptimize(right.Radii.data());
-                }));
-}
-
-void BM_DecodeFormat2(benchmark::State& state) {
-    const std::string data = EncodeBinaryAbsolute(Words(FrameRadii(kPoints)));
-    RecordRatio(state, 2, TimedLoop(state, [&] { benchmark::DoNotOptimize(DecodeBinaryAbsolute(data)); }));
-}
-
-void BM_DecodeFormat3(benchmark::State& state) {
-    const std::string data = EncodeBinaryDifferential(Words(FrameRadii(kPoints)));
-    RecordRatio(state, 3, TimedLoop(state, [&] { benchmark::DoNotOptimize(DecodeBinaryDifferential(data)); }));
-}
-
-void BM_DecodeFormat4(benchmark::State& state) {
-    const std::string data = EncodePackedBinary(Words(FrameRadii(kPoints)));
-    RecordRatio(state, 4, TimedLoop(state, [&] { benchmark::DoNotOptimize(DecodePackedBinary(data, kPoints)); }));
+    };
+    FloorAndDecoder(state, floor, [&] { benchmark::DoNotOptimize(DecodePackedBinary(data, kPoints)); });
 }
 
 void BM_ParsePacket(benchmark::State& state) {
@@ -266,14 +249,10 @@ void BM_ParseAndBuildPacket(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_Floor1);
-BENCHMARK(BM_DecodeFormat1);
-BENCHMARK(BM_Floor2);
-BENCHMARK(BM_DecodeFormat2);
-BENCHMARK(BM_Floor3);
-BENCHMARK(BM_DecodeFormat3);
-BENCHMARK(BM_Floor4);
-BENCHMARK(BM_DecodeFormat4);
+BENCHMARK(DecodeFormat1BesideFloor);
+BENCHMARK(DecodeFormat2BesideFloor);
+BENCHMARK(DecodeFormat3BesideFloor);
+BENCHMARK(DecodeFormat4BesideFloor);
 BENCHMARK(BM_ParsePacket);
 BENCHMARK(BM_BuildPacket);
 BENCHMARK(BM_ParseAndBuildPacket);

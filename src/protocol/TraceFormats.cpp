@@ -3,6 +3,7 @@
 
 #include "common/Numbers.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -156,16 +157,18 @@ bool AppendPlainDigits(std::string& out, std::string_view value) {
     const char* const end = s + value.size();
     for (;;) {
         const char* const field = s;
-        while (s < end && static_cast<unsigned>(*s - '0') <= 9)
+        unsigned v = 0;
+        unsigned digit = 0;
+        while (s < end && (digit = static_cast<unsigned char>(*s) - unsigned{'0'}) <= 9) {
+            v = v * 10 + digit;
             ++s;
+        }
         const auto length = static_cast<std::size_t>(s - field);
         if (length == 0 || length > 4 || (s < end && ((*s != ';' && *s != ',') || s + 1 == end))) {
             out.resize(start);
             return false;
         }
-        std::memcpy(p, "0000", 4);
-        std::memcpy(p + 4 - length, field, length);
-        p += 4;
+        p = PutFour(p, v);
         if (s == end)
             break;
         ++s;
@@ -341,10 +344,14 @@ void DecodeTraceBlocks(const TRecordList& received, TEyeRec& right, TEyeRec& lef
         const std::string& format = fields[0];
 
         if (format == "1") {
+            // The data records follow while their name is the one-letter data name: "R=..." (or
+            // a bare "R").
             std::size_t r = h + 1;
-            while (r < n && NameOf(received.Line(r)) == dataName) {
-                AppendAsciiValues(target, ValueOf(received.Line(r)), checkPtr);
-                ++r;
+            for (; r < n; ++r) {
+                const std::string_view record = received.Line(r);
+                if (record.empty() || record[0] != dataName[0] || (record.size() > 1 && record[1] != '='))
+                    break;
+                AppendAsciiValues(target, record.substr(std::min<std::size_t>(2, record.size())), checkPtr);
             }
             h = r;
         } else if (format == "2" || format == "3" || format == "4") {

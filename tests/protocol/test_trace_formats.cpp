@@ -66,6 +66,17 @@ TEST(TraceFormats, DecodersOnFixedExamples) {
     EXPECT_EQ(DecodeAsciiValues("2479;2472") + DecodeAsciiValues("950"), "247924720950");
     EXPECT_EQ(DecodeAsciiValues("2479;;2472"), "247900002472");
     EXPECT_EQ(DecodeAsciiValues("12345;1"), "123450001");
+    // The edges of the one-pass path for plain digit fields and of the general split behind it.
+    const struct {
+        const char* value;
+        const char* text;
+    } ascii[] = {
+        {"0", "0000"},         {"9999,7;05", "999900070005"}, {"1;", "00010000"},
+        {";1", "00000001"},    {"1;2;", "000100020000"},      {"0123;1", "01230001"},
+        {" 12;3", "00120003"}, {"1a;2", "001a0002"},          {"", ""},
+    };
+    for (const auto& c : ascii)
+        EXPECT_EQ(DecodeAsciiValues(c.value), c.text) << c.value;
 
     EXPECT_EQ(DecodeBinaryAbsolute(Bytes({0xAF, 0x09, 0xA8, 0x09})), "24792472");
     EXPECT_EQ(DecodeBinaryAbsolute(Bytes({0xAF, 0x09, 0xA8})), "2479"); // odd last byte ignored
