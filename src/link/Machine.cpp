@@ -10,6 +10,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -298,18 +299,42 @@ void TTracer::ClearTrace() {
 void TTracer::AddPoint(double Radius) {
     if (!(Radius >= 0))
         throw Exception("Invalid point value " + FloatToStr(Radius));
-    FPoints += FormatPoint(Radius);
+    AppendPoint(FPoints, Radius);
 }
 
 std::string TTracer::FormatPoint(double Radius) {
+    std::string text;
+    AppendPoint(text, Radius);
+    return text;
+}
+
+void TTracer::AppendPoint(std::string& Out, double Radius) {
     const double value = Radius < 300 ? Radius * 100 : Radius;
+    // The usual point, at most four digits and well clear of a rounding tie, is written directly:
+    // a job's points are added one by one before the tracer gets its reply.
+    if (value >= 0 && value < 9999.5) {
+        // Away from a tie, adding a half and cutting the fraction off is rounding to nearest.
+        auto digits = static_cast<unsigned>(value + 0.5);
+        if (std::fabs(value - digits) < 0.49) {
+            // Written in place: a field built on the stack and copied as one word would wait
+            // for its four byte stores.
+            const std::size_t at = Out.size();
+            Out.resize(at + 4);
+            char* const field = Out.data() + at;
+            for (int i = 3; i >= 0; --i) {
+                field[i] = digits != 0 || i == 3 ? static_cast<char>('0' + digits % 10) : ' ';
+                digits /= 10;
+            }
+            return;
+        }
+    }
     // "%4.0f" without printf: to_chars never looks at the C locale.
     char buffer[400];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 0);
-    std::string text = result.ec == std::errc() ? std::string(buffer, result.ptr) : std::string("?");
+    const std::string_view text = result.ec == std::errc() ? std::string_view(buffer, result.ptr - buffer) : "?";
     if (text.size() < 4)
-        text.insert(0, 4 - text.size(), ' ');
-    return text;
+        Out.append(4 - text.size(), ' ');
+    Out.append(text);
 }
 
 void TTracer::SetJobNo(const std::string& Value) {

@@ -4,8 +4,8 @@
 // the trace being received (points, DBL, job number).
 #pragma once
 
-#include "link/Comms.h"
 #include "common/Errors.h"
+#include "link/Comms.h"
 
 #include <QObject>
 #include <QPointer>
@@ -120,6 +120,7 @@ public:
     // The four-character field of one point: millimetres below 300 are taken in 0.01 mm,
     // larger values as already in 0.01 mm; "%4.0f".
     static std::string FormatPoint(double Radius);
+    static void AppendPoint(std::string& Out, double Radius);
     uint16_t GetDBL() const { return FDBL; }
     // Stores the job number without its leading characters below "1".
     void SetJobNo(const std::string& Value);

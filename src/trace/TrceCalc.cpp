@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -72,20 +73,27 @@ int32_t Group(const std::string& text, std::size_t index) {
 
 // "%.4d" of a value already known to lie in 0..9999.
 void PutGroup(char* out, int value) {
+    auto digits = static_cast<unsigned>(value);
     for (int i = 3; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
+        out[i] = static_cast<char>('0' + digits % 10);
+        digits /= 10;
     }
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void RefuseGroup(double rounded) {
+    throw Exception("Radius " + FormatFixed(rounded / 100.0, 2) + " mm is out of range (" + FormatFixed(0.0, 2) +
+                    " to " + FormatFixed(kLargestGroup / 100.0, 2) + " mm)");
 }
 
 // Round(hundredths) as a group value. A value outside 0..9999 has no four-character form;
 // writing it would shift every later group, so the change is refused instead.
-int GroupValue(Ext hundredths) {
+inline int GroupValue(Ext hundredths) {
     const Ext rounded = RoundTiesToEven(hundredths);
-    if (!(rounded >= 0 && rounded <= kLargestGroup))
-        throw Exception("Radius " + FormatFixed(static_cast<double>(rounded) / 100.0, 2) + " mm is out of range (" +
-                        FormatFixed(0.0, 2) + " to " + FormatFixed(kLargestGroup / 100.0, 2) + " mm)");
-    return static_cast<int>(rounded);
+    if (!(rounded >= 0 && rounded <= kLargestGroup)) [[unlikely]]
+        RefuseGroup(static_cast<double>(rounded));
+    // Whole and within 0..9999, so exact as a double, whose conversion to int needs no change of
+    // the x87 rounding mode.
+    return static_cast<int>(static_cast<double>(rounded));
 }
 
 // Polar angle of a point, from 0 to 2π. A point on the y axis is decided by the sign of y alone,
@@ -207,10 +215,10 @@ double TTraceCalc::Radius(std::size_t index) const {
 
 std::string TTraceCalc::MirroredTrace() const {
     const std::size_t count = PointCount();
-    std::string mirrored;
-    mirrored.reserve(count * kGroupSize);
+    std::string mirrored(count * kGroupSize, '\0');
     for (std::size_t k = 0; k < count; ++k)
-        mirrored.append(FCurrentTrace, ((count / 2 + count - k) % count) * kGroupSize, kGroupSize);
+        std::memcpy(&mirrored[k * kGroupSize], &FCurrentTrace[((count / 2 + count - k) % count) * kGroupSize],
+                    kGroupSize);
     return mirrored;
 }
 

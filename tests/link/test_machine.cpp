@@ -1,7 +1,7 @@
 // The machine base over its real transports (a pseudo-terminal, loopback TCP on 127.0.0.1) and the
 // tracer's trace store: receive buffer rules, port names, sending, error reports.
-#include "link/Machine.h"
 #include "common/Numbers.h"
+#include "link/Machine.h"
 
 #include "LinkTestSupport.h"
 
@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -181,6 +182,21 @@ TEST(TTracer, FormatPointAndAddPoint) {
     machine.AddPoint(25.5);
     machine.AddPoint(0);
     EXPECT_EQ(machine.Points(), "2550   0");
+
+    // The direct path for the usual point writes what "%4.0f" writes: every radius a tracer can
+    // send in 0.01 mm, and values around the rounding ties.
+    const auto printed = [](double radius) {
+        char text[400];
+        std::snprintf(text, sizeof text, "%4.0f", radius < 300 ? radius * 100 : radius);
+        return std::string(text);
+    };
+    for (int hundredths = 0; hundredths <= 40000; ++hundredths)
+        ASSERT_EQ(TTracer::FormatPoint(hundredths / 100.0), printed(hundredths / 100.0)) << hundredths;
+    for (int thousandths = 0; thousandths <= 100100; ++thousandths) {
+        const double radius = thousandths / 1000.0;
+        ASSERT_EQ(TTracer::FormatPoint(radius), printed(radius)) << radius;
+        ASSERT_EQ(TTracer::FormatPoint(radius + 0.00005), printed(radius + 0.00005)) << radius;
+    }
 }
 
 TEST(TTracer, AddPointRefusesNegativeAndUndefinedRadii) {
