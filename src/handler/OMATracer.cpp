@@ -186,7 +186,7 @@ void TOMATracer::ProcessTrace() {
     }
 
     for (const int radius : RadiiValues(right.Radii))
-        AddPoint(radius / 100.0);
+        AddPointHundredths(radius);
 
     if ((!right.Radii.empty() || !left.Radii.empty()) && OnRecvOMATrace)
         OnRecvOMATrace(this, JobNo(), &right, &left, GetDBL() / 100.0);

@@ -302,29 +302,42 @@ void TTracer::AddPoint(double Radius) {
     AppendPoint(FPoints, Radius);
 }
 
+void TTracer::AddPointHundredths(int Hundredths) {
+    if (Hundredths >= 0 && Hundredths <= 9999)
+        AppendField(FPoints, static_cast<unsigned>(Hundredths));
+    else
+        AddPoint(Hundredths / 100.0);
+}
+
 std::string TTracer::FormatPoint(double Radius) {
     std::string text;
     AppendPoint(text, Radius);
     return text;
 }
 
+void TTracer::AppendField(std::string& Out, unsigned Value) {
+    // Written in place: a field built on the stack and copied as one word would wait for its
+    // four byte stores.
+    const std::size_t at = Out.size();
+    Out.resize(at + 4);
+    char* const field = Out.data() + at;
+    // Two pairs of digits, each split on its own: no chain of four divisions.
+    const unsigned high = Value / 100;
+    const unsigned low = Value % 100;
+    field[0] = Value >= 1000 ? static_cast<char>('0' + high / 10) : ' ';
+    field[1] = Value >= 100 ? static_cast<char>('0' + high % 10) : ' ';
+    field[2] = Value >= 10 ? static_cast<char>('0' + low / 10) : ' ';
+    field[3] = static_cast<char>('0' + low % 10);
+}
+
 void TTracer::AppendPoint(std::string& Out, double Radius) {
     const double value = Radius < 300 ? Radius * 100 : Radius;
-    // The usual point, at most four digits and well clear of a rounding tie, is written directly:
-    // a job's points are added one by one before the tracer gets its reply.
+    // The usual point, at most four digits and well clear of a rounding tie, is written directly.
     if (value >= 0 && value < 9999.5) {
         // Away from a tie, adding a half and cutting the fraction off is rounding to nearest.
-        auto digits = static_cast<unsigned>(value + 0.5);
+        const auto digits = static_cast<unsigned>(value + 0.5);
         if (std::fabs(value - digits) < 0.49) {
-            // Written in place: a field built on the stack and copied as one word would wait
-            // for its four byte stores.
-            const std::size_t at = Out.size();
-            Out.resize(at + 4);
-            char* const field = Out.data() + at;
-            for (int i = 3; i >= 0; --i) {
-                field[i] = digits != 0 || i == 3 ? static_cast<char>('0' + digits % 10) : ' ';
-                digits /= 10;
-            }
+            AppendField(Out, digits);
             return;
         }
     }

@@ -121,6 +121,10 @@ public:
     // larger values as already in 0.01 mm; "%4.0f".
     static std::string FormatPoint(double Radius);
     static void AppendPoint(std::string& Out, double Radius);
+    // AddPoint(Hundredths / 100.0) for a radius in 0.01 mm, as the trace texts hold it; a job's
+    // points are added before the tracer gets its reply, so the usual one takes no detour
+    // through floating point.
+    void AddPointHundredths(int Hundredths);
     uint16_t GetDBL() const { return FDBL; }
     // Stores the job number without its leading characters below "1".
     void SetJobNo(const std::string& Value);
@@ -131,4 +135,8 @@ protected:
     std::string FPoints;
     uint16_t FDBL = 0;
     std::string FJobNo;
+
+private:
+    // A value of 0..9999 as "%4d".
+    static void AppendField(std::string& Out, unsigned Value);
 };

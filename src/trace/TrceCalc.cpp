@@ -73,11 +73,13 @@ int32_t Group(const std::string& text, std::size_t index) {
 
 // "%.4d" of a value already known to lie in 0..9999.
 void PutGroup(char* out, int value) {
-    auto digits = static_cast<unsigned>(value);
-    for (int i = 3; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + digits % 10);
-        digits /= 10;
-    }
+    // Two pairs of digits, each split on its own: no chain of four divisions.
+    const auto high = static_cast<unsigned>(value) / 100;
+    const auto low = static_cast<unsigned>(value) % 100;
+    out[0] = static_cast<char>('0' + high / 10);
+    out[1] = static_cast<char>('0' + high % 10);
+    out[2] = static_cast<char>('0' + low / 10);
+    out[3] = static_cast<char>('0' + low % 10);
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void RefuseGroup(double rounded) {
@@ -216,9 +218,13 @@ double TTraceCalc::Radius(std::size_t index) const {
 std::string TTraceCalc::MirroredTrace() const {
     const std::size_t count = PointCount();
     std::string mirrored(count * kGroupSize, '\0');
-    for (std::size_t k = 0; k < count; ++k)
-        std::memcpy(&mirrored[k * kGroupSize], &FCurrentTrace[((count / 2 + count - k) % count) * kGroupSize],
-                    kGroupSize);
+    // Point k of the mirror is point (count/2 - k) mod count: from count/2 down to 0, then on
+    // from the last point.
+    std::size_t source = count / 2;
+    for (std::size_t k = 0; k < count; ++k) {
+        std::memcpy(&mirrored[k * kGroupSize], &FCurrentTrace[source * kGroupSize], kGroupSize);
+        source = source == 0 ? count - 1 : source - 1;
+    }
     return mirrored;
 }
 

@@ -192,6 +192,13 @@ TEST(TTracer, FormatPointAndAddPoint) {
     };
     for (int hundredths = 0; hundredths <= 40000; ++hundredths)
         ASSERT_EQ(TTracer::FormatPoint(hundredths / 100.0), printed(hundredths / 100.0)) << hundredths;
+    // The whole-hundredths entry the handler uses writes what AddPoint writes, refusals included.
+    for (int hundredths = -2; hundredths <= 40000; ++hundredths) {
+        TTestTracer viaDouble, viaHundredths;
+        const std::string refusal = MessageOf([&] { viaDouble.AddPoint(hundredths / 100.0); });
+        ASSERT_EQ(MessageOf([&] { viaHundredths.AddPointHundredths(hundredths); }), refusal) << hundredths;
+        ASSERT_EQ(viaHundredths.Points(), viaDouble.Points()) << hundredths;
+    }
     for (int thousandths = 0; thousandths <= 100100; ++thousandths) {
         const double radius = thousandths / 1000.0;
         ASSERT_EQ(TTracer::FormatPoint(radius), printed(radius)) << radius;
