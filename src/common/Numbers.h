@@ -34,6 +34,15 @@ bool TryStrToInt(std::string_view text, int32_t& value);
 // As TryStrToInt; raises EConvertError "'<text>' is not a valid integer value" on failure.
 int32_t StrToInt(std::string_view text);
 
+// StrToInt of one four-character group of a radii text. The usual group, four digits, is read
+// directly; blanks, a sign or anything else go through StrToInt.
+inline int32_t GroupToInt(std::string_view group) {
+    const auto digit = [](char c) { return static_cast<unsigned>(c - '0') <= 9; };
+    if (group.size() == 4 && digit(group[0]) && digit(group[1]) && digit(group[2]) && digit(group[3]))
+        return (group[0] - '0') * 1000 + (group[1] - '0') * 100 + (group[2] - '0') * 10 + (group[3] - '0');
+    return StrToInt(group);
+}
+
 // A length in millimetres as whole hundredths, truncated toward zero. A value that is a whole
 // number of hundredths but not exactly representable (17.99 is 17.98999...) counts as that
 // number: plain truncation of value × 100 would turn it into 1798. Values beyond the 64-bit range

@@ -549,15 +549,8 @@ std::string EncodePackedBinary(std::span<const uint16_t> values) {
 std::vector<int> RadiiValues(std::string_view radii) {
     std::vector<int> values;
     values.reserve(radii.size() / 4);
-    for (std::size_t i = 0; i + 4 <= radii.size(); i += 4) {
-        const std::string_view group = radii.substr(i, 4);
-        const auto digit = [](char c) { return static_cast<unsigned>(c - '0') <= 9; };
-        if (digit(group[0]) && digit(group[1]) && digit(group[2]) && digit(group[3]))
-            values.push_back((group[0] - '0') * 1000 + (group[1] - '0') * 100 + (group[2] - '0') * 10 +
-                             (group[3] - '0'));
-        else
-            values.push_back(StrToInt(group)); // blanks or a sign
-    }
+    for (std::size_t i = 0; i + 4 <= radii.size(); i += 4)
+        values.push_back(GroupToInt(radii.substr(i, 4)));
     return values;
 }
 

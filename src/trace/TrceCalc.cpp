@@ -64,11 +64,7 @@ std::shared_ptr<const TAngleTable> SharedAngleTable(std::size_t count, double st
 // Group `index` of a radii text in 0.01 mm; raises EConvertError for a group that is not an
 // integer.
 int32_t Group(const std::string& text, std::size_t index) {
-    const char* g = text.data() + index * kGroupSize;
-    const auto digit = [](char c) { return static_cast<unsigned>(c - '0') <= 9; };
-    if (digit(g[0]) && digit(g[1]) && digit(g[2]) && digit(g[3]))
-        return (g[0] - '0') * 1000 + (g[1] - '0') * 100 + (g[2] - '0') * 10 + (g[3] - '0');
-    return StrToInt(std::string_view(g, kGroupSize)); // blanks, a sign, or not a number at all
+    return GroupToInt(std::string_view(text.data() + index * kGroupSize, kGroupSize));
 }
 
 // "%.4d" of a value already known to lie in 0..9999.
