@@ -120,7 +120,6 @@ public:
     // The four-character field of one point: millimetres below 300 are taken in 0.01 mm,
     // larger values as already in 0.01 mm; "%4.0f".
     static std::string FormatPoint(double Radius);
-    static void AppendPoint(std::string& Out, double Radius);
     // AddPoint(Hundredths / 100.0) for a radius in 0.01 mm, as the trace texts hold it; a job's
     // points are added before the tracer gets its reply, so the usual one takes no detour
     // through floating point.
@@ -137,6 +136,8 @@ protected:
     std::string FJobNo;
 
 private:
+    // FormatPoint(Radius) appended to Out.
+    static void AppendPoint(std::string& Out, double Radius);
     // A value of 0..9999 as "%4d".
     static void AppendField(std::string& Out, unsigned Value);
 };
