@@ -1,34 +1,23 @@
 // The real program against the simulated tracer: tracer-sim on a pseudo-terminal sends jobs in
 // all four encodings and checks every reply; the jobs land in the traces folder; a second start
 // ends at once; SIGTERM ends the program normally with its settings saved.
+#include "PollUntil.h"
 #include "Process.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Polls until `done` holds; false after `timeoutMs`.
-bool PollUntil(const std::function<bool()>& done, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using test_support::PollUntil;
 
 std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

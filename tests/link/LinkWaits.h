@@ -2,6 +2,8 @@
 // (they wait for events, they never measure speed) and test payloads.
 #pragma once
 
+#include "PollUntil.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -35,13 +37,7 @@ inline bool WaitFor(const std::function<bool()>& Condition, int TimeoutMs = kDea
 
 // Waits without running the event loop (for states the event thread reaches by itself).
 inline bool WaitWithoutEvents(const std::function<bool()>& Condition, int TimeoutMs = kDeadlineMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-    while (!Condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return test_support::PollUntil(Condition, TimeoutMs);
 }
 
 inline std::string AllByteValues() {
