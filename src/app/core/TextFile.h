@@ -40,6 +40,6 @@ std::string FolderWriteProblem(const std::string& folder);
 bool FileExists(const std::string& fileName);
 
 // Removes the temporary files that rewrites interrupted by a crash or a kill left in the folder
-// (".<name>.XXXXXX", regular files only) when they were last changed before olderThan, so that a
-// rewrite of a running program is never touched. Returns how many were removed.
+// (".<name>.tracer-tmp-XXXXXX" exactly, regular files only) when they were last changed before
+// olderThan, so that a rewrite of a running program is never touched. Returns how many were removed.
 int RemoveStaleTempFiles(const std::string& folder, std::time_t olderThan);

@@ -15,7 +15,7 @@
 #include <windows.h>
 
 using textfile_detail::IsTempName;
-using textfile_detail::kTempSuffixLength;
+using textfile_detail::kTempRandomLength;
 using textfile_detail::TempBaseName;
 
 namespace {
@@ -60,7 +60,7 @@ bool WriteAll(HANDLE file, std::string_view content) {
 void FillRandom(std::string& name, std::mt19937& random) {
     static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::uniform_int_distribution<int> pick(0, sizeof kChars - 2);
-    for (size_t i = name.size() - (kTempSuffixLength - 1); i < name.size(); ++i)
+    for (size_t i = name.size() - kTempRandomLength; i < name.size(); ++i)
         name[i] = kChars[pick(random)];
 }
 
