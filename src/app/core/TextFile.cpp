@@ -34,6 +34,10 @@ bool IsTempName(const std::string& name) {
 
 } // namespace textfile_detail
 
+std::string TooLargeReason() {
+    return "the file is larger than " + std::to_string(kMaxReadFileSize >> 20) + " MB";
+}
+
 std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t start = 0;

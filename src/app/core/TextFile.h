@@ -5,13 +5,23 @@
 
 #include "common/RecordList.h"
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The file's bytes; raises EInOutError with the file system's message when it cannot be read.
+// The largest file that is read: far beyond any job trace file or settings file, and small enough
+// that reading it never holds the program up noticeably.
+inline constexpr std::size_t kMaxReadFileSize = 8u << 20;
+
+// The file's bytes. Raises EInOutError naming the file and the reason when it cannot be read,
+// when it is no regular file (a folder, a device, a fifo: never opened, so nothing blocks) or
+// when it is larger than kMaxReadFileSize.
 std::string ReadWholeFile(const std::string& fileName);
+
+// The reason given for a file larger than kMaxReadFileSize.
+std::string TooLargeReason();
 
 // CR, LF and CR LF each end a line; a line end at the very end of the text makes no empty line.
 // Empty lines inside the text are kept.

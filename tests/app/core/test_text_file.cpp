@@ -106,6 +106,44 @@ TEST(ReadWholeFile, ReadsBytesUnchangedAndNamesTheFileOnFailure) {
     EXPECT_THROW(ReadLines(folder.Path()), EInOutError); // a folder is no text file
 }
 
+// Only a regular file of sensible size is read; a device or a fifo is refused without waiting, and
+// the message names the file and the reason.
+TEST(ReadWholeFile, RefusesWhatIsNoRegularFileOrTooLarge) {
+    TTempFolder folder;
+    const std::string tooLarge = folder / "huge.txt";
+    WriteBytes(tooLarge, "");
+    std::filesystem::resize_file(tooLarge, kMaxReadFileSize + 1);
+    const std::string largest = folder / "largest.txt";
+    WriteBytes(largest, "");
+    std::filesystem::resize_file(largest, kMaxReadFileSize);
+    const struct {
+        std::string Name;
+        std::string Reason;
+    } cases[] = {
+        {tooLarge, "the file is larger than 8 MB"},
+        {folder.Path(), kIsAFolder},
+#ifdef _WIN32
+        {"NUL", "not a regular file (a device or a pipe)"},
+#else
+        {folder / "zero.txt", "not a regular file (a device, a pipe or a socket)"},
+        {folder / "fifo.txt", "not a regular file (a device, a pipe or a socket)"},
+#endif
+    };
+#ifndef _WIN32
+    std::filesystem::create_symlink("/dev/zero", folder / "zero.txt");
+    ASSERT_EQ(::mkfifo((folder / "fifo.txt").c_str(), 0600), 0);
+#endif
+    for (const auto& c : cases) {
+        try {
+            ReadLines(c.Name);
+            ADD_FAILURE() << "no error reading " << c.Name;
+        } catch (const EInOutError& error) {
+            EXPECT_EQ(std::string(error.what()), "Cannot read " + c.Name + ": " + c.Reason);
+        }
+    }
+    EXPECT_EQ(ReadWholeFile(largest).size(), kMaxReadFileSize);
+}
+
 TEST(WriteFileAtomically, ReplacesTheContentWithTheModeOfANewFileAndLeavesNoTemporaryFile) {
     TTempFolder folder;
 #ifndef _WIN32
