@@ -14,7 +14,7 @@
 struct TJobFileInputs {
     std::string RtTraceFmt; // captured formats; an empty capture writes no block for that eye
     std::string LtTraceFmt;
-    bool ShapeModified = false;         // recompute HBOX, VBOX, CIRC even when the tracer sent them
+    bool ShapeModified = false;          // recompute HBOX, VBOX, CIRC even when the tracer sent them
     std::optional<std::string> FrameKey; // key of the frame list's selection ("1".."3"), none when nothing is selected
     std::optional<std::string> EdgeKey;  // key of the edge list's selection ("-1", "1".."4")
 };
@@ -41,7 +41,14 @@ TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& 
 // The file name a job without a job number is saved under, with "-<n>.txt" added.
 inline constexpr std::string_view kNoJobNumberName = "no-job-number";
 
-// tracesFolder + "/" + the JOB record + ".txt"; without a job number, the first
+// The job number as the name of its file without ".txt", the same on every system: "/", "\\",
+// control characters and the characters Windows cannot store (: * ? " < > |) become "_"; a
+// leading "." becomes "_"; a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
+// with or without an extension, any letter case) gets a "_" in front. Any other name stays as
+// it is.
+std::string JobFileStem(std::string_view jobNumber);
+
+// tracesFolder + "/" + JobFileStem(the JOB record) + ".txt"; without a job number, the first
 // kNoJobNumberName + "-<n>.txt" that does not exist yet.
 std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job);
 
