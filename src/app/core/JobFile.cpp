@@ -10,6 +10,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -28,6 +29,15 @@ bool IsReservedDeviceName(std::string_view stem) {
     if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL")
         return true;
     return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' && base[3] <= '9';
+}
+
+uint32_t Fnv1a32(std::string_view text) {
+    uint32_t hash = 2166136261u;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return hash;
 }
 
 // Records of the tracer that the file writes itself (or never writes, like the Z data).
@@ -181,8 +191,8 @@ TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& 
     return list;
 }
 
-std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job) {
-    const std::string stem = JobFileStem(job.Value("JOB"));
+std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job, bool* shortened) {
+    const std::string stem = JobFileStem(job.Value("JOB"), shortened);
     if (!stem.empty())
         return tracesFolder + "/" + stem + ".txt";
     // No job number at all would make the hidden file ".txt", which every such job overwrites:
@@ -194,7 +204,9 @@ std::string TraceFileName(const std::string& tracesFolder, const TRecordList& jo
     }
 }
 
-std::string JobFileStem(std::string_view jobNumber) {
+std::string JobFileStem(std::string_view jobNumber, bool* shortened) {
+    if (shortened)
+        *shortened = false;
     // The job number comes from the tracer or from a file name. A path separator in it would put
     // the file outside the traces folder; the characters Windows cannot store in a name are
     // replaced on every system alike, so a traces folder can move between them.
@@ -207,7 +219,18 @@ std::string JobFileStem(std::string_view jobNumber) {
         stem.front() = '_';
     if (IsReservedDeviceName(stem))
         stem.insert(0, 1, '_');
-    return stem;
+    if (stem.size() <= kMaxJobFileStem)
+        return stem;
+    // Too long for a file name: a visible prefix, cut between whole UTF-8 characters, and a hash
+    // of the whole number, so that two long numbers with one prefix still get files of their own.
+    std::size_t keep = kMaxJobFileStem - 9;
+    while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+        --keep;
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "-%08x", static_cast<unsigned>(Fnv1a32(jobNumber)));
+    if (shortened)
+        *shortened = true;
+    return stem.substr(0, keep) + hash;
 }
 
 void SaveTraceFile(const std::string& fileName, const TRecordList& records) {

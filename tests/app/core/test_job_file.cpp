@@ -283,6 +283,33 @@ TEST(TraceFileName, NamesWindowsCannotStoreAreCleanedAlike) {
         EXPECT_EQ(TraceFileName("/x/traces", ListOf({"JOB=" + job})), "/x/traces/" + stem + ".txt") << job;
 }
 
+// A job number too long for a file name is saved under a visible prefix and a hash of the whole
+// number, cut between whole characters; a number of the longest length kept stays as it is.
+TEST(TraceFileName, LongJobNumberIsShortenedToAPrefixAndAHash) {
+    TTempFolder folder;
+    std::string umlauts;
+    for (int i = 0; i < 20; ++i)
+        umlauts += "\xC3\xA4"; // two bytes each
+    const struct {
+        std::string Job;
+        std::string Stem;
+        bool Shortened;
+    } cases[] = {
+        {std::string(kMaxJobFileStem, '7'), std::string(kMaxJobFileStem, '7'), false},
+        {std::string(300, '1'), std::string(111, '1') + "-b5868461", true},
+        {std::string(299, '1') + "2", std::string(111, '1') + "-b2867fa8", true},
+        {std::string(110, '1') + umlauts, std::string(110, '1') + "-7355c183", true},
+    };
+    for (const auto& c : cases) {
+        bool shortened = !c.Shortened;
+        const std::string name = TraceFileName(folder.Path(), ListOf({"JOB=" + c.Job}), &shortened);
+        EXPECT_EQ(name, folder / (c.Stem + ".txt"));
+        EXPECT_EQ(shortened, c.Shortened);
+        SaveTraceFile(name, ListOf({"REQ=FIL"}));
+    }
+    EXPECT_EQ(coretest::FolderEntries(folder.Path()).size(), std::size(cases));
+}
+
 TEST(TraceFileName, JobsWithoutANumberNeverOverwriteEachOther) {
     TTempFolder folder;
     for (const char* content : {"first", "second"})
