@@ -116,8 +116,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     // Rewrites a killed program left unfinished; this program's own rewrites are all newer.
     RemoveStaleTempFiles(LocalPath(TracesFolder()), std::time(nullptr));
     // Said before the first job arrives rather than discovered when it is lost.
-    if (const std::string problem = FolderWriteProblem(LocalPath(TracesFolder()));
-        !problem.empty())
+    if (const std::string problem = FolderWriteProblem(LocalPath(TracesFolder())); !problem.empty())
         FTracesProblem = QStringLiteral("Jobs cannot be saved in ") + TracesFolder() + QStringLiteral(": ") +
                          QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
     FSettingsFile = FProgramFolder + QLatin1Char('/') + QString::fromLatin1(kSettingsFileName);
@@ -341,9 +340,10 @@ void TForm1::WMTraceReady() {
     const std::string job = FSession.Job().Value(jobkey::Job);
     if (!isVisible() || isMinimized())
         AnnounceJob(FromRecord(job));
-    if (job.empty() && update.Write) {
+    if (update.Write && (job.empty() || update.Write->NameShortened)) {
         const std::string& fileName = update.Write->FileName;
-        SetStatus(QStringLiteral("The job had no job number: saved as ") +
+        SetStatus((job.empty() ? QStringLiteral("The job had no job number: saved as ")
+                               : QStringLiteral("The job number is too long for a file name: saved as ")) +
                   FromLocalPath(fileName.substr(fileName.rfind('/') + 1)));
     } else {
         SetStatus(kFileOnClipboard);

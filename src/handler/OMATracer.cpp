@@ -151,6 +151,11 @@ void TOMATracer::ProcessTrace() {
     TEyeRec right, left;
     ClearTrace();
     DecodeTraceBlocks(FMachine.Received(), right, left);
+    // The left eye is held to the rule the right eye's points are (TTracer::AddPoint): a negative
+    // radius refuses the packet, or the job file would give box values its R records contradict.
+    for (const int radius : RadiiValues(left.Radii))
+        if (radius < 0)
+            throw Exception("Invalid point value " + FloatToStr(radius / 100.0));
 
     FDBL = ReadDBL(FMachine.Received().Value("DBL"));
     SetJobNo(CleanJobNumber(FMachine.ReceivedValue("JOB")));

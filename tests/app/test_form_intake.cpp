@@ -160,15 +160,20 @@ TEST_F(FormIntake, TrailingRecordsAndTypesFollowTheJob) {
     };
     // A tracer FTYP of 0 is left out; the Rimless edge makes the frame rimless; a job number
     // without a digit from 1 to 9 gets a visible name of its own, said in the status, and leaves
-    // the job panel disabled.
+    // the job panel disabled; a job number too long for a file name is saved under a shorter
+    // one, also said in the status.
     const QString noNumber = QStringLiteral("The job had no job number: saved as ");
+    const QString tooLong = QStringLiteral("The job number is too long for a file name: saved as ");
+    const QString longName = QString(111, QLatin1Char('7')) + QStringLiteral("-6252d7a9.txt");
     const Case cases[] = {
         {"A0012B", "0", "1", QStringLiteral("12.txt"), "<none>", "1", true},
         {"77", "1", "2", QStringLiteral("77.txt"), "3", "2", true},
         {"0000", "1", "2", QStringLiteral("no-job-number-1.txt"), "3", "2", false,
          noNumber + QStringLiteral("no-job-number-1.txt")},
         {"ABC", "1", "2", QStringLiteral("no-job-number-2.txt"), "3", "2", false,
-         noNumber + QStringLiteral("no-job-number-2.txt")}};
+         noNumber + QStringLiteral("no-job-number-2.txt")},
+        {std::string(300, '7'), "1", "1", longName, "1", "1", true, tooLong + longName},
+    };
     StartForm();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.job);

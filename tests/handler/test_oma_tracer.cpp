@@ -330,6 +330,8 @@ TEST(OMATracer, FailedPacketsGetNoReplyAndTheNextPacketIsAnswered) {
         {{"REQ=TRC", "JOB=1", "TRCFMT=1;2;E;L", "R=2500;10000"},
          "TRCFMT block refused: value 10000 has no four-character form"},
         {{"REQ=TRC", "JOB=1", "TRCFMT=3;2;E;R", "R=" + EscapeText(negative)}, "Invalid point value -0.12"},
+        {{"REQ=TRC", "JOB=1", "TRCFMT=1;2;E;R", "R=2500;2500", "TRCFMT=3;2;E;L", "R=" + EscapeText(negative)},
+         "Invalid point value -0.12"},
         {{"REQ=TRC", "JOB=1", "TRCFMT=1;2;E;R", "R=25x0;2500"}, "'25x0' is not a valid integer value"},
     };
     for (const Case& c : cases) {

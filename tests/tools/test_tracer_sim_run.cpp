@@ -8,8 +8,8 @@
 #include "SimError.h"
 #include "Transport.h"
 
-#include "protocol/OMAMach.h"
 #include "common/RecordList.h"
+#include "protocol/OMAMach.h"
 #include "protocol/TraceFormats.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +43,21 @@ namespace {
 
 // ---- the scripted peer: the program's side as the protocol states it -------------------------
 
-enum TFault { rfNone, rfWrongStatus, rfSilent, rfTwice, rfBadCrc, rfHangUp, rfWrongDeviceCode };
+// rfHangUp hangs up instead of answering a trace packet; rfHangUpAtInf, rfHangUpAtIni and
+// rfHangUpAtInit instead of answering REQ=INF, REQ=INI or the initialisation packet.
+enum TFault {
+    rfNone,
+    rfWrongStatus,
+    rfSilent,
+    rfTwice,
+    rfBadCrc,
+    rfHangUp,
+    rfWrongDeviceCode,
+    rfHangUpAtInf,
+    rfHangUpAtIni,
+    rfHangUpAtInit,
+    rfHangUpAfterJob // answers the trace packet, then hangs up for good
+};
 
 struct TPeerResults {
     int Replies = 0;
@@ -57,7 +71,8 @@ struct TPeerResults {
 class TScriptedPeer {
 public:
     // Serves `fd` (owned) on a thread of its own; `fault` hits the `faultAt`-th trace packet
-    // (rfWrongDeviceCode hits the initialisation packet). After a hang-up, `reopen` may give the
+    // (rfWrongDeviceCode hits the initialisation packet, the rfHangUpAt faults the `faultAt`-th
+    // packet of their kind). After a hang-up, `reopen` may give the
     // line back (a new descriptor, or -1), as a program that closes its port and opens it again.
     explicit TScriptedPeer(int fd, TFault fault = rfNone, int faultAt = 1, uint16_t maxNumPoints = 512,
                            std::function<int()> reopen = {})
@@ -112,7 +127,13 @@ private:
                     break;
                 const std::string packet = buffer.substr(0, gs + 1);
                 buffer.erase(0, gs + 1);
-                if (!Answer(packet)) {
+                const bool answered = Answer(packet);
+                if (answered && FFault == rfHangUpAfterJob && static_cast<int>(FResults.Jobs.size()) == FFaultAt) {
+                    ::close(FFd);
+                    FFd = -1;
+                    return;
+                }
+                if (!answered) {
                     ::close(FFd);
                     FFd = FReopen ? FReopen() : -1;
                     if (FFd < 0)
@@ -138,11 +159,17 @@ private:
         bool twice = false;
         bool uninitialise = false;
         if (req == "INF") {
+            if (HangsUpAt(rfHangUpAtInf, FInfs))
+                return false;
             return Send(std::string(1, oma::ACK));
         } else if (req == "INI" && def.empty()) {
+            if (HangsUpAt(rfHangUpAtIni, FInis))
+                return false;
             FCodec.SetReplyValue("ANS", "INI");
             FCodec.SetReplyValue("STATUS", "0;");
         } else if (ans == "INI" || !def.empty()) {
+            if (HangsUpAt(rfHangUpAtInit, FInits))
+                return false;
             FCodec.SetReplyValue("ANS", "INI");
             FCodec.SetReplyValue("STATUS", "0");
             FCodec.SetReplyValue("DEF", def + ";" + (FFault == rfWrongDeviceCode ? "0" : FCodec.DeviceCode()));
@@ -208,6 +235,9 @@ private:
         return sent;
     }
 
+    // Counts a packet of one kind; true when it is the one `fault` hangs up at.
+    bool HangsUpAt(TFault fault, int& count) { return ++count == FFaultAt && FFault == fault; }
+
     void NoteTrace(const std::string& job, const TEyeRec& right, const TEyeRec& left) {
         if (!right.Radii.empty() || !left.Radii.empty())
             ++FResults.TraceEvents;
@@ -239,6 +269,7 @@ private:
     TFault FFault;
     int FFaultAt;
     std::function<int()> FReopen;
+    int FInfs = 0, FInis = 0, FInits = 0; // packets of each kind so far
     int FWake[2]{-1, -1};
     TOMAMachine FCodec;
     TPeerResults FResults;
@@ -500,6 +531,71 @@ TEST(TracerSimTransport, PtyOutlivesTheProgramClosingAndReopeningIt) {
     EXPECT_EQ(progress,
               (std::vector<std::string>{"job 1: OK", "job 2: the line was closed; waiting for it to be opened again",
                                         "job 2: the line is open again", "job 3: OK", "job 4: OK"}));
+}
+
+// The program may close its port at any step, also before it has answered the tracer's first
+// packet: the simulator waits for the line to be opened again and starts the conversation anew.
+TEST(TracerSimTransport, PtyOutlivesTheProgramClosingItWhileTheTracerIntroducesItself) {
+    const struct {
+        TFault Fault;
+        std::string Step;
+    } cases[] = {
+        {rfHangUpAtInf, "REQ=INF"},
+        {rfHangUpAtIni, "REQ=INI"},
+        {rfHangUpAtInit, "initialisation packet"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Step);
+        std::string path;
+        int first = -1;
+        auto line = OpenPty(
+            [&](const std::string& announced) {
+                path = announced;
+                first = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+            },
+            10000, 0);
+        ASSERT_GE(first, 0);
+        std::atomic<bool> noticed{false};
+        TSimOptions options;
+        options.SendInf = true;
+        options.Jobs = 2;
+        options.ReopenWaitMs = 10000;
+        std::vector<std::string> progress;
+        options.Progress = [&](const std::string& text) {
+            progress.push_back(text);
+            if (text.find("waiting") != std::string::npos)
+                noticed = true;
+        };
+        TScriptedPeer peer(first, c.Fault, 1, options.MaxNumPoints, [&] {
+            for (int i = 0; i < 10000 && !noticed; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return ::open(path.c_str(), O_RDWR | O_NOCTTY);
+        });
+        TSimReport report;
+        EXPECT_EQ(RunConversation(*line, options, report), 0) << report.Error;
+        const TPeerResults results = peer.Stop();
+        EXPECT_EQ(report.JobsDone, 2);
+        EXPECT_EQ(results.Jobs, JobNumbers(1, 2));
+        EXPECT_EQ(results.ParseErrors, 0);
+        EXPECT_EQ(progress,
+                  (std::vector<std::string>{c.Step + ": the line was closed; waiting for it to be opened again",
+                                            c.Step + ": the line is open again", "job 1: OK", "job 2: OK"}));
+    }
+}
+
+// A program that closes its port once every job has its answer leaves a run that went well.
+TEST(TracerSimTransport, PtyClosedAfterTheLastReplyEndsTheRunWell) {
+    int slave = -1;
+    auto line = OpenPty([&](const std::string& path) { slave = ::open(path.c_str(), O_RDWR | O_NOCTTY); }, 10000, 0);
+    ASSERT_GE(slave, 0);
+    TSimOptions options;
+    options.Jobs = 2;
+    options.ReopenWaitMs = 10000;
+    options.LingerMs = 10000; // ended by the closing, not by the time
+    TScriptedPeer peer(slave, rfHangUpAfterJob, 2, options.MaxNumPoints);
+    TSimReport report;
+    EXPECT_EQ(RunConversation(*line, options, report), 0) << report.Error;
+    EXPECT_EQ(report.JobsDone, 2);
 }
 
 TEST(TracerSimTransport, PtyNobodyOpensIt) {

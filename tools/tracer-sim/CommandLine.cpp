@@ -20,8 +20,9 @@ Line (exactly one):
   --device PATH       a serial device, raw 8N1, no flow control
   --baud N            its baud rate (default 9600)
   --pty               create a pseudo-terminal pair, print "PTY <path>" and wait for the program
-                      to open that path; when the program closes it, wait for it to be opened
-                      again and go on with the next job
+                      to open that path; when the program closes it at any step, wait for it
+                      to be opened again, start the conversation again and go on with the next
+                      job
   --wait-open MS      how long to wait for either (default 60000)
   --settle MS         pause after it was opened, before the first packet (default 100)
   --tcp HOST:PORT     connect to the program's TCP listener

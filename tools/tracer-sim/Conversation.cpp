@@ -42,11 +42,7 @@ public:
         if (FOptions.Shape.Kind == skFile)
             fileShape = ReadTraceFile(FOptions.Shape.Path);
 
-        if (FOptions.SendInf)
-            Exchange("REQ=INF", FramePacket(InfRequestLines()), {LoneAck()});
-
-        if (FOptions.Init)
-            Initialise();
+        Introduce();
         ChooseFormat();
 
         TJobShape shape = MakeJobShape(FOptions.Shape, FReport.Points, fileShape ? &*fileShape : nullptr);
@@ -88,20 +84,9 @@ public:
                 Exchange("job " + jobNumber, FramePacket(lines), acceptable,
                          FOptions.MeasureLatency ? &latencyMs : nullptr);
             } catch (const ELineClosed& e) {
-                // The program closed its port (its settings, a restart) and may open it again.
-                if (FOptions.ReopenWaitMs <= 0)
-                    throw;
-                if (FOptions.Progress)
-                    FOptions.Progress("job " + jobNumber + ": the line was closed; waiting for it to be opened again");
-                if (!FLine.AwaitReopened(FOptions.ReopenWaitMs))
-                    throw ESimError(std::string(e.what()) + ", and it was not opened again within " +
-                                    std::to_string(FOptions.ReopenWaitMs) + " ms");
-                FPending.clear();
-                if (FOptions.Progress)
-                    FOptions.Progress("job " + jobNumber + ": the line is open again");
+                AwaitReopened(e);
                 // It may be another program, or one started anew: introduce the tracer again.
-                if (FOptions.Init)
-                    Initialise();
+                Introduce();
                 continue;
             }
             ++FReport.JobsDone;
@@ -115,6 +100,38 @@ public:
     }
 
 private:
+    // The conversation's start: REQ=INF and the initialisation, as asked. A line closed meanwhile
+    // (the program's settings, a restart) starts it again once the line is open again.
+    void Introduce() {
+        for (;;) {
+            try {
+                if (FOptions.SendInf)
+                    Exchange("REQ=INF", FramePacket(InfRequestLines()), {LoneAck()});
+                if (FOptions.Init)
+                    Initialise();
+                return;
+            } catch (const ELineClosed& e) {
+                AwaitReopened(e);
+            }
+        }
+    }
+
+    // The program closed its port during the step FStep and may open it again: waits for that
+    // (ReopenWaitMs), or raises the closing when the run may not wait or the line does not come
+    // back.
+    void AwaitReopened(const ELineClosed& closed) {
+        if (FOptions.ReopenWaitMs <= 0)
+            throw closed;
+        if (FOptions.Progress)
+            FOptions.Progress(FStep + ": the line was closed; waiting for it to be opened again");
+        if (!FLine.AwaitReopened(FOptions.ReopenWaitMs))
+            throw ESimError(std::string(closed.what()) + ", and it was not opened again within " +
+                            std::to_string(FOptions.ReopenWaitMs) + " ms");
+        FPending.clear();
+        if (FOptions.Progress)
+            FOptions.Progress(FStep + ": the line is open again");
+    }
+
     void Initialise() {
         Exchange("REQ=INI", FramePacket(IniRequestLines()), {ReplyBytes(IniRequestReplyLines())});
         const std::vector<std::string> initReply = InitReplyLines(FOptions.Device, FOptions.MaxNumPoints);
@@ -142,6 +159,7 @@ private:
     // Sends one packet and checks its reply; every failure is reported with the step's name.
     void Exchange(const std::string& step, const std::string& packet, const std::vector<std::string>& acceptable,
                   double* latencyMs = nullptr) {
+        FStep = step;
         try {
             Send(packet);
             const auto sentAt = TClock::now();
@@ -219,8 +237,12 @@ private:
         std::string reply = FPending.substr(0, end);
         FPending.erase(0, end);
         // The program answers each packet exactly once and says nothing unasked.
-        if (FPending.empty() && FLine.WaitReadable(0))
-            FLine.Read(FPending);
+        try {
+            if (FPending.empty() && FLine.WaitReadable(0))
+                FLine.Read(FPending);
+        } catch (const ELineClosed&) {
+            // The reply came whole before the line was closed; the next step finds it closed.
+        }
         if (!FPending.empty())
             throw ESimError("unexpected bytes after the reply " + RenderOneLine(reply, 120) + ": " +
                             RenderOneLine(FPending));
@@ -228,8 +250,15 @@ private:
     }
 
     void WatchForStrayBytes() {
-        if (FPending.empty() && FLine.WaitReadable(FOptions.LingerMs))
-            FLine.Read(FPending);
+        try {
+            if (FPending.empty() && FLine.WaitReadable(FOptions.LingerMs))
+                FLine.Read(FPending);
+        } catch (const ELineClosed&) {
+            // Every job has its answer; a line that may be closed and opened again can say
+            // nothing more once closed.
+            if (FOptions.ReopenWaitMs <= 0)
+                throw;
+        }
         if (!FPending.empty())
             throw ESimError("after the last reply: unexpected bytes " + RenderOneLine(FPending));
     }
@@ -239,6 +268,7 @@ private:
     TSimReport& FReport;
     std::mt19937 FRandom;
     std::string FPending; // bytes read but not yet taken as a reply
+    std::string FStep;    // the exchange under way, named as in messages
 };
 
 double Percentile(const std::vector<double>& sorted, double p) {

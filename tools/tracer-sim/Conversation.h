@@ -35,9 +35,9 @@ struct TSimOptions {
     uint32_t Seed = 1;           // for the noise
     int TimeoutMs = 5000;        // for each reply, and for each write
     int LingerMs = 0;            // after the last reply, how long to watch for unexpected bytes
-    int ReopenWaitMs = 0;        // a job whose line the program closes: wait this long for it to be
-                                 // opened again, initialise again (with Init) and go on with the
-                                 // next job; 0 ends the run
+    int ReopenWaitMs = 0;        // a line the program closes at any step: wait this long for it to be
+                                 // opened again, start the conversation again (REQ=INF, REQ=INI
+                                 // as asked) and go on with the next job; 0 ends the run
     bool MeasureLatency = false; // one write() per packet, no noise, a latency sample per job
     std::function<void(const std::string& line)> Progress; // one line per job when set
 };

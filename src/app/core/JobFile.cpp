@@ -8,13 +8,37 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
 namespace {
 constexpr std::size_t kGroupSize = 4;
 constexpr std::size_t kGroupsPerRecord = 15;
+
+// Names Windows keeps for devices, whatever the extension: "CON.txt" is the console there.
+bool IsReservedDeviceName(std::string_view stem) {
+    std::string base(stem.substr(0, stem.find('.')));
+    // Windows also ignores trailing blanks before the extension ("NUL .txt").
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    for (char& c : base)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL")
+        return true;
+    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' && base[3] <= '9';
+}
+
+uint32_t Fnv1a32(std::string_view text) {
+    uint32_t hash = 2166136261u;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return hash;
+}
 
 // Records of the tracer that the file writes itself (or never writes, like the Z data).
 constexpr std::array<std::string_view, 10> kNotCopied = {"JOB", "R",   "VEN",   "Z",      "CRC",
@@ -167,18 +191,10 @@ TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& 
     return list;
 }
 
-std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job) {
-    // The job number comes from the tracer or from a file name; a path separator in it would
-    // put the file outside the traces folder.
-    std::string number = job.Value("JOB");
-    for (char& c : number)
-        if (c == '/' || c == '\\')
-            c = '_';
-    // Nor may it make a hidden file (".x.txt"), which the operator would not find.
-    if (!number.empty() && number.front() == '.')
-        number.front() = '_';
-    if (!number.empty())
-        return tracesFolder + "/" + number + ".txt";
+std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job, bool* shortened) {
+    const std::string stem = JobFileStem(job.Value("JOB"), shortened);
+    if (!stem.empty())
+        return tracesFolder + "/" + stem + ".txt";
     // No job number at all would make the hidden file ".txt", which every such job overwrites:
     // each gets a visible name of its own instead.
     for (unsigned n = 1;; ++n) {
@@ -186,6 +202,35 @@ std::string TraceFileName(const std::string& tracesFolder, const TRecordList& jo
         if (!FileExists(name))
             return name;
     }
+}
+
+std::string JobFileStem(std::string_view jobNumber, bool* shortened) {
+    if (shortened)
+        *shortened = false;
+    // The job number comes from the tracer or from a file name. A path separator in it would put
+    // the file outside the traces folder; the characters Windows cannot store in a name are
+    // replaced on every system alike, so a traces folder can move between them.
+    std::string stem(jobNumber);
+    for (char& c : stem)
+        if (static_cast<unsigned char>(c) < 32 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
+            c = '_';
+    // Nor may it make a hidden file (".x.txt"), which the operator would not find.
+    if (!stem.empty() && stem.front() == '.')
+        stem.front() = '_';
+    if (IsReservedDeviceName(stem))
+        stem.insert(0, 1, '_');
+    if (stem.size() <= kMaxJobFileStem)
+        return stem;
+    // Too long for a file name: a visible prefix, cut between whole UTF-8 characters, and a hash
+    // of the whole number, so that two long numbers with one prefix still get files of their own.
+    std::size_t keep = kMaxJobFileStem - 9;
+    while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+        --keep;
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "-%08x", static_cast<unsigned>(Fnv1a32(jobNumber)));
+    if (shortened)
+        *shortened = true;
+    return stem.substr(0, keep) + hash;
 }
 
 void SaveTraceFile(const std::string& fileName, const TRecordList& records) {

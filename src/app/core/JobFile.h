@@ -6,6 +6,7 @@
 #include "app/core/ShapeEdit.h"
 #include "common/RecordList.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +15,7 @@
 struct TJobFileInputs {
     std::string RtTraceFmt; // captured formats; an empty capture writes no block for that eye
     std::string LtTraceFmt;
-    bool ShapeModified = false;         // recompute HBOX, VBOX, CIRC even when the tracer sent them
+    bool ShapeModified = false;          // recompute HBOX, VBOX, CIRC even when the tracer sent them
     std::optional<std::string> FrameKey; // key of the frame list's selection ("1".."3"), none when nothing is selected
     std::optional<std::string> EdgeKey;  // key of the edge list's selection ("-1", "1".."4")
 };
@@ -41,9 +42,22 @@ TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& 
 // The file name a job without a job number is saved under, with "-<n>.txt" added.
 inline constexpr std::string_view kNoJobNumberName = "no-job-number";
 
-// tracesFolder + "/" + the JOB record + ".txt"; without a job number, the first
-// kNoJobNumberName + "-<n>.txt" that does not exist yet.
-std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job);
+// The longest file name part made from a job number (bytes, ".txt" not counted): well within the
+// 255 a file system allows for a name, and leaving room for the folder within Windows' 260
+// characters for a whole path.
+inline constexpr std::size_t kMaxJobFileStem = 120;
+
+// The job number as the name of its file without ".txt", the same on every system: "/", "\\",
+// control characters and the characters Windows cannot store (: * ? " < > |) become "_"; a
+// leading "." becomes "_"; a name Windows keeps for a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
+// with or without an extension, any letter case) gets a "_" in front; and a name longer than
+// kMaxJobFileStem becomes its first characters, "-" and 8 hex digits of a hash of the whole
+// number (`shortened` then says so). Any other name stays as it is.
+std::string JobFileStem(std::string_view jobNumber, bool* shortened = nullptr);
+
+// tracesFolder + "/" + JobFileStem(the JOB record) + ".txt"; without a job number, the first
+// kNoJobNumberName + "-<n>.txt" that does not exist yet. `shortened`: as JobFileStem.
+std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job, bool* shortened = nullptr);
 
 // Creates the folder (errors ignored) and writes the records with CR LF atomically; raises
 // EInOutError with the file system's message when the file cannot be written (the previous

@@ -307,7 +307,7 @@ TJobFileWrite TJobSession::File() {
     if (measure || FLtMeasured)
         measured.Lt = LtMeasures();
     TJobFileWrite file;
-    file.FileName = TraceFileName(FTracesFolder, FJob);
+    file.FileName = TraceFileName(FTracesFolder, FJob, &file.NameShortened);
     file.Records = BuildTraceFileRecords(FJob, inputs, measured);
     return file;
 }

@@ -47,6 +47,7 @@ struct TJobPanel {
 struct TJobFileWrite {
     std::string FileName;
     TRecordList Records;
+    bool NameShortened = false; // the job number was too long to be the file's name as it stands
 };
 
 // What one operation asks of the window; an empty answer asks nothing.

@@ -6,6 +6,11 @@
 #include "common/Numbers.h"
 
 #include <exception>
+#include <string_view>
+
+namespace {
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+} // namespace
 
 TRecordList& SettingsList() {
     static TRecordList list;
@@ -15,10 +20,15 @@ TRecordList& SettingsList() {
 bool LoadSettings(TRecordList& list, const std::string& fileName) {
     list.Clear();
     try {
-        for (std::string& line : ReadLines(fileName))
+        std::string text = ReadWholeFile(fileName);
+        // An editor that saves UTF-8 with a byte-order mark would otherwise hide the first key.
+        if (text.starts_with(kUtf8ByteOrderMark))
+            text.erase(0, kUtf8ByteOrderMark.size());
+        for (std::string& line : SplitLines(text))
             list.Add(std::move(line));
-    } catch (const Exception&) {
-        // A program that never ran has no file; every reader has its default.
+    } catch (...) {
+        // A program that never ran has no file; every reader has its default. Nothing found in
+        // the file (not a file, too large, out of memory) may keep the program from starting.
         return false;
     }
     return true;

@@ -27,8 +27,9 @@ inline constexpr const char* kSettingsFileName = "settings.txt";
 // The one settings list of the process (empty until LoadSettings).
 TRecordList& SettingsList();
 
-// Replaces the list's content by the file's lines (CR, LF or CR LF). A missing or unreadable
-// file leaves what could be read (nothing) and returns false; no message.
+// Replaces the list's content by the file's lines (CR, LF or CR LF); a UTF-8 byte-order mark at
+// the start is skipped. A missing or unreadable file, or one that is no regular file or too large
+// (ReadWholeFile), leaves the list empty and returns false; no message, and no exception.
 bool LoadSettings(TRecordList& list, const std::string& fileName);
 // Writes every line with CR LF, atomically. Returns false on failure (the old file stays); the
 // reason goes to `error` when given.

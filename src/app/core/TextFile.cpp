@@ -8,30 +8,35 @@
 
 namespace textfile_detail {
 
-// The temporary file of a rewrite: ".<name>.XXXXXX". The name part is shortened so the whole is
-// never longer than the final name (from 16 characters on), so any name the folder can hold can
-// also be rewritten.
-constexpr std::size_t kShortestTempName = 16;
+// The temporary file of a rewrite: ".<name>.tracer-tmp-XXXXXX". The mark lets the start-up cleaning
+// tell the program's own leftovers from anybody else's hidden files (".notes.backup"). The name
+// part is shortened so the whole is never longer than the final name (from 27 characters on), so
+// any name the folder can hold can also be rewritten.
+constexpr std::size_t kShortestTempName = 27;
 
 std::string TempBaseName(const std::string& baseName) {
     const std::size_t limit = std::max(baseName.size(), kShortestTempName);
     const std::size_t keep = std::min(baseName.size(), limit - kTempSuffixLength - 1);
-    return "." + baseName.substr(0, keep) + ".XXXXXX";
+    return "." + baseName.substr(0, keep) + std::string(kTempMark) + std::string(kTempRandomLength, 'X');
 }
 
 bool IsTempName(const std::string& name) {
     if (name.size() < 1 + 1 + kTempSuffixLength || name[0] != '.')
         return false;
-    const std::size_t dot = name.size() - kTempSuffixLength;
-    if (name[dot] != '.')
+    const std::size_t mark = name.size() - kTempSuffixLength;
+    if (name.compare(mark, kTempMark.size(), kTempMark) != 0)
         return false;
-    for (std::size_t i = dot + 1; i < name.size(); ++i)
+    for (std::size_t i = mark + kTempMark.size(); i < name.size(); ++i)
         if (!std::isalnum(static_cast<unsigned char>(name[i])))
             return false;
     return true;
 }
 
 } // namespace textfile_detail
+
+std::string TooLargeReason() {
+    return "the file is larger than " + std::to_string(kMaxReadFileSize >> 20) + " MB";
+}
 
 std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;

@@ -5,13 +5,23 @@
 
 #include "common/RecordList.h"
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The file's bytes; raises EInOutError with the file system's message when it cannot be read.
+// The largest file that is read: far beyond any job trace file or settings file, and small enough
+// that reading it never holds the program up noticeably.
+inline constexpr std::size_t kMaxReadFileSize = 8u << 20;
+
+// The file's bytes. Raises EInOutError naming the file and the reason when it cannot be read,
+// when it is no regular file (a folder, a device, a fifo: never opened, so nothing blocks) or
+// when it is larger than kMaxReadFileSize.
 std::string ReadWholeFile(const std::string& fileName);
+
+// The reason given for a file larger than kMaxReadFileSize.
+std::string TooLargeReason();
 
 // CR, LF and CR LF each end a line; a line end at the very end of the text makes no empty line.
 // Empty lines inside the text are kept.
@@ -40,6 +50,6 @@ std::string FolderWriteProblem(const std::string& folder);
 bool FileExists(const std::string& fileName);
 
 // Removes the temporary files that rewrites interrupted by a crash or a kill left in the folder
-// (".<name>.XXXXXX", regular files only) when they were last changed before olderThan, so that a
-// rewrite of a running program is never touched. Returns how many were removed.
+// (".<name>.tracer-tmp-XXXXXX" exactly, regular files only) when they were last changed before
+// olderThan, so that a rewrite of a running program is never touched. Returns how many were removed.
 int RemoveStaleTempFiles(const std::string& folder, std::time_t olderThan);

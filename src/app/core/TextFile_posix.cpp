@@ -4,7 +4,9 @@
 
 #include "common/Errors.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
@@ -72,6 +74,14 @@ std::string FolderOf(const std::string& fileName) {
     return fileName.substr(0, slash);
 }
 
+[[noreturn]] void RefuseRead(const std::string& fileName, const std::string& reason) {
+    throw EInOutError("Cannot read " + fileName + ": " + reason);
+}
+
+std::string NotAFileReason(mode_t mode) {
+    return S_ISDIR(mode) ? SystemMessage(EISDIR) : "not a regular file (a device, a pipe or a socket)";
+}
+
 bool WriteAll(int fd, std::string_view content) {
     while (!content.empty()) {
         const ssize_t written = ::write(fd, content.data(), content.size());
@@ -87,27 +97,44 @@ bool WriteAll(int fd, std::string_view content) {
 } // namespace
 
 std::string ReadWholeFile(const std::string& fileName) {
+    // Looked at before it is opened: opening a device can have effects of its own (a serial line
+    // raises its modem lines), and a fifo would wait for a writer.
+    struct stat info {};
+    if (::stat(fileName.c_str(), &info) != 0)
+        RefuseRead(fileName, SystemMessage(errno));
+    if (!S_ISREG(info.st_mode))
+        RefuseRead(fileName, NotAFileReason(info.st_mode));
+    if (static_cast<std::uintmax_t>(info.st_size) > kMaxReadFileSize)
+        RefuseRead(fileName, TooLargeReason());
+
+    // Non-blocking in case the name was replaced by a fifo in the meantime; checked again on what
+    // was actually opened.
     int fd;
     do
-        fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        throw EInOutError("Cannot read " + fileName + ": " + SystemMessage(errno));
+        RefuseRead(fileName, SystemMessage(errno));
     TFileDescriptor holder(fd);
+    if (::fstat(fd, &info) != 0)
+        RefuseRead(fileName, SystemMessage(errno));
+    if (!S_ISREG(info.st_mode))
+        RefuseRead(fileName, NotAFileReason(info.st_mode));
     std::string content;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        content.reserve(static_cast<std::size_t>(info.st_size));
+    content.reserve(std::min(static_cast<std::size_t>(info.st_size), kMaxReadFileSize));
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throw EInOutError("Cannot read " + fileName + ": " + SystemMessage(errno));
+            RefuseRead(fileName, SystemMessage(errno));
         }
         if (got == 0)
             break;
+        // A file that grows while it is read is held to the same limit.
+        if (content.size() + static_cast<std::size_t>(got) > kMaxReadFileSize)
+            RefuseRead(fileName, TooLargeReason());
         content.append(buffer, static_cast<std::size_t>(got));
     }
     return content;

@@ -15,7 +15,7 @@
 #include <windows.h>
 
 using textfile_detail::IsTempName;
-using textfile_detail::kTempSuffixLength;
+using textfile_detail::kTempRandomLength;
 using textfile_detail::TempBaseName;
 
 namespace {
@@ -56,11 +56,17 @@ bool WriteAll(HANDLE file, std::string_view content) {
     return true;
 }
 
+[[noreturn]] void RefuseRead(const std::string& fileName, const std::string& reason) {
+    throw EInOutError("Cannot read " + fileName + ": " + reason);
+}
+
+constexpr const char* kNotAFile = "not a regular file (a device or a pipe)";
+
 // Replaces the XXXXXX of a temporary name with letters and digits.
 void FillRandom(std::string& name, std::mt19937& random) {
     static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::uniform_int_distribution<int> pick(0, sizeof kChars - 2);
-    for (size_t i = name.size() - (kTempSuffixLength - 1); i < name.size(); ++i)
+    for (size_t i = name.size() - kTempRandomLength; i < name.size(); ++i)
         name[i] = kChars[pick(random)];
 }
 
@@ -73,22 +79,34 @@ std::time_t TimeOf(const FILETIME& time) {
 } // namespace
 
 std::string ReadWholeFile(const std::string& fileName) {
-    THandle file(::CreateFileW(Widen(fileName).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::wstring wideName = Widen(fileName);
+    const DWORD attributes = ::GetFileAttributesW(wideName.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        RefuseRead(fileName, Win32ErrorText(ERROR_ACCESS_DENIED));
+    // Opening a pipe or a device does not wait; reading it would, so only a disk file is read.
+    THandle file(::CreateFileW(wideName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid())
-        throw EInOutError("Cannot read " + fileName + ": " + Win32ErrorText(::GetLastError()));
-    std::string content;
+        RefuseRead(fileName, Win32ErrorText(::GetLastError()));
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK)
+        RefuseRead(fileName, kNotAFile);
     LARGE_INTEGER size{};
-    if (::GetFileSizeEx(file.Get(), &size) && size.QuadPart > 0)
-        content.reserve(static_cast<size_t>(size.QuadPart));
+    if (!::GetFileSizeEx(file.Get(), &size))
+        RefuseRead(fileName, Win32ErrorText(::GetLastError()));
+    if (static_cast<unsigned long long>(size.QuadPart) > kMaxReadFileSize)
+        RefuseRead(fileName, TooLargeReason());
+    std::string content;
+    content.reserve(static_cast<size_t>(size.QuadPart));
     char buffer[65536];
     for (;;) {
         DWORD got = 0;
         if (!::ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr))
-            throw EInOutError("Cannot read " + fileName + ": " + Win32ErrorText(::GetLastError()));
+            RefuseRead(fileName, Win32ErrorText(::GetLastError()));
         if (got == 0)
             break;
+        // A file that grows while it is read is held to the same limit.
+        if (content.size() + got > kMaxReadFileSize)
+            RefuseRead(fileName, TooLargeReason());
         content.append(buffer, got);
     }
     return content;
@@ -114,8 +132,8 @@ void WriteFileAtomically(const std::string& fileName, std::string_view content) 
     for (int attempt = 0; attempt < 100 && !file.Valid(); ++attempt) {
         FillRandom(tempName, random);
         wideTemp = Widen(tempName);
-        file.Assign(::CreateFileW(wideTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+        file.Assign(
+            ::CreateFileW(wideTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.Valid() && ::GetLastError() != ERROR_FILE_EXISTS)
             fail({}, ::GetLastError());
     }
@@ -177,7 +195,8 @@ int RemoveStaleTempFiles(const std::string& folder, std::time_t olderThan) {
     int removed = 0;
     do {
         const std::string name = Narrow(entry.cFileName);
-        if (!IsTempName(name) || (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        if (!IsTempName(name) ||
+            (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
             TimeOf(entry.ftLastWriteTime) >= olderThan)
             continue;
         if (::DeleteFileW(Widen(folder + "/" + name).c_str()))

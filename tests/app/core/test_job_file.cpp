@@ -123,8 +123,8 @@ TEST(BuildTraceFileRecords, CopiesUpperCaseRecordsExceptThoseItWritesItself) {
                 "XYZ=1",         "XYZ=2",     "Ven=lower", "\xc4X=1", "HBOX=1",           "VBOX=2",
                 "CIRC=3"});
     const TRecordList records = BuildTraceFileRecords(job, {});
-    EXPECT_EQ(BodyOf(records), (TLines{"VEN=V", "MODEL=M", "DBL=18", "Dbl=2", "XYZ=1", "XYZ=2", "HBOX=1",
-                                       "VBOX=2", "CIRC=3"}));
+    EXPECT_EQ(BodyOf(records),
+              (TLines{"VEN=V", "MODEL=M", "DBL=18", "Dbl=2", "XYZ=1", "XYZ=2", "HBOX=1", "VBOX=2", "CIRC=3"}));
 }
 
 TEST(BuildTraceFileRecords, TraceBlocksAlwaysSayFormatOneAtEqualAngles) {
@@ -252,11 +252,62 @@ TEST(TraceFileName, JobNumberPlusTxtInTheTracesFolder) {
     const std::pair<TLines, std::string> cases[] = {
         {{"JOB=12345"}, "/x/traces/12345.txt"},     {{}, "/x/traces/no-job-number-1.txt"},
         {{"job=7 8"}, "/x/traces/7 8.txt"},         {{"JOB=1/../../etc/9"}, "/x/traces/1_.._.._etc_9.txt"},
-        {{"JOB=1\\..\\9"}, "/x/traces/1_.._9.txt"},     {{"JOB=../x"}, "/x/traces/_._x.txt"},
+        {{"JOB=1\\..\\9"}, "/x/traces/1_.._9.txt"}, {{"JOB=../x"}, "/x/traces/_._x.txt"},
         {{"JOB=.hidden"}, "/x/traces/_hidden.txt"},
     };
     for (const auto& [job, name] : cases)
         EXPECT_EQ(TraceFileName("/x/traces", ListOf(job)), name);
+}
+
+// A job number names its file the same way on every system: what Windows cannot store is
+// cleaned, names that were fine stay as they are.
+TEST(TraceFileName, NamesWindowsCannotStoreAreCleanedAlike) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"1:2*3?4\"5<6>7|8", "1_2_3_4_5_6_7_8"},
+        {"1\t2", "1_2"},
+        {"CON", "_CON"},
+        {"con.12", "_con.12"},
+        {"Nul .5", "_Nul .5"},
+        {"AUX", "_AUX"},
+        {"PRN.x.y", "_PRN.x.y"},
+        {"COM1", "_COM1"},
+        {"lpt9.txt", "_lpt9.txt"},
+        {"COM0", "COM0"},
+        {"COM10", "COM10"},
+        {"CONSOLE", "CONSOLE"},
+        {"1CON", "1CON"},
+        {"12 CON.5", "12 CON.5"},
+        {"123-4_5 (6)", "123-4_5 (6)"},
+    };
+    for (const auto& [job, stem] : cases)
+        EXPECT_EQ(TraceFileName("/x/traces", ListOf({"JOB=" + job})), "/x/traces/" + stem + ".txt") << job;
+}
+
+// A job number too long for a file name is saved under a visible prefix and a hash of the whole
+// number, cut between whole characters; a number of the longest length kept stays as it is.
+TEST(TraceFileName, LongJobNumberIsShortenedToAPrefixAndAHash) {
+    TTempFolder folder;
+    std::string umlauts;
+    for (int i = 0; i < 20; ++i)
+        umlauts += "\xC3\xA4"; // two bytes each
+    const struct {
+        std::string Job;
+        std::string Stem;
+        bool Shortened;
+    } cases[] = {
+        {std::string(kMaxJobFileStem, '7'), std::string(kMaxJobFileStem, '7'), false},
+        {std::string(300, '1'), std::string(111, '1') + "-b5868461", true},
+        {std::string(299, '1') + "2", std::string(111, '1') + "-b2867fa8", true},
+        {std::string(110, '1') + umlauts, std::string(110, '1') + "-7355c183", true},
+    };
+    for (const auto& c : cases) {
+        bool shortened = !c.Shortened;
+        const std::string name = TraceFileName(folder.Path(), ListOf({"JOB=" + c.Job}), &shortened);
+        EXPECT_EQ(name, folder / (c.Stem + ".txt"));
+        EXPECT_EQ(shortened, c.Shortened);
+        SaveTraceFile(name, ListOf({"REQ=FIL"}));
+    }
+    EXPECT_EQ(coretest::FolderEntries(folder.Path()).size(), std::size(cases));
 }
 
 TEST(TraceFileName, JobsWithoutANumberNeverOverwriteEachOther) {
@@ -292,8 +343,8 @@ TEST(BuildTraceFileRecords, WrittenJobReadsBackToTheSameJob) {
     const std::string circle = Circle(40, 20);
     const struct {
         const char* Name;
-        TLines Tracer;     // the tracer's records besides the trace
-        std::string Rt;    // the right trace as the tracer handed it
+        TLines Tracer;           // the tracer's records besides the trace
+        std::string Rt;          // the right trace as the tracer handed it
         std::vector<int> Points; // the right trace's points after reopening, when not the circle
     } cases[] = {
         {"blanks and signs in radii", {"TRCFMT=1;4;E;R;F"}, "25002500 250+250", {2500, 2500, 250, 250}},

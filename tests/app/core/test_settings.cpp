@@ -7,6 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using coretest::ReadBytes;
 using coretest::TTempFolder;
@@ -51,6 +57,37 @@ TEST(Settings, MissingFileEmptiesTheListAndFailedSaveKeepsTheOldFile) {
     // A settings file replaced by a folder cannot be overwritten; nothing is thrown.
     ASSERT_TRUE(std::filesystem::create_directory(folder / "settings.txt"));
     EXPECT_FALSE(SaveSettings(list, folder / "settings.txt", &error));
+}
+
+TEST(Settings, ByteOrderMarkIsSkipped) {
+    TTempFolder folder;
+    const std::string file = folder / kSettingsFileName;
+    WriteBytes(file, "\xEF\xBB\xBFTracerCOMPort=COM3\r\nBaudRate=19200\r\n");
+    TRecordList list;
+    ASSERT_TRUE(LoadSettings(list, file));
+    EXPECT_EQ(list.Value(setting::TracerCOMPort), "COM3");
+    EXPECT_EQ(list.Line(0), "TracerCOMPort=COM3");
+}
+
+// Whatever stands at the settings file's name, loading neither waits nor throws: the program starts
+// with its defaults.
+TEST(Settings, UnusableFileLoadsNothingWithoutWaitingOrThrowing) {
+    TTempFolder folder;
+    std::vector<std::string> names = {folder / "huge.txt"};
+    WriteBytes(names[0], "AllowMod=Y\r\n");
+    std::filesystem::resize_file(names[0], (8u << 20) + 1);
+#ifndef _WIN32
+    names.push_back(folder / "zero.txt");
+    std::filesystem::create_symlink("/dev/zero", names.back());
+    names.push_back(folder / "fifo.txt");
+    ASSERT_EQ(::mkfifo(names.back().c_str(), 0600), 0);
+#endif
+    for (const std::string& name : names) {
+        TRecordList list;
+        list.Add("Stale=1");
+        EXPECT_FALSE(LoadSettings(list, name)) << name;
+        EXPECT_TRUE(list.Empty()) << name;
+    }
 }
 
 TEST(Settings, ReadersFallBackToTheirDefaults) {

@@ -106,6 +106,44 @@ TEST(ReadWholeFile, ReadsBytesUnchangedAndNamesTheFileOnFailure) {
     EXPECT_THROW(ReadLines(folder.Path()), EInOutError); // a folder is no text file
 }
 
+// Only a regular file of sensible size is read; a device or a fifo is refused without waiting, and
+// the message names the file and the reason.
+TEST(ReadWholeFile, RefusesWhatIsNoRegularFileOrTooLarge) {
+    TTempFolder folder;
+    const std::string tooLarge = folder / "huge.txt";
+    WriteBytes(tooLarge, "");
+    std::filesystem::resize_file(tooLarge, kMaxReadFileSize + 1);
+    const std::string largest = folder / "largest.txt";
+    WriteBytes(largest, "");
+    std::filesystem::resize_file(largest, kMaxReadFileSize);
+    const struct {
+        std::string Name;
+        std::string Reason;
+    } cases[] = {
+        {tooLarge, "the file is larger than 8 MB"},
+        {folder.Path(), kIsAFolder},
+#ifdef _WIN32
+        {"NUL", "not a regular file (a device or a pipe)"},
+#else
+        {folder / "zero.txt", "not a regular file (a device, a pipe or a socket)"},
+        {folder / "fifo.txt", "not a regular file (a device, a pipe or a socket)"},
+#endif
+    };
+#ifndef _WIN32
+    std::filesystem::create_symlink("/dev/zero", folder / "zero.txt");
+    ASSERT_EQ(::mkfifo((folder / "fifo.txt").c_str(), 0600), 0);
+#endif
+    for (const auto& c : cases) {
+        try {
+            ReadLines(c.Name);
+            ADD_FAILURE() << "no error reading " << c.Name;
+        } catch (const EInOutError& error) {
+            EXPECT_EQ(std::string(error.what()), "Cannot read " + c.Name + ": " + c.Reason);
+        }
+    }
+    EXPECT_EQ(ReadWholeFile(largest).size(), kMaxReadFileSize);
+}
+
 TEST(WriteFileAtomically, ReplacesTheContentWithTheModeOfANewFileAndLeavesNoTemporaryFile) {
     TTempFolder folder;
 #ifndef _WIN32
@@ -290,12 +328,15 @@ TEST(RemoveStaleTempFiles, RemovesOnlyOldTemporaryFilesOfRewrites) {
         bool old;
         bool removed;
     } cases[] = {
-        {".12.txt.a1B2c3", true, true},       // interrupted rewrite
-        {".12.tx.Zz9900", true, true},        // shortened name part of a long job number
-        {".12.txt.a1B2c3x", true, false},     // not the pattern
-        {".12.txt.a1-2c3", true, false},      // not the pattern
-        {"12.txt", true, false},              // a job file
-        {".12.txt.q1w2e3", false, false},     // a rewrite of the running program
+        {".12.txt.tracer-tmp-a1B2c3", true, true},   // interrupted rewrite
+        {".12.tx.tracer-tmp-Zz9900", true, true},    // shortened name part of a long job number
+        {".12.txt.tracer-tmp-a1B2c3x", true, false}, // not the pattern
+        {".12.txt.tracer-tmp-a1-2c3", true, false},  // not the pattern
+        {".tracer-tmp-a1B2c3", true, false},         // no name part
+        {".notes.backup", true, false},              // somebody else's hidden files
+        {".12.txt.a1B2c3", true, false},             // the pattern without the mark
+        {"12.txt", true, false},                     // a job file
+        {".12.txt.tracer-tmp-q1w2e3", false, false}, // a rewrite of the running program
     };
     namespace fs = std::filesystem;
     const auto makeOld = [](const std::string& path) {
@@ -306,14 +347,14 @@ TEST(RemoveStaleTempFiles, RemovesOnlyOldTemporaryFilesOfRewrites) {
         if (c.old)
             makeOld(folder / c.name);
     }
-    fs::create_directory(folder / ".dir.txt.AAAAAA");
+    fs::create_directory(folder / ".dir.txt.tracer-tmp-AAAAAA");
 #ifndef _WIN32 // the standard library cannot set a folder's time there
-    makeOld(folder / ".dir.txt.AAAAAA");
+    makeOld(folder / ".dir.txt.tracer-tmp-AAAAAA");
 #endif
 
     EXPECT_EQ(RemoveStaleTempFiles(folder.Path(), start), 2);
     for (const auto& c : cases)
         EXPECT_EQ(!fs::exists(folder / c.name), c.removed) << c.name;
-    EXPECT_TRUE(fs::exists(folder / ".dir.txt.AAAAAA"));
+    EXPECT_TRUE(fs::exists(folder / ".dir.txt.tracer-tmp-AAAAAA"));
     EXPECT_EQ(RemoveStaleTempFiles(folder / "missing", start), 0);
 }
