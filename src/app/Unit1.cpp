@@ -7,6 +7,7 @@
 #include "app/NativePath.h"
 #include "app/NumberEdit.h"
 #include "app/core/CommLog.h"
+#include "app/core/JobIntake.h"
 #include "app/core/JobKeys.h"
 #include "app/core/Settings.h"
 #include "app/core/TextFile.h"
@@ -116,8 +117,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     // Rewrites a killed program left unfinished; this program's own rewrites are all newer.
     RemoveStaleTempFiles(LocalPath(TracesFolder()), std::time(nullptr));
     // Said before the first job arrives rather than discovered when it is lost.
-    if (const std::string problem = FolderWriteProblem(LocalPath(TracesFolder()));
-        !problem.empty())
+    if (const std::string problem = FolderWriteProblem(LocalPath(TracesFolder())); !problem.empty())
         FTracesProblem = QStringLiteral("Jobs cannot be saved in ") + TracesFolder() + QStringLiteral(": ") +
                          QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
     FSettingsFile = FProgramFolder + QLatin1Char('/') + QString::fromLatin1(kSettingsFileName);
@@ -305,27 +305,48 @@ void TForm1::OMATracer1RecvOMAPacket(std::string& packet) {
     CommLog().Add(InFromTracerEntry(TOMATracer::RenderPacket(packet)));
     SetStatus(kReceivingData);
     ui->TracePanel1->ShowTrace(std::string(), 0);
-    Apply(FSession.PacketArrived(packet));
+    if (FSession.PacketArrived(packet).Queued)
+        ScheduleJobHandling();
 }
 
 void TForm1::OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye) {
     FSession.TracesArrived(*rtEye, *ltEye);
     CommLog().Add(TraceReceivedEntry(rtEye->Radii.size(), ltEye->Radii.size()));
-    // Handled once the protocol handler has answered the tracer.
-    QMetaObject::invokeMethod(
-        this, [this] { Guarded([this] { WMTraceReady(); }); }, Qt::QueuedConnection);
+    ScheduleJobHandling();
 }
 
 void TForm1::OMATracer1SendOMAPacket(std::string& packet) {
     CommLog().Add(OutToTracerEntry(TOMATracer::RenderPacket(packet)));
 }
 
+void TForm1::ScheduleJobHandling() {
+    // Handled once the protocol handler has answered the tracer; one pass handles one job, so the
+    // tracer's later packets are answered between the jobs of a flood.
+    if (FJobHandlingQueued)
+        return;
+    FJobHandlingQueued = true;
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { WMTraceReady(); }); }, Qt::QueuedConnection);
+}
+
 // ---- the job ---------------------------------------------------------------------------------
 
 void TForm1::WMTraceReady() {
+    FJobHandlingQueued = false;
+    // The next job's turn is taken before this one is handled: an error (or a message box that
+    // runs its own event loop) must not strand the jobs behind it.
+    if (FSession.QueuedJobs() > 1)
+        ScheduleJobHandling();
     const TJobUpdate update = FSession.TracerJobArrived();
     if (!update.Panel)
-        return; // a tracer whose jobs are not taken in
+        return;
+    if (!update.Write) {
+        // Another vendor's tracer: the job shown is dropped and the panel disabled.
+        Apply(update);
+        if (update.NotTaken)
+            JobNotTaken(*update.NotTaken);
+        return;
+    }
     // The file is written first: a job that cannot be saved is neither shown nor announced.
     try {
         Apply(update, nullptr, true);
@@ -348,6 +369,19 @@ void TForm1::WMTraceReady() {
     } else {
         SetStatus(kFileOnClipboard);
     }
+}
+
+void TForm1::JobNotTaken(const TJobNotTaken& job) {
+    // Answered "No Error" by the protocol, so never dropped without a word.
+    const std::string vendor = job.Vendor.empty() ? std::string("no vendor named") : "vendor " + job.Vendor;
+    CommLog().Add("Job " + job.JobNumber + " not taken in: " + vendor + " (jobs are taken in from " +
+                  std::string(kJobVendor) + " only)");
+    const QString why = job.Vendor.empty() ? QStringLiteral("the tracer has not named its vendor")
+                                           : QStringLiteral("the tracer's vendor is ") + FromRecord(job.Vendor);
+    SetStatus(QStringLiteral("Job ") + FromRecord(job.JobNumber) + QStringLiteral(" was not taken in: ") + why +
+                  QStringLiteral("; jobs are taken in from ") + FromRecord(std::string(kJobVendor)) +
+                  QStringLiteral(" only."),
+              Qt::red, true);
 }
 
 void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow) {

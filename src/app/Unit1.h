@@ -49,7 +49,7 @@ public:
     void OMATracer1RecvOMAPacket(std::string& packet);
     void OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye);
     void OMATracer1SendOMAPacket(std::string& packet);
-    // The tracer's job, handled once the protocol handler has answered the tracer.
+    // The oldest job waiting, handled once the protocol handler has answered the tracer.
     void WMTraceReady();
     void WMShowLog();
     // A change of a number edit's text; `stepped` for an up/down step or the wheel.
@@ -130,6 +130,9 @@ private:
     // Saving: what stops jobs or settings from being saved, and a job that could not be saved.
     QString SavingProblem() const;
     void JobNotSaved(const QString& reason);
+    // Intake: the jobs waiting are handled one per event-loop pass.
+    void ScheduleJobHandling();
+    void JobNotTaken(const TJobNotTaken& job);
 
     // The shell (Unit1Shell.cpp).
     void SetUpShell();
@@ -148,6 +151,7 @@ private:
     // asks for many, and only the last one is worth a file.
     std::optional<TJobFileWrite> FPendingWrite;
     bool FFlushQueued = false;
+    bool FJobHandlingQueued = false;
     bool FEditProblemShown = false;
     bool FCloseWithoutAsking = false;
     bool FAskingToClose = false;
