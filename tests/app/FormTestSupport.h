@@ -213,7 +213,9 @@ protected:
         for (const auto& [key, value] : settings)
             SettingsList().SetValue(key, value);
         FForm = std::make_unique<TForm1>(FFolder.path());
+        FForm->SetFallbackFolders({FallbackFolder()});
     }
+    QString FallbackFolder() const { return FFolder.path() + QStringLiteral("/fallback"); }
 
     // Sends a job packet, waits for its reply and for the deferred job handling.
     std::string DeliverJob(const TJobPacket& job = {}) {
