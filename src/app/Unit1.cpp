@@ -104,6 +104,8 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FFallbackFolders << QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
                             QStringLiteral("/unsaved-jobs")
                      << QDir::tempPath() + QStringLiteral("/tracer-interface-unsaved-jobs");
+    // A tracer that stayed on while the program restarted sends its jobs without naming itself.
+    FSession.SetVendor(SettingsList().Value(setting::TracerVendor));
 
     FReconnectTimer = new QTimer(this);
     FReconnectTimer->setInterval(kReconnectIntervalMs);
@@ -399,7 +401,10 @@ void TForm1::OMATracer1RecvOMAPacket(std::string& packet) {
     CommLog().Add(InFromTracerEntry(TOMATracer::RenderPacket(packet)));
     SetStatus(kReceivingData);
     ui->TracePanel1->ShowTrace(std::string(), 0);
-    if (FSession.PacketArrived(packet).Queued)
+    const TPacketIntake intake = FSession.PacketArrived(packet);
+    if (intake.VendorChanged)
+        SettingsList().SetValue(setting::TracerVendor, FSession.Vendor());
+    if (intake.Queued)
         ScheduleJobHandling();
 }
 

@@ -131,3 +131,35 @@ TEST_F(JobQueue, FloodOfJobsNotWaitingForRepliesSavesEveryJob) {
     EXPECT_EQ(FForm->Job().Value("JOB"), "1199"); // the last one is shown
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
 }
+
+// The vendor a tracer named is remembered in settings.txt: after a restart, a tracer that sends
+// its job without naming itself again is recognised; without it the job is said not taken in.
+TEST_F(JobQueue, VendorIsRememberedAcrossARestart) {
+    const std::string settingsFile = FFolder.path().toStdString() + "/settings.txt";
+    TJobPacket anonymous;
+    anonymous.Job = "501";
+    anonymous.Vendor.clear();
+
+    StartForm();
+    ASSERT_FALSE(DeliverJob(anonymous).empty()); // no vendor known yet
+    ASSERT_TRUE(WaitUntil([&] {
+        return StatusText(*FForm) == QStringLiteral("Job 501 was not taken in: the tracer has not named its vendor; "
+                                                    "jobs are taken in from TAKUBO only.");
+    })) << StatusText(*FForm).toStdString();
+    FPty.Send({"REQ=INI"});
+    FPty.AwaitReply();
+    FPty.Send({"ANS=INI", "DEV=TRC", "VEN=TAKUBO", "MODEL=T1", "DEF=1", "ENDDEF", "TRCFMT=1;400;E;R;F"});
+    ASSERT_FALSE(FPty.AwaitReply().empty());
+    ASSERT_TRUE(WaitUntil([&] { return SettingsList().Value(setting::TracerVendor) == "TAKUBO"; }));
+    FForm.reset();
+    ASSERT_TRUE(SaveSettings(SettingsList(), settingsFile));
+
+    // The program restarts; the tracer stayed on and sends its next job at once.
+    SettingsList().Clear();
+    ASSERT_TRUE(LoadSettings(SettingsList(), settingsFile));
+    StartForm();
+    ASSERT_FALSE(DeliverJob(anonymous).empty());
+    ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; })) << StatusText(*FForm).toStdString();
+    EXPECT_TRUE(QFileInfo::exists(TracePath(QStringLiteral("501.txt"))));
+    EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+}
