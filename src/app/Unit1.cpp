@@ -398,7 +398,7 @@ void TForm1::TryReconnect() {
 // ---- intake ---------------------------------------------------------------------------------
 
 void TForm1::OMATracer1RecvOMAPacket(std::string& packet) {
-    CommLog().Add(InFromTracerEntry(TOMATracer::RenderPacket(packet)));
+    CommLog().AddPacket(TLogDirection::InFromTracer, packet);
     SetStatus(kReceivingData);
     ui->TracePanel1->ShowTrace(std::string(), 0);
     const TPacketIntake intake = FSession.PacketArrived(packet);
@@ -415,7 +415,7 @@ void TForm1::OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye) {
 }
 
 void TForm1::OMATracer1SendOMAPacket(std::string& packet) {
-    CommLog().Add(OutToTracerEntry(TOMATracer::RenderPacket(packet)));
+    CommLog().AddPacket(TLogDirection::OutToTracer, packet);
 }
 
 void TForm1::ScheduleJobHandling() {
