@@ -398,14 +398,15 @@ void TForm1::TryReconnect() {
 // ---- intake ---------------------------------------------------------------------------------
 
 void TForm1::OMATracer1RecvOMAPacket(std::string& packet) {
+    // Only what the reply depends on, or what must be taken before the next packet, happens
+    // before the tracer is answered: the log keeps the packet as it came (rendered when shown),
+    // the job session takes in the vendor and the job. The window follows once it is answered.
     CommLog().AddPacket(TLogDirection::InFromTracer, packet);
-    SetStatus(kReceivingData);
-    ui->TracePanel1->ShowTrace(std::string(), 0);
     const TPacketIntake intake = FSession.PacketArrived(packet);
     if (intake.VendorChanged)
         SettingsList().SetValue(setting::TracerVendor, FSession.Vendor());
-    if (intake.Queued)
-        ScheduleJobHandling();
+    FReceivingShown = false;
+    ScheduleJobHandling();
 }
 
 void TForm1::OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye) {
@@ -419,8 +420,9 @@ void TForm1::OMATracer1SendOMAPacket(std::string& packet) {
 }
 
 void TForm1::ScheduleJobHandling() {
-    // Handled once the protocol handler has answered the tracer; one pass handles one job, so the
-    // tracer's later packets are answered between the jobs of a flood.
+    // Handled once the protocol handler has answered the tracer: the status, the drawing and the
+    // jobs. One pass handles one job, so the tracer's later packets are answered between the jobs
+    // of a flood.
     if (FJobHandlingQueued)
         return;
     FJobHandlingQueued = true;
@@ -432,6 +434,12 @@ void TForm1::ScheduleJobHandling() {
 
 void TForm1::WMTraceReady() {
     FJobHandlingQueued = false;
+    // What every packet shows, once the tracer has its answer.
+    if (!FReceivingShown) {
+        FReceivingShown = true;
+        SetStatus(kReceivingData);
+        ui->TracePanel1->ShowTrace(std::string(), 0);
+    }
     // The next job's turn is taken before this one is handled: an error (or a message box that
     // runs its own event loop) must not strand the jobs behind it.
     if (FSession.QueuedJobs() > 1)

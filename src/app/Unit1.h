@@ -52,7 +52,8 @@ public:
     void OMATracer1RecvOMAPacket(std::string& packet);
     void OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye);
     void OMATracer1SendOMAPacket(std::string& packet);
-    // The oldest job waiting, handled once the protocol handler has answered the tracer.
+    // What the window shows of the packets taken in and the oldest job waiting, once the
+    // protocol handler has answered the tracer.
     void WMTraceReady();
     void WMShowLog();
     // A change of a number edit's text; `stepped` for an up/down step or the wheel.
@@ -170,6 +171,7 @@ private:
     std::optional<TJobFileWrite> FPendingWrite;
     bool FFlushQueued = false;
     bool FJobHandlingQueued = false;
+    bool FReceivingShown = true; // "Receiving data" and the cleared drawing for the last packet
     bool FEditProblemShown = false;
     bool FCloseWithoutAsking = false;
     bool FAskingToClose = false;

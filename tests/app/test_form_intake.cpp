@@ -83,19 +83,22 @@ TEST_F(FormIntake, JobIsHandledOnlyOnceTheTracerHasItsAnswer) {
     struct TAtAnswer {
         std::size_t JobsWaiting;
         bool FileWritten;
+        QString Status;
     };
     std::vector<TAtAnswer> atAnswer;
     TOMATracer* tracer = FForm->OMATracer1();
     const TOMADataPacket logAnswer = tracer->OnSendOMAPacket;
     tracer->OnSendOMAPacket = [&, logAnswer](QObject* sender, std::string& packet) {
-        atAnswer.push_back({FForm->Session().QueuedJobs(), QFileInfo::exists(TracePath(QStringLiteral("123.txt")))});
+        atAnswer.push_back({FForm->Session().QueuedJobs(), QFileInfo::exists(TracePath(QStringLiteral("123.txt"))),
+                            StatusText(*FForm)});
         logAnswer(sender, packet);
     };
     ASSERT_FALSE(DeliverJob().empty());
     ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
     ASSERT_EQ(atAnswer.size(), 1u);
     EXPECT_EQ(atAnswer[0].JobsWaiting, 1u); // the job and its traces are taken in before the answer...
-    EXPECT_FALSE(atAnswer[0].FileWritten);  // ...the job is handled after it
+    EXPECT_FALSE(atAnswer[0].FileWritten);  // ...the job is handled after it, and the status
+    EXPECT_EQ(atAnswer[0].Status, QString::fromStdString("Ready on port " + FPty.SlavePath())); // set
     EXPECT_TRUE(QFileInfo::exists(TracePath(QStringLiteral("123.txt"))));
 }
 
