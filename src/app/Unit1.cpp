@@ -7,6 +7,7 @@
 #include "app/NativePath.h"
 #include "app/NumberEdit.h"
 #include "app/core/CommLog.h"
+#include "app/core/JobIntake.h"
 #include "app/core/JobKeys.h"
 #include "app/core/Settings.h"
 #include "app/core/TextFile.h"
@@ -26,13 +27,16 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTimer>
 
+#include <cstdio>
 #include <ctime>
 
 namespace {
 
 constexpr int kReconnectIntervalMs = 3000;
+constexpr int kSaveRetryIntervalMs = 5000;
 
 const QString kReadyOnPort = QStringLiteral("Ready on port ");
 const QString kCannotOpenPort = QStringLiteral("Cannot open tracer COM port.  Please see Settings.");
@@ -92,6 +96,17 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
                       std::to_string(TCustomMachine::MaxRxBuffer) + ")");
     };
 
+    FSaveRetryTimer = new QTimer(this);
+    FSaveRetryTimer->setInterval(kSaveRetryIntervalMs);
+    connect(FSaveRetryTimer, &QTimer::timeout, this, [this] { Guarded([this] { SaveRetryTimeout(); }); });
+    // The tracer was told its jobs were fine: at the end, a job the traces folder would not take
+    // is kept in a folder of the user's rather than lost.
+    FFallbackFolders << QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                            QStringLiteral("/unsaved-jobs")
+                     << QDir::tempPath() + QStringLiteral("/tracer-interface-unsaved-jobs");
+    // A tracer that stayed on while the program restarted sends its jobs without naming itself.
+    FSession.SetVendor(SettingsList().Value(setting::TracerVendor));
+
     FReconnectTimer = new QTimer(this);
     FReconnectTimer->setInterval(kReconnectIntervalMs);
     connect(FReconnectTimer, &QTimer::timeout, this, [this] { Guarded([this] { TryReconnect(); }); });
@@ -139,6 +154,10 @@ TForm1::~TForm1() {
         FlushTraceFile();
     } catch (...) {
     }
+    try {
+        SaveUnsavedJobs();
+    } catch (...) {
+    }
     // The tracer's events point into this window; none may run while its port closes.
     FTracer->OnRecvOMAPacket = nullptr;
     FTracer->OnRecvOMATrace = nullptr;
@@ -165,6 +184,10 @@ bool TForm1::Reconnecting() const {
 
 void TForm1::SetStatus(const QString& text) {
     ui->StatusLabel->setText(text);
+}
+
+QString TForm1::StatusText() const {
+    return ui->StatusLabel->text();
 }
 
 void TForm1::SetStatus(const QString& text, const QColor& colour, bool bold) {
@@ -237,17 +260,91 @@ QString TForm1::SavingProblem() const {
     return FTracesProblem + QStringLiteral("  ") + FSettingsProblem;
 }
 
+QString TForm1::UnsavedProblem(const QString& reason) const {
+    return QStringLiteral("Jobs are not being saved: ") + QString::number(FUnsavedJobs) +
+           (FUnsavedJobs == 1 ? QStringLiteral(" job") : QStringLiteral(" jobs")) + QStringLiteral(" not saved.  ") +
+           reason + QStringLiteral("  Trying again every %1 seconds.").arg(kSaveRetryIntervalMs / 1000);
+}
+
 void TForm1::JobNotSaved(const QString& reason) {
-    ++FUnsavedJobs;
-    FTracesProblem = QStringLiteral("Jobs are not being saved: ") + QString::number(FUnsavedJobs) +
-                     (FUnsavedJobs == 1 ? QStringLiteral(" job") : QStringLiteral(" jobs")) +
-                     QStringLiteral(" not saved.  ") + reason;
+    FUnsavedJobs = static_cast<int>(FUnsaved.Count());
+    FTracesProblem = UnsavedProblem(reason);
     SetStatus(SavingProblem(), Qt::red, true);
+    FSaveRetryTimer->start();
     // Jobs keep arriving while the message is open; each would stack one more box on it.
     if (FReportingUnsaved)
         return;
     const TFlagScope reporting(FReportingUnsaved);
     ReportError(reason);
+}
+
+std::vector<std::string> TForm1::RetryUnsavedJobs() {
+    if (FUnsaved.Empty())
+        return {};
+    TUnsavedJobs::TRetry retry = FUnsaved.Retry();
+    FUnsavedJobs = static_cast<int>(FUnsaved.Count());
+    if (FUnsaved.Empty()) {
+        FSaveRetryTimer->stop();
+        FTracesProblem.clear();
+    } else if (!retry.SavedLate.empty()) {
+        FTracesProblem = UnsavedProblem(QString::fromLocal8Bit(retry.Problem.c_str()));
+    }
+    return std::move(retry.SavedLate);
+}
+
+namespace {
+QString SavedLateText(const std::vector<std::string>& numbers) {
+    if (numbers.empty())
+        return {};
+    return (numbers.size() == 1 ? QStringLiteral("Saved late: job ") : QStringLiteral("Saved late: jobs ")) +
+           FromRecord(JobNumberList(numbers)) + QLatin1Char('.');
+}
+} // namespace
+
+void TForm1::SaveRetryTimeout() {
+    const std::vector<std::string> savedLate = RetryUnsavedJobs();
+    if (savedLate.empty())
+        return;
+    if (FUnsaved.Empty())
+        SetStatus(SavedLateText(savedLate), Qt::black, false);
+    else
+        SetStatus(SavingProblem() + QStringLiteral("  ") + SavedLateText(savedLate), Qt::red, true);
+}
+
+void TForm1::SaveUnsavedJobs(bool tellOperator) {
+    RetryUnsavedJobs();
+    if (FUnsaved.Empty())
+        return;
+    std::vector<std::string> folders;
+    for (const QString& folder : FFallbackFolders)
+        folders.push_back(LocalPath(folder));
+    const std::size_t count = FUnsaved.Count();
+    const TUnsavedJobs::TFallback fallback = FUnsaved.WriteToFolders(folders);
+    FUnsavedJobs = 0;
+    FSaveRetryTimer->stop();
+    QStringList lines;
+    if (!fallback.Files.empty()) {
+        QStringList names;
+        for (const std::string& file : fallback.Files)
+            names << QDir::toNativeSeparators(FromLocalPath(file));
+        lines << QString::number(fallback.Files.size()) +
+                     (count == 1 ? QStringLiteral(" job that could not be saved in ")
+                                 : QStringLiteral(" jobs that could not be saved in ")) +
+                     QDir::toNativeSeparators(TracesFolder()) + QStringLiteral(" were written to ") +
+                     QDir::toNativeSeparators(FromLocalPath(fallback.Folder)) + QStringLiteral(": ") +
+                     names.join(QStringLiteral(", "));
+    }
+    if (!fallback.Lost.empty())
+        lines << QStringLiteral("Jobs lost, no folder would take them: ") + FromRecord(JobNumberList(fallback.Lost));
+    for (const QString& line : lines) {
+        std::fprintf(stderr, "tracer-interface: %s\n", qPrintable(line));
+        CommLog().Add(line.toStdString());
+    }
+    std::fflush(stderr);
+    FTracesProblem.clear();
+    SetStatus(lines.join(QStringLiteral("  ")), Qt::red, true);
+    if (tellOperator)
+        ReportError(lines.join(QLatin1Char('\n')));
 }
 
 void TForm1::ShowPortStatus(const QString& text, bool ready) {
@@ -301,43 +398,78 @@ void TForm1::TryReconnect() {
 // ---- intake ---------------------------------------------------------------------------------
 
 void TForm1::OMATracer1RecvOMAPacket(std::string& packet) {
-    CommLog().Add(InFromTracerEntry(TOMATracer::RenderPacket(packet)));
-    SetStatus(kReceivingData);
-    ui->TracePanel1->ShowTrace(std::string(), 0);
-    Apply(FSession.PacketArrived(packet));
+    // Only what the reply depends on, or what must be taken before the next packet, happens
+    // before the tracer is answered: the log keeps the packet as it came (rendered when shown),
+    // the job session takes in the vendor and the job. The window follows once it is answered.
+    CommLog().AddPacket(TLogDirection::InFromTracer, packet);
+    const TPacketIntake intake = FSession.PacketArrived(packet);
+    if (intake.VendorChanged)
+        SettingsList().SetValue(setting::TracerVendor, FSession.Vendor());
+    FReceivingShown = false;
+    ScheduleJobHandling();
 }
 
 void TForm1::OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye) {
     FSession.TracesArrived(*rtEye, *ltEye);
     CommLog().Add(TraceReceivedEntry(rtEye->Radii.size(), ltEye->Radii.size()));
-    // Handled once the protocol handler has answered the tracer.
-    QMetaObject::invokeMethod(
-        this, [this] { Guarded([this] { WMTraceReady(); }); }, Qt::QueuedConnection);
+    ScheduleJobHandling();
 }
 
 void TForm1::OMATracer1SendOMAPacket(std::string& packet) {
-    CommLog().Add(OutToTracerEntry(TOMATracer::RenderPacket(packet)));
+    CommLog().AddPacket(TLogDirection::OutToTracer, packet);
+}
+
+void TForm1::ScheduleJobHandling() {
+    // Handled once the protocol handler has answered the tracer: the status, the drawing and the
+    // jobs. One pass handles one job, so the tracer's later packets are answered between the jobs
+    // of a flood.
+    if (FJobHandlingQueued)
+        return;
+    FJobHandlingQueued = true;
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { WMTraceReady(); }); }, Qt::QueuedConnection);
 }
 
 // ---- the job ---------------------------------------------------------------------------------
 
 void TForm1::WMTraceReady() {
+    FJobHandlingQueued = false;
+    // What every packet shows, once the tracer has its answer.
+    if (!FReceivingShown) {
+        FReceivingShown = true;
+        SetStatus(kReceivingData);
+        ui->TracePanel1->ShowTrace(std::string(), 0);
+    }
+    // The next job's turn is taken before this one is handled: an error (or a message box that
+    // runs its own event loop) must not strand the jobs behind it.
+    if (FSession.QueuedJobs() > 1)
+        ScheduleJobHandling();
     const TJobUpdate update = FSession.TracerJobArrived();
     if (!update.Panel)
-        return; // a tracer whose jobs are not taken in
-    // The file is written first: a job that cannot be saved is neither shown nor announced.
+        return;
+    if (!update.Write) {
+        // Another vendor's tracer: the job shown is dropped and the panel disabled.
+        Apply(update);
+        if (update.NotTaken)
+            JobNotTaken(*update.NotTaken);
+        return;
+    }
+    const std::string job = FSession.Job().Value(jobkey::Job);
+    // Jobs still waiting for the folder go first: this one may be a newer version of one of them.
+    const std::vector<std::string> savedLate = RetryUnsavedJobs();
+    // The file is written first: a job that cannot be saved is neither shown nor announced, but
+    // kept until the folder takes it.
     try {
         Apply(update, nullptr, true);
     } catch (const std::exception& e) {
+        FUnsaved.Add(*update.Write, job);
         JobNotSaved(QString::fromLocal8Bit(e.what()));
         return;
     }
-    if (FUnsavedJobs > 0 || !FTracesProblem.isEmpty()) {
-        FUnsavedJobs = 0;
+    if (FUnsaved.Empty() && !FTracesProblem.isEmpty()) {
         FTracesProblem.clear();
         ShowPortStatus(FPortText, FPortReady);
     }
-    const std::string job = FSession.Job().Value(jobkey::Job);
     if (!isVisible() || isMinimized())
         AnnounceJob(FromRecord(job));
     if (update.Write && (job.empty() || update.Write->NameShortened)) {
@@ -348,6 +480,23 @@ void TForm1::WMTraceReady() {
     } else {
         SetStatus(kFileOnClipboard);
     }
+    if (!FUnsaved.Empty())
+        SetStatus(SavingProblem() + QStringLiteral("  ") + StatusText(), Qt::red, true);
+    if (!savedLate.empty())
+        SetStatus(StatusText() + QStringLiteral("  ") + SavedLateText(savedLate));
+}
+
+void TForm1::JobNotTaken(const TJobNotTaken& job) {
+    // Answered "No Error" by the protocol, so never dropped without a word.
+    const std::string vendor = job.Vendor.empty() ? std::string("no vendor named") : "vendor " + job.Vendor;
+    CommLog().Add("Job " + job.JobNumber + " not taken in: " + vendor + " (jobs are taken in from " +
+                  std::string(kJobVendor) + " only)");
+    const QString why = job.Vendor.empty() ? QStringLiteral("the tracer has not named its vendor")
+                                           : QStringLiteral("the tracer's vendor is ") + FromRecord(job.Vendor);
+    SetStatus(QStringLiteral("Job ") + FromRecord(job.JobNumber) + QStringLiteral(" was not taken in: ") + why +
+                  QStringLiteral("; jobs are taken in from ") + FromRecord(std::string(kJobVendor)) +
+                  QStringLiteral(" only."),
+              Qt::red, true);
 }
 
 void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow) {
@@ -422,7 +571,15 @@ std::optional<std::string> TForm1::SelectedKey(const QComboBox* list) {
 }
 
 void TForm1::WriteTraceFile(const TJobFileWrite& file) {
-    SaveTraceFile(file.FileName, file.Records);
+    try {
+        SaveTraceFile(file.FileName, file.Records);
+    } catch (...) {
+        // A rewrite of a job still waiting for the folder: the retry writes this version.
+        FUnsaved.Changed(file);
+        throw;
+    }
+    // An older version of this file still waiting would otherwise replace it later.
+    FUnsaved.Saved(file.FileName);
     // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
     QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(file.FileName)));
 }

@@ -6,16 +6,19 @@
 #pragma once
 
 #include "app/core/JobSession.h"
+#include "app/core/UnsavedJobs.h"
 #include "common/RecordList.h"
 #include "protocol/TraceFormats.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Ui {
 class TForm1;
@@ -49,7 +52,8 @@ public:
     void OMATracer1RecvOMAPacket(std::string& packet);
     void OMATracer1RecvOMATrace(PEyeRec rtEye, PEyeRec ltEye);
     void OMATracer1SendOMAPacket(std::string& packet);
-    // The tracer's job, handled once the protocol handler has answered the tracer.
+    // What the window shows of the packets taken in and the oldest job waiting, once the
+    // protocol handler has answered the tracer.
     void WMTraceReady();
     void WMShowLog();
     // A change of a number edit's text; `stepped` for an up/down step or the wheel.
@@ -78,8 +82,17 @@ public:
     // be written is reported in the status at once.
     void SetSettingsFile(const QString& fileName);
     const QString& SettingsFile() const { return FSettingsFile; }
-    // Jobs that could not be saved since the last one that could.
+    // Jobs that could not be saved yet; each is tried again every few seconds and before each
+    // later job.
     int UnsavedJobs() const { return FUnsavedJobs; }
+    // At the end (close, termination signal, end of the desktop session): jobs still unsaved are
+    // written to the first fallback folder that takes them, said on stderr, in the log and, when
+    // `tellOperator`, in a message.
+    void SaveUnsavedJobs(bool tellOperator = false);
+    // Where unsaved jobs go at the end; by default the user's application data folder, then the
+    // temporary folder.
+    void SetFallbackFolders(const QStringList& folders) { FFallbackFolders = folders; }
+    const QStringList& FallbackFolders() const { return FFallbackFolders; }
 
     // Where the deferred handling and the shell can be replaced (tests; other platforms).
     // The file to import; an empty name means the operator cancelled. Default: the open dialog.
@@ -104,6 +117,7 @@ private:
     // Status texts and their look.
     void SetStatus(const QString& text);
     void SetStatus(const QString& text, const QColor& colour, bool bold);
+    QString StatusText() const;
     // Carries an answer of the job session to the controls: drawing, panel, edits, status and
     // the job trace file (at once, or once the event-loop pass is over).
     void Apply(const TJobUpdate& update, TNumberEdit* typedIn = nullptr, bool writeNow = false);
@@ -130,6 +144,13 @@ private:
     // Saving: what stops jobs or settings from being saved, and a job that could not be saved.
     QString SavingProblem() const;
     void JobNotSaved(const QString& reason);
+    // Tries the unsaved jobs again; returns the job numbers saved now.
+    std::vector<std::string> RetryUnsavedJobs();
+    void SaveRetryTimeout();
+    QString UnsavedProblem(const QString& reason) const;
+    // Intake: the jobs waiting are handled one per event-loop pass.
+    void ScheduleJobHandling();
+    void JobNotTaken(const TJobNotTaken& job);
 
     // The shell (Unit1Shell.cpp).
     void SetUpShell();
@@ -140,6 +161,7 @@ private:
     TOMATracer* FTracer = nullptr;
     TTrayIcon* FTrayIcon = nullptr;
     QTimer* FReconnectTimer = nullptr;
+    QTimer* FSaveRetryTimer = nullptr;
     QString FProgramFolder;
     QString FCaption;
 
@@ -148,6 +170,8 @@ private:
     // asks for many, and only the last one is worth a file.
     std::optional<TJobFileWrite> FPendingWrite;
     bool FFlushQueued = false;
+    bool FJobHandlingQueued = false;
+    bool FReceivingShown = true; // "Receiving data" and the cleared drawing for the last packet
     bool FEditProblemShown = false;
     bool FCloseWithoutAsking = false;
     bool FAskingToClose = false;
@@ -157,5 +181,7 @@ private:
     QString FPortText;        // the port's last status, shown again after a saving problem
     bool FPortReady = false;
     int FUnsavedJobs = 0;
+    TUnsavedJobs FUnsaved;
+    QStringList FFallbackFolders;
     bool FReportingUnsaved = false; // the message about an unsaved job is open
 };

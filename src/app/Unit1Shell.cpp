@@ -111,6 +111,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     Guarded([this] { FTracer->SetActive(false); });
     // The operator's last change is not lost with the window.
     Guarded([this] { FlushTraceFile(); });
+    // Nor is a job the traces folder would not take; the operator closing is told where it went.
+    Guarded([this] { SaveUnsavedJobs(!FCloseWithoutAsking); });
     Q_EMIT Closed();
 }
 

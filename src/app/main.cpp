@@ -124,8 +124,12 @@ int main(int argc, char** argv) {
         instance.OnSecondInstance = [&form] { Guarded([&form] { form.RestoreFromTray(); }); };
         watcher.OnSignal = [&form](int) { form.CloseWithoutAsking(); };
         // A session that ends (log-off, shut-down) may not wait for the window to close.
-        QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
-                         [&settingsFile] { SaveSettings(SettingsList(), settingsFile); });
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&settingsFile, &form] {
+            Guarded([&form] { form.SaveUnsavedJobs(); });
+            SaveSettings(SettingsList(), settingsFile);
+        });
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &form,
+                         [&form] { Guarded([&form] { form.SaveUnsavedJobs(); }); });
         QObject::connect(&form, &TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
         form.show();
         exitCode = TApplication::exec();

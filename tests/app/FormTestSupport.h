@@ -135,7 +135,7 @@ inline std::vector<std::string> RadiiRecords(const sim::TRadii& radii) {
 
 struct TJobPacket {
     std::string Job = "000123A";
-    std::string Vendor = "TAKUBO";
+    std::string Vendor = "TAKUBO"; // empty: no VEN record
     std::string DBL = "17.50";
     std::string FrameType = "1";
     std::string EdgeType = "1";
@@ -143,18 +143,14 @@ struct TJobPacket {
 
 // A job packet of format 1 with both eyes, the tracer's measurements and one record of its own.
 inline std::vector<std::string> JobLines(const TJobPacket& job = {}) {
-    std::vector<std::string> lines{"REQ=TRC",
-                                   "JOB=" + job.Job,
-                                   "VEN=" + job.Vendor,
-                                   "MODEL=T1",
-                                   "DBL=" + job.DBL,
-                                   "HBOX=50.00;50.00",
-                                   "VBOX=40.00;40.00",
-                                   "CIRC=142.00;142.00",
-                                   "FTYP=" + job.FrameType,
-                                   "ETYP=" + job.EdgeType,
-                                   "XTRA=kept",
-                                   "note=lower case"};
+    std::vector<std::string> lines{"REQ=TRC", "JOB=" + job.Job};
+    // A tracer that named itself when it initialised need not say so again with each job.
+    if (!job.Vendor.empty())
+        lines.push_back("VEN=" + job.Vendor);
+    for (std::string line : std::vector<std::string>{"MODEL=T1", "DBL=" + job.DBL, "HBOX=50.00;50.00",
+                                                     "VBOX=40.00;40.00", "CIRC=142.00;142.00", "FTYP=" + job.FrameType,
+                                                     "ETYP=" + job.EdgeType, "XTRA=kept", "note=lower case"})
+        lines.push_back(std::move(line));
     lines.push_back("TRCFMT=1;16;E;R;F");
     for (const std::string& r : RadiiRecords(RightRadii()))
         lines.push_back(r);
@@ -217,7 +213,9 @@ protected:
         for (const auto& [key, value] : settings)
             SettingsList().SetValue(key, value);
         FForm = std::make_unique<TForm1>(FFolder.path());
+        FForm->SetFallbackFolders({FallbackFolder()});
     }
+    QString FallbackFolder() const { return FFolder.path() + QStringLiteral("/fallback"); }
 
     // Sends a job packet, waits for its reply and for the deferred job handling.
     std::string DeliverJob(const TJobPacket& job = {}) {

@@ -81,23 +81,24 @@ TEST_F(FormIntake, JobIsHandledOnlyOnceTheTracerHasItsAnswer) {
     StartForm();
     // What the window had done with the job at the moment the answer to its packet went out.
     struct TAtAnswer {
-        bool TraceTaken, FileWritten;
+        std::size_t JobsWaiting;
+        bool FileWritten;
         QString Status;
     };
     std::vector<TAtAnswer> atAnswer;
     TOMATracer* tracer = FForm->OMATracer1();
     const TOMADataPacket logAnswer = tracer->OnSendOMAPacket;
     tracer->OnSendOMAPacket = [&, logAnswer](QObject* sender, std::string& packet) {
-        atAnswer.push_back({!FForm->Job().Value(jobkey::RtTrace).empty(),
-                            QFileInfo::exists(TracePath(QStringLiteral("123.txt"))), StatusText(*FForm)});
+        atAnswer.push_back({FForm->Session().QueuedJobs(), QFileInfo::exists(TracePath(QStringLiteral("123.txt"))),
+                            StatusText(*FForm)});
         logAnswer(sender, packet);
     };
     ASSERT_FALSE(DeliverJob().empty());
     ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
     ASSERT_EQ(atAnswer.size(), 1u);
-    EXPECT_TRUE(atAnswer[0].TraceTaken);   // the traces are taken in before the answer...
-    EXPECT_FALSE(atAnswer[0].FileWritten); // ...the job is handled after it
-    EXPECT_EQ(atAnswer[0].Status, QStringLiteral("Receiving data"));
+    EXPECT_EQ(atAnswer[0].JobsWaiting, 1u); // the job and its traces are taken in before the answer...
+    EXPECT_FALSE(atAnswer[0].FileWritten);  // ...the job is handled after it, and the status
+    EXPECT_EQ(atAnswer[0].Status, QString::fromStdString("Ready on port " + FPty.SlavePath())); // set
     EXPECT_TRUE(QFileInfo::exists(TracePath(QStringLiteral("123.txt"))));
 }
 
@@ -142,7 +143,15 @@ TEST_F(FormIntake, AnotherVendorsJobIsAnsweredButNothingIsTakenIn) {
     job.Vendor = "OTHERCO";
     ASSERT_EQ(DeliverJob(job).substr(0, 2), "\x06\x1c");
     Settle();
-    EXPECT_EQ(StatusText(*FForm), QStringLiteral("Receiving data"));
+    // The tracer was told "No Error": the job that is not taken in is said, in red, and the log
+    // names the vendor.
+    EXPECT_EQ(StatusText(*FForm), QStringLiteral("Job 123 was not taken in: the tracer's vendor is OTHERCO; jobs "
+                                                 "are taken in from TAKUBO only."));
+    EXPECT_EQ(Control<QLabel>(*FForm, "StatusLabel")->palette().color(QPalette::WindowText), QColor(Qt::red));
+    const auto log = CommLog().Lines();
+    EXPECT_NE(
+        std::find(log.begin(), log.end(), "Job 123 not taken in: vendor OTHERCO (jobs are taken in from TAKUBO only)"),
+        log.end());
     EXPECT_FALSE(Control<QGroupBox>(*FForm, "JobGroupBox")->isEnabled());
     EXPECT_EQ(FForm->Job().Value("JOB"), "");
     EXPECT_TRUE(FForm->TracePanel1()->Trace().empty());

@@ -10,6 +10,9 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <QDir>
+
+#include <algorithm>
 #include <cstdio>
 
 using namespace form_test;
@@ -105,11 +108,84 @@ TEST_F(PortAndSaving, JobsThatCannotBeSavedOpenOneMessageAtATimeAndAreCounted) {
         << StatusText(*FForm).toStdString();
     EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
 
-    // Once a job is saved again, the status is the ordinary one.
+    // Once the folder takes files again, the jobs waiting are written before the next job, which
+    // replaces the older job of its number; the status says which were saved late.
     QFile::remove(FFolder.path() + QStringLiteral("/traces"));
-    ASSERT_FALSE(DeliverJob().empty());
+    TJobPacket last;
+    last.FrameType = "2";
+    ASSERT_FALSE(DeliverJob(last).empty());
     EXPECT_EQ(FForm->UnsavedJobs(), 0);
-    EXPECT_EQ(StatusText(*FForm), QStringLiteral("The trace filename is on the clipboard for pasting"));
+    EXPECT_EQ(StatusText(*FForm), QStringLiteral("The trace filename is on the clipboard for pasting  Saved late: "
+                                                 "jobs 123, 124, 125 and 126."));
+    for (const char* job : {"124", "125", "126"})
+        EXPECT_EQ(FileRecord(ReadFileText(TracePath(QString::fromLatin1(job) + QStringLiteral(".txt"))), "FTYP"), "1");
+    EXPECT_EQ(FileRecord(ReadFileText(TracePath(QStringLiteral("123.txt"))), "FTYP"), "2");
+}
+
+TEST_F(PortAndSaving, UnsavedJobsAreWrittenWhenTheFolderTakesThemOrAtTheEndElsewhere) {
+    const QString blocker = FFolder.path() + QStringLiteral("/traces");
+    // While the program runs: the retry writes them as soon as the folder takes them.
+    StartForm();
+    MakeFile(blocker);
+    for (const char* job : {"201", "202"}) {
+        TJobPacket packet;
+        packet.Job = job;
+        ASSERT_FALSE(DeliverJob(packet).empty());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return FForm->UnsavedJobs() == 2; }));
+    EXPECT_EQ(FErrors.Messages.size(), 2u);
+    QFile::remove(blocker);
+    ASSERT_TRUE(WaitUntil([&] { return FForm->UnsavedJobs() == 0; }));
+    EXPECT_EQ(StatusText(*FForm), QStringLiteral("Saved late: jobs 201 and 202."));
+    EXPECT_EQ(StatusColour(*FForm), QColor(Qt::black));
+    EXPECT_TRUE(QFile::exists(TracePath(QStringLiteral("201.txt"))));
+    EXPECT_TRUE(QFile::exists(TracePath(QStringLiteral("202.txt"))));
+    FForm.reset();
+
+    // At the end, by the operator's close or a termination signal, they go to the fallback folder.
+    const struct {
+        const char* What;
+        bool Operator;
+    } cases[] = {{"closed by the operator", true}, {"termination signal", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        QDir(blocker).removeRecursively();
+        MakeFile(blocker);
+        FErrors.Messages.clear();
+        StartForm({{"DontAskCloseProgram", "Y"}});
+        for (const char* job : {"301", "302"}) {
+            TJobPacket packet;
+            packet.Job = job;
+            ASSERT_FALSE(DeliverJob(packet).empty());
+        }
+        ASSERT_TRUE(WaitUntil([&] { return FForm->UnsavedJobs() == 2; }));
+        FErrors.Messages.clear();
+        if (c.Operator)
+            FForm->close();
+        else
+            FForm->CloseWithoutAsking();
+        EXPECT_EQ(FForm->UnsavedJobs(), 0);
+        for (const char* job : {"301", "302"}) {
+            const std::string text =
+                ReadFileText(FallbackFolder() + QLatin1Char('/') + QLatin1String(job) + QStringLiteral(".txt"));
+            EXPECT_EQ(FileRecord(text, "REQ"), "FIL") << job;
+            EXPECT_EQ(FileRecord(text, "DBL"), "17.50") << job;
+        }
+        // The operator is told where they are; a signal leaves it to stderr and the log.
+        ASSERT_EQ(FErrors.Messages.size(), c.Operator ? 1u : 0u);
+        if (c.Operator) {
+            EXPECT_NE(FErrors.Messages[0].find(FallbackFolder().toStdString()), std::string::npos)
+                << FErrors.Messages[0];
+        }
+        const auto log = CommLog().Lines();
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+            return line.find("were written to " + FallbackFolder().toStdString()) != std::string::npos;
+        }));
+        FForm.reset();
+    }
+    // The fallback folder is emptied by the operator only: the jobs of an earlier end stay.
+    EXPECT_TRUE(QFile::exists(FallbackFolder() + QStringLiteral("/301.txt")));
+    EXPECT_TRUE(QFile::exists(FallbackFolder() + QStringLiteral("/301-2.txt")));
 }
 
 TEST_F(PortAndSaving, FolderThatCannotBeWrittenIsReportedAtStart) {

@@ -101,7 +101,8 @@ TEST(Program, TakesJobsInEveryEncodingAndEndsNormallyOnSigterm) {
 
     const TProcessResult end = program.Stop(SIGTERM, 20000);
     EXPECT_EQ(end.exitCode, 0) << end.err;
-    EXPECT_EQ(ReadText(folder.Path / "settings.txt"), settings);
+    // The settings as they were, and the vendor of the tracer for the next start.
+    EXPECT_EQ(ReadText(folder.Path / "settings.txt"), settings + "TracerVendor=TAKUBO\r\n");
 }
 
 // Help and version print without a display: with the X platform forced and no display, creating

@@ -2,22 +2,125 @@
 #include "app/core/CommLog.h"
 
 #include "app/core/TextFile.h"
+#include "protocol/OMAMach.h"
+
+#include <algorithm>
+
+std::string LeftOutNote(std::size_t count) {
+    return " ... (" + std::to_string(count) + " more characters)";
+}
+
+void TCommLog::Trim() {
+    while (FCount > MaxLines && !FEntries.empty()) {
+        TEntry& front = FEntries.front();
+        const std::size_t excess = FCount - MaxLines;
+        const std::size_t remaining = front.Lines - front.Skipped;
+        if (remaining <= excess) {
+            FCount -= remaining;
+            FEntries.pop_front();
+        } else {
+            front.Skipped += excess;
+            FCount -= excess;
+        }
+    }
+}
 
 void TCommLog::Add(std::string_view text) {
     // Trimming comes first, so the latest addition is always there in full.
-    while (FLines.size() > MaxLines)
-        FLines.pop_front();
-    for (std::string& line : SplitLines(text))
-        FLines.push_back(std::move(line));
+    Trim();
+    for (std::string& line : SplitLines(text)) {
+        TEntry entry;
+        if (line.size() > MaxLineLength) {
+            const std::size_t leftOut = line.size() - MaxLineLength;
+            line.resize(MaxLineLength);
+            line += LeftOutNote(leftOut);
+        }
+        entry.Text = std::move(line);
+        FEntries.push_back(std::move(entry));
+        ++FCount;
+    }
+}
+
+void TCommLog::AddPacket(TLogDirection direction, std::string_view packet) {
+    Trim();
+    TEntry entry;
+    entry.Packet = true;
+    entry.Direction = direction;
+    std::size_t leftAtEnd = 0;
+    if (packet.size() > MaxEntryLength) {
+        leftAtEnd = packet.size() - MaxEntryLength;
+        packet = packet.substr(0, MaxEntryLength);
+    }
+    // The rendering ends a line at every CR LF, lone CR and lone LF; with the separator line and
+    // the line after the last of them, that makes two lines more than line ends.
+    std::string& kept = entry.Text;
+    kept.reserve(packet.size());
+    std::size_t lines = 2;
+    std::size_t at = 0;
+    while (at < packet.size()) {
+        const std::size_t end = std::min(packet.find_first_of("\r\n", at), packet.size());
+        const std::size_t length = end - at;
+        kept.append(packet.substr(at, std::min(length, MaxLineLength)));
+        if (length > MaxLineLength)
+            entry.Cuts.emplace_back(kept.size(), length - MaxLineLength);
+        if (end == packet.size())
+            break;
+        const std::size_t lineEnd = packet[end] == '\r' && end + 1 < packet.size() && packet[end + 1] == '\n' ? 2 : 1;
+        kept.append(packet.substr(end, lineEnd));
+        ++lines;
+        at = end + lineEnd;
+    }
+    if (leftAtEnd > 0) {
+        if (!entry.Cuts.empty() && entry.Cuts.back().first == kept.size())
+            entry.Cuts.back().second += leftAtEnd;
+        else
+            entry.Cuts.emplace_back(kept.size(), leftAtEnd);
+    }
+    entry.Lines = lines;
+    FCount += lines;
+    FEntries.push_back(std::move(entry));
+}
+
+void TCommLog::Clear() {
+    FEntries.clear();
+    FCount = 0;
+}
+
+void TCommLog::AppendLines(const TEntry& entry, std::deque<std::string>& lines) {
+    if (!entry.Packet) {
+        lines.push_back(entry.Text);
+        return;
+    }
+    std::string rendered;
+    std::size_t from = 0;
+    for (const auto& [at, count] : entry.Cuts) {
+        rendered += RenderControlChars(std::string_view(entry.Text).substr(from, at - from));
+        rendered += LeftOutNote(count);
+        from = at;
+    }
+    rendered += RenderControlChars(std::string_view(entry.Text).substr(from));
+    const std::string text =
+        entry.Direction == TLogDirection::InFromTracer ? InFromTracerEntry(rendered) : OutToTracerEntry(rendered);
+    std::vector<std::string> split = SplitLines(text);
+    for (std::size_t i = entry.Skipped; i < split.size(); ++i)
+        lines.push_back(std::move(split[i]));
+}
+
+std::deque<std::string> TCommLog::Lines() const {
+    std::deque<std::string> lines;
+    for (const TEntry& entry : FEntries)
+        AppendLines(entry, lines);
+    return lines;
 }
 
 std::string TCommLog::Text() const {
+    const std::deque<std::string> lines = Lines();
     std::size_t size = 0;
-    for (const std::string& line : FLines)
+    for (const std::string& line : lines)
         size += line.size() + 1;
     std::string text;
     text.reserve(size);
-    for (const std::string& line : FLines)
+    for (const std::string& line : lines)
         text.append(line).append(1, '\n');
     return text;
 }

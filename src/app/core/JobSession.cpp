@@ -81,38 +81,66 @@ bool TJobSession::ReadTypedNumber(std::string_view text, double& value) {
 
 // ---- intake and import --------------------------------------------------------------------------
 
-TJobUpdate TJobSession::PacketArrived(std::string_view packet) {
-    const TRecordList lines = PacketToRecords(packet);
+TPacketIntake TJobSession::PacketArrived(std::string_view packet) {
+    TRecordList lines = PacketToRecords(packet);
+    TPacketIntake intake;
+    const std::string before = FVendor;
     FindVendor(lines, FVendor);
-    if (!lines.Value(jobkey::Job).empty()) {
-        FJob.Assign(lines);
-        FFormats = CaptureTraceFormats(FJob);
-        TracesChanged();
+    intake.VendorChanged = FVendor != before;
+    // Only the traces of this packet can complete a job begun earlier.
+    FIncoming.reset();
+    const std::string& job = lines.Value(jobkey::Job);
+    if (FVendor == kJobVendor) {
+        if (!job.empty()) {
+            FIncoming.emplace();
+            FIncoming->Formats = CaptureTraceFormats(lines);
+            FIncoming->Job = std::move(lines);
+        }
+        return intake;
     }
-    TJobUpdate update;
-    if (FVendor != kJobVendor) {
-        FJob.Clear();
-        FFormats = {};
-        TracesChanged();
-        update.Panel = TJobPanel{};
+    // Another vendor's packet drops the job shown; its job is said to be dropped.
+    TQueuedIntake dropped;
+    if (!job.empty()) {
+        std::string number = CleanJobDigits(job);
+        dropped.NotTaken = TJobNotTaken{number.empty() ? job : std::move(number), FVendor};
     }
-    return update;
+    FQueue.push_back(std::move(dropped));
+    intake.Queued = true;
+    return intake;
 }
 
 void TJobSession::TracesArrived(const TEyeRec& rt, const TEyeRec& lt) {
-    FBaseTraces.Clear();
-    for (TRecordList* list : {&FJob, &FBaseTraces}) {
-        list->SetValue(jobkey::RtTrace, rt.Radii);
-        list->SetValue(jobkey::RtZData, rt.ZData);
-        list->SetValue(jobkey::LtTrace, lt.Radii);
-        list->SetValue(jobkey::LtZData, lt.ZData);
-    }
-    TracesChanged();
+    if (!FIncoming)
+        return; // another vendor's job: dropped already
+    TRecordList& job = *FIncoming->Job;
+    job.SetValue(jobkey::RtTrace, rt.Radii);
+    job.SetValue(jobkey::RtZData, rt.ZData);
+    job.SetValue(jobkey::LtTrace, lt.Radii);
+    job.SetValue(jobkey::LtZData, lt.ZData);
+    FQueue.push_back(std::move(*FIncoming));
+    FIncoming.reset();
 }
 
 TJobUpdate TJobSession::TracerJobArrived() {
-    if (FVendor != kJobVendor)
+    if (FQueue.empty())
         return {};
+    TQueuedIntake intake = std::move(FQueue.front());
+    FQueue.pop_front();
+    if (!intake.Job) {
+        FJob.Clear();
+        FFormats = {};
+        TracesChanged();
+        TJobUpdate update;
+        update.Panel = TJobPanel{};
+        update.NotTaken = std::move(intake.NotTaken);
+        return update;
+    }
+    FJob = std::move(*intake.Job);
+    FFormats = std::move(intake.Formats);
+    FBaseTraces.Clear();
+    for (const std::string_view key : {jobkey::RtTrace, jobkey::RtZData, jobkey::LtTrace, jobkey::LtZData})
+        FBaseTraces.SetValue(key, FJob.Value(key));
+    TracesChanged();
     return NewJob(TJobOrigin::Tracer);
 }
 

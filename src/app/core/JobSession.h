@@ -12,6 +12,8 @@
 #include "protocol/TraceFormats.h"
 
 #include <array>
+#include <cstddef>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +52,12 @@ struct TJobFileWrite {
     bool NameShortened = false; // the job number was too long to be the file's name as it stands
 };
 
+// A tracer's job that was answered but is not taken in, because of the tracer's vendor.
+struct TJobNotTaken {
+    std::string JobNumber; // cleaned to its digits, or the JOB record as sent when that leaves none
+    std::string Vendor;    // empty when the tracer never named one
+};
+
 // What one operation asks of the window; an empty answer asks nothing.
 struct TJobUpdate {
     std::optional<TJobDrawing> Draw;
@@ -60,6 +68,14 @@ struct TJobUpdate {
     // Why the text of an edit was not taken (still being typed, out of range, refused by the
     // geometry); empty when it was.
     std::string Problem;
+    // A job of another vendor's tracer (or of a tracer that never named its vendor) was dropped.
+    std::optional<TJobNotTaken> NotTaken;
+};
+
+// What the intake of one packet changed.
+struct TPacketIntake {
+    bool VendorChanged = false; // the packet named another vendor than the one known
+    bool Queued = false;        // something waits for TracerJobArrived
 };
 
 // What a number edit shows once the operator has left it (focus moved on, Enter).
@@ -73,14 +89,22 @@ public:
     // `tracesFolder` receives the job trace files.
     explicit TJobSession(std::string tracesFolder);
 
-    // A packet from the tracer. Returns a disabled panel when the tracer is not one whose jobs
-    // are taken in (the job is dropped), nothing otherwise.
-    TJobUpdate PacketArrived(std::string_view packet);
-    // The traces of the job packet just taken in; the job is handled later by TracerJobArrived.
+    // A packet from the tracer, before it is answered. Only the intake happens here: the vendor
+    // is noted and a job packet's records are kept for its traces. What the window is to do
+    // about it waits in arrival order until TracerJobArrived, so that a job answered while
+    // earlier ones wait is never lost or mixed with them: the job shown stays until then.
+    TPacketIntake PacketArrived(std::string_view packet);
+    // The traces of the job packet just taken in; the job joins the queue.
     void TracesArrived(const TEyeRec& rt, const TEyeRec& lt);
-    // The tracer's job, once the tracer has its answer: drawn, shown and written (nothing at all
-    // for a tracer whose jobs are not taken in).
+    // The oldest waiting intake, once the tracer has its answer: a job drawn, shown and written;
+    // another vendor's job or packet drops the job shown and disables the panel (NotTaken says
+    // which job was not taken); nothing when nothing waits.
     TJobUpdate TracerJobArrived();
+    // Intakes waiting for TracerJobArrived.
+    std::size_t QueuedJobs() const { return FQueue.size(); }
+    // The vendor known from before (remembered across runs): a tracer that sends jobs without
+    // naming itself again is recognised.
+    void SetVendor(std::string vendor) { FVendor = std::move(vendor); }
     // An opened job trace file, its lines as read: it becomes the job. Written only when its
     // type records select another frame or edge type than the one selected.
     TJobUpdate FileOpened(std::vector<std::string> lines, const std::string& fileName);
@@ -136,6 +160,13 @@ private:
         std::optional<double> Taken; // the value typed and taken, shown as typed
     };
 
+    // One intake waiting for its handling.
+    struct TQueuedIntake {
+        std::optional<TRecordList> Job; // a job taken in, its traces set; none: the job shown is dropped
+        TTraceFormats Formats;
+        std::optional<TJobNotTaken> NotTaken;
+    };
+
     TJobUpdate NewJob(TJobOrigin origin);
     void TracesChanged();
     TJobDrawing Drawing() const;
@@ -163,4 +194,7 @@ private:
     std::optional<TShapeMeasures> FLtMeasures;
     std::optional<double> FDBL;
     std::array<TFieldState, 4> FFields;
+    // The job packet whose traces are expected next, and what waits for its handling.
+    std::optional<TQueuedIntake> FIncoming;
+    std::deque<TQueuedIntake> FQueue;
 };

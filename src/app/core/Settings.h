@@ -16,6 +16,9 @@ inline constexpr std::string_view BackColor = "BackColor";
 inline constexpr std::string_view TraceColor = "TraceColor";
 inline constexpr std::string_view AllowMod = "AllowMod";
 inline constexpr std::string_view DontAskCloseProgram = "DontAskCloseProgram";
+// The vendor the tracer last named: a tracer that stays on while the program restarts sends its
+// next job without naming itself again.
+inline constexpr std::string_view TracerVendor = "TracerVendor";
 
 inline constexpr int32_t DefaultBaudRate = 9600;
 inline constexpr int32_t DefaultBackColor = 16776960;  // aqua, 0x00BBGGRR

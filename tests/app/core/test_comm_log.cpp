@@ -2,6 +2,9 @@
 // the main window adds.
 #include "app/core/CommLog.h"
 
+#include "app/core/TextFile.h"
+#include "protocol/OMAMach.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,7 +12,8 @@
 
 namespace {
 std::vector<std::string> LinesOf(const TCommLog& log) {
-    return {log.Lines().begin(), log.Lines().end()};
+    const std::deque<std::string> lines = log.Lines();
+    return {lines.begin(), lines.end()};
 }
 } // namespace
 
@@ -67,4 +71,85 @@ TEST(CommLog, EntriesOfPacketsAndTraces) {
                                 "Received  Rt Trace: 0 data points, Lt Trace: 0 data points",
                             }));
     EXPECT_EQ(&CommLog(), &CommLog());
+}
+
+// A packet is kept as it travelled and rendered when shown: the same lines as rendering it at
+// once, counted alike for the trimming, whatever its line ends.
+TEST(CommLog, PacketsRenderedWhenShownGiveTheLinesOfTheirRendering) {
+    const std::string packets[] = {
+        "\x1cREQ=INI\r\n\x1e"
+        "CRC=1234\r\n\x1d",
+        "\x06\x1c"
+        "ANS=TRC\r\nJOB=1\r\n\x1d",
+        "\x06",
+        "",
+        "\x1c"
+        "a\rb\nc\r\n\r\n\x1b\xb0\x1d",
+        "\x1cREQ=INI\r\n",
+        "\x1cREQ=INI\r",
+    };
+    for (const std::string& packet : packets) {
+        SCOPED_TRACE(packet);
+        for (const TLogDirection direction : {TLogDirection::InFromTracer, TLogDirection::OutToTracer}) {
+            TCommLog log;
+            log.AddPacket(direction, packet);
+            const std::string rendered = RenderControlChars(packet);
+            const std::vector<std::string> expected = SplitLines(
+                direction == TLogDirection::InFromTracer ? InFromTracerEntry(rendered) : OutToTracerEntry(rendered));
+            EXPECT_EQ(LinesOf(log), expected);
+            EXPECT_EQ(log.Count(), expected.size());
+        }
+    }
+    // Trimming reaches into a packet's lines.
+    TCommLog log;
+    log.AddPacket(TLogDirection::InFromTracer, packets[0]); // four lines
+    for (int i = 0; i < 1199; ++i)
+        log.Add("line");
+    log.Add("last");
+    EXPECT_EQ(log.Count(), 1201u);
+    const std::vector<std::string> lines = LinesOf(log);
+    EXPECT_EQ(lines.front(), "<gs>");
+    EXPECT_EQ(lines[1], "line");
+    EXPECT_EQ(lines.back(), "last");
+}
+
+// However long a packet or a line, what is kept and shown is bounded and says what was left out.
+TEST(CommLog, LongLinesAndPacketsAreCutAndSaySo) {
+    struct TCase {
+        const char* What;
+        std::string Packet;
+        std::vector<std::string> Lines; // after the separator
+    };
+    const std::string longLine(5000, 'x');
+    const std::string manyLines = [] {
+        std::string text;
+        for (int i = 0; i < 20000; ++i)
+            text += "R=1234\r\n";
+        return text;
+    }();
+    const TCase cases[] = {
+        {"one long record",
+         "A=" + longLine + "\r\nB=1",
+         {"A=" + std::string(998, 'x') + LeftOutNote(4002) + "<crlf>", "B=1"}},
+        {"a packet longer than an entry keeps its first characters", manyLines, {}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        TCommLog log;
+        log.AddPacket(TLogDirection::InFromTracer, c.Packet);
+        const std::vector<std::string> lines = LinesOf(log);
+        ASSERT_EQ(lines.size(), log.Count());
+        if (!c.Lines.empty()) {
+            EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), c.Lines);
+            continue;
+        }
+        const std::size_t keptLines = TCommLog::MaxEntryLength / 8; // 8 characters a record
+        ASSERT_EQ(lines.size(), 1 + keptLines + 1);
+        EXPECT_EQ(lines[1], "R=1234<crlf>");
+        EXPECT_EQ(lines.back(), LeftOutNote(c.Packet.size() - TCommLog::MaxEntryLength));
+    }
+    // A message line is cut the same way.
+    TCommLog log;
+    log.Add(std::string(1500, 'm'));
+    EXPECT_EQ(LinesOf(log), std::vector<std::string>{std::string(1000, 'm') + LeftOutNote(500)});
 }

@@ -85,15 +85,99 @@ TEST_F(JobSession, TracersJobIsDrawnShownAndWrittenOnce) {
     EXPECT_EQ(FSession.BaseTraces().Value(jobkey::LtTrace), kLeft);
     EXPECT_FALSE(FSession.ShapeModified());
 
-    // Another vendor's job: the panel is disabled, nothing is drawn or written.
+    // Another vendor's job: the panel is disabled, nothing is drawn or written, and the job not
+    // taken in is named with the vendor.
     TJob other;
+    other.Number = "0456";
     other.Vendor = "OTHERCO";
-    const TJobUpdate dropped = FSession.PacketArrived(Packet(other));
-    ASSERT_TRUE(dropped.Panel);
-    EXPECT_EQ(dropped.Panel->JobNumber, "");
+    EXPECT_TRUE(FSession.PacketArrived(Packet(other)).Queued);
     FSession.TracesArrived({kRight, ""}, {kLeft, ""});
-    const TJobUpdate ignored = FSession.TracerJobArrived();
-    EXPECT_FALSE(ignored.Draw || ignored.Panel || ignored.Write);
+    const TJobUpdate dropped = FSession.TracerJobArrived();
+    ASSERT_TRUE(dropped.Panel && dropped.NotTaken);
+    EXPECT_EQ(dropped.Panel->JobNumber, "");
+    EXPECT_FALSE(dropped.Draw || dropped.Write);
+    EXPECT_EQ(dropped.NotTaken->JobNumber, "456");
+    EXPECT_EQ(dropped.NotTaken->Vendor, "OTHERCO");
+    EXPECT_EQ(FSession.Job().Value("JOB"), "");
+    const TJobUpdate nothing = FSession.TracerJobArrived();
+    EXPECT_FALSE(nothing.Draw || nothing.Panel || nothing.Write || nothing.NotTaken);
+}
+
+// Jobs answered while earlier ones wait are handled later, each with its own records and traces,
+// in arrival order; packets between them change nothing of the jobs waiting.
+TEST_F(JobSession, JobsWaitingAreHandledInArrivalOrderEachWithItsOwnRecords) {
+    struct TStep {
+        std::string Packet; // empty: the traces of the packet before
+        std::string Trace;
+    };
+    TJob a, b, c, foreign;
+    a.Number = "101";
+    b.Number = "102";
+    b.FrameType = "2";
+    c.Number = "103";
+    foreign.Number = "104";
+    foreign.Vendor = "OTHERCO";
+    const std::string shortTrace = kRight.substr(0, 200);
+    const std::vector<TStep> steps{{Packet(a), kRight},
+                                   {"\x1cREQ=INF\x1d", ""},
+                                   {Packet(b), shortTrace},
+                                   {Packet(foreign), kLeft},
+                                   {Packet(c), kLeft}};
+    for (const TStep& step : steps) {
+        FSession.PacketArrived(step.Packet);
+        if (!step.Trace.empty())
+            FSession.TracesArrived({step.Trace, ""}, {kLeft, ""});
+    }
+    EXPECT_EQ(FSession.Job().Value("JOB"), ""); // nothing is shown before its turn
+    ASSERT_EQ(FSession.QueuedJobs(), 4u);
+
+    struct TExpected {
+        std::string File, Trace, Ftyp, NotTaken;
+    };
+    const TExpected expected[] = {
+        {"101", kRight, "1", ""}, {"102", shortTrace, "2", ""}, {"", "", "", "104"}, {"103", kLeft, "1", ""}};
+    for (const TExpected& e : expected) {
+        SCOPED_TRACE(e.File + e.NotTaken);
+        const TJobUpdate update = FSession.TracerJobArrived();
+        if (!e.NotTaken.empty()) {
+            ASSERT_TRUE(update.NotTaken);
+            EXPECT_EQ(update.NotTaken->JobNumber, e.NotTaken);
+            EXPECT_FALSE(update.Write);
+            continue;
+        }
+        ASSERT_TRUE(update.Write && update.Draw);
+        EXPECT_EQ(update.Write->FileName, Traces() + "/" + e.File + ".txt");
+        EXPECT_EQ(update.Write->Records.Value("FTYP"), e.Ftyp);
+        EXPECT_EQ(update.Draw->Trace, e.Trace);
+        EXPECT_EQ(FSession.BaseTraces().Value(jobkey::RtTrace), e.Trace);
+    }
+    EXPECT_EQ(FSession.QueuedJobs(), 0u);
+}
+
+// A vendor known from an earlier run recognises a tracer that sends jobs without naming itself;
+// without one such a job is not taken in, and says so.
+TEST_F(JobSession, RememberedVendorTakesInJobsOfATracerThatDoesNotNameItself) {
+    const std::string anonymous = "\x1cREQ=TRC\r\nJOB=77\r\nTRCFMT=1;400;E;R;F\r\n\x1d";
+    for (const std::string remembered : {"", "TAKUBO"}) {
+        SCOPED_TRACE(remembered);
+        TJobSession session(Traces());
+        session.SetVendor(remembered);
+        const TPacketIntake intake = session.PacketArrived(anonymous);
+        EXPECT_FALSE(intake.VendorChanged);
+        session.TracesArrived({kRight, ""}, {"", ""});
+        const TJobUpdate update = session.TracerJobArrived();
+        EXPECT_EQ(static_cast<bool>(update.Write), !remembered.empty());
+        EXPECT_EQ(static_cast<bool>(update.NotTaken), remembered.empty());
+        if (update.NotTaken) {
+            EXPECT_EQ(update.NotTaken->JobNumber, "77");
+            EXPECT_EQ(update.NotTaken->Vendor, "");
+        }
+    }
+    // A packet that names a vendor changes it.
+    TJobSession session(Traces());
+    EXPECT_TRUE(session.PacketArrived("\x1cVEN=TAKUBO\r\n\x1d").VendorChanged);
+    EXPECT_FALSE(session.PacketArrived("\x1cVEN=TAKUBO\r\n\x1d").VendorChanged);
+    EXPECT_EQ(session.Vendor(), "TAKUBO");
 }
 
 // The file of a new job is written once, with the selections its own type records make; the
