@@ -14,7 +14,7 @@
 struct TJobFileInputs {
     std::string RtTraceFmt; // captured formats; an empty capture writes no block for that eye
     std::string LtTraceFmt;
-    bool ShapeModified = false;         // recompute HBOX, VBOX, CIRC even when the tracer sent them
+    bool ShapeModified = false;          // recompute HBOX, VBOX, CIRC even when the tracer sent them
     std::optional<std::string> FrameKey; // key of the frame list's selection ("1".."3"), none when nothing is selected
     std::optional<std::string> EdgeKey;  // key of the edge list's selection ("-1", "1".."4")
 };
@@ -33,8 +33,9 @@ struct TTraceMeasures {
 void AddRadiiRecords(TRecordList& list, std::string_view trace);
 
 // The records of the file, in file order: the copied records, the box and type records, then the
-// trace blocks. Numbers use the user's decimal separator. Raises the
-// geometry's error when a trace text cannot be measured.
+// trace blocks. Numbers are written with a full stop whatever the user's separator, so the file
+// means the same on every workstation. Raises the geometry's error when a trace text cannot be
+// measured.
 TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs,
                                   const TTraceMeasures& measured = {});
 

@@ -131,7 +131,8 @@ TJobUpdate TJobSession::NewJob(TJobOrigin origin) {
     FJob.SetValue(jobkey::Job, CleanJobDigits(FJob.Value(jobkey::Job)));
     double dbl = 0;
     FDBL.reset();
-    if (TryStrToFloatFromDevice(FJob.Value(jobkey::DBL), dbl))
+    // The tracer writes a full stop; a file from a workstation of another locale may hold a comma.
+    if (TryStrToFloatPointOrComma(FJob.Value(jobkey::DBL), dbl))
         FDBL = dbl;
 
     const std::optional<std::string> frame = SelectionFor(FJob.Value(jobkey::FrameType), kFrameTypeKeys);
@@ -216,7 +217,7 @@ TJobUpdate TJobSession::DBLChanged(std::string_view text) {
     if (!(dbl >= 0 && dbl <= kLargestValue))
         return Refuse(TJobField::DBL,
                       "DBL must be at least " + FormatFixed(0, 2) + " and at most " + FormatFixed(kLargestValue, 2));
-    FJob.SetValue(jobkey::DBL, FormatFixed(dbl, 2));
+    FJob.SetValue(jobkey::DBL, FormatFixedPoint(dbl, 2));
     FDBL = dbl;
     State(TJobField::DBL) = {};
     State(TJobField::DBL).Taken = dbl;

@@ -123,8 +123,8 @@ TEST(BuildTraceFileRecords, CopiesUpperCaseRecordsExceptThoseItWritesItself) {
                 "XYZ=1",         "XYZ=2",     "Ven=lower", "\xc4X=1", "HBOX=1",           "VBOX=2",
                 "CIRC=3"});
     const TRecordList records = BuildTraceFileRecords(job, {});
-    EXPECT_EQ(BodyOf(records), (TLines{"VEN=V", "MODEL=M", "DBL=18", "Dbl=2", "XYZ=1", "XYZ=2", "HBOX=1",
-                                       "VBOX=2", "CIRC=3"}));
+    EXPECT_EQ(BodyOf(records),
+              (TLines{"VEN=V", "MODEL=M", "DBL=18", "Dbl=2", "XYZ=1", "XYZ=2", "HBOX=1", "VBOX=2", "CIRC=3"}));
 }
 
 TEST(BuildTraceFileRecords, TraceBlocksAlwaysSayFormatOneAtEqualAngles) {
@@ -181,8 +181,9 @@ TEST(BuildTraceFileRecords, BoxRecordsPassUnlessMissingEmptyOrTheShapeChanged) {
     EXPECT_EQ(BodyOf(BuildTraceFileRecords(job, modified)), (TLines{both, "DBL=18", vbox, circ}));
 
     {
+        // The file means the same on every workstation.
         const TSeparator comma(',');
-        EXPECT_EQ(BuildTraceFileRecords(job, modified).Line(1), "HBOX=40,00;48,00");
+        EXPECT_EQ(BuildTraceFileRecords(job, modified).Line(1), "HBOX=40.00;48.00");
     }
 
     // Measurements the caller holds already are taken as they are.
@@ -252,7 +253,7 @@ TEST(TraceFileName, JobNumberPlusTxtInTheTracesFolder) {
     const std::pair<TLines, std::string> cases[] = {
         {{"JOB=12345"}, "/x/traces/12345.txt"},     {{}, "/x/traces/no-job-number-1.txt"},
         {{"job=7 8"}, "/x/traces/7 8.txt"},         {{"JOB=1/../../etc/9"}, "/x/traces/1_.._.._etc_9.txt"},
-        {{"JOB=1\\..\\9"}, "/x/traces/1_.._9.txt"},     {{"JOB=../x"}, "/x/traces/_._x.txt"},
+        {{"JOB=1\\..\\9"}, "/x/traces/1_.._9.txt"}, {{"JOB=../x"}, "/x/traces/_._x.txt"},
         {{"JOB=.hidden"}, "/x/traces/_hidden.txt"},
     };
     for (const auto& [job, name] : cases)
@@ -292,8 +293,8 @@ TEST(BuildTraceFileRecords, WrittenJobReadsBackToTheSameJob) {
     const std::string circle = Circle(40, 20);
     const struct {
         const char* Name;
-        TLines Tracer;     // the tracer's records besides the trace
-        std::string Rt;    // the right trace as the tracer handed it
+        TLines Tracer;           // the tracer's records besides the trace
+        std::string Rt;          // the right trace as the tracer handed it
         std::vector<int> Points; // the right trace's points after reopening, when not the circle
     } cases[] = {
         {"blanks and signs in radii", {"TRCFMT=1;4;E;R;F"}, "25002500 250+250", {2500, 2500, 250, 250}},

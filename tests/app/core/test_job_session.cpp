@@ -259,12 +259,27 @@ TEST_F(JobSession, DBLChangeRedrawsAndWritesButLeavesTheShape) {
     ASSERT_TRUE(update.Draw && update.Write);
     EXPECT_DOUBLE_EQ(update.Draw->DBL, 18.5);
     EXPECT_EQ(update.Draw->Trace, kRight);
-    EXPECT_EQ(FSession.Job().Value(jobkey::DBL), "18,50");
-    EXPECT_EQ(update.Write->Records.Value("DBL"), "18,50");
+    // The window shows the user's separator; the file a full stop.
+    EXPECT_EQ(FSession.Job().Value(jobkey::DBL), "18.50");
+    EXPECT_EQ(update.Write->Records.Value("DBL"), "18.50");
     EXPECT_EQ(update.Write->Records.Value("HBOX"), "50.00;50.00");
     EXPECT_FALSE(update.Measures);
     EXPECT_FALSE(FSession.ShapeModified());
     EXPECT_EQ(FSession.EditFinished(TJobField::DBL).Text, "18,50");
+}
+
+// A file written under another locale is read alike on every workstation.
+TEST_F(JobSession, OpenedFileTakesAFullStopOrACommaWhateverTheUsersSeparator) {
+    for (const char separator : {'.', ','}) {
+        const TSeparator users(separator);
+        for (const std::string dbl : {"19.50", "19,50"}) {
+            SCOPED_TRACE(std::string(1, separator) + " " + dbl);
+            const TJobUpdate update = Open("88.txt", {"DBL=" + dbl, "TRCFMT=1;4;E;R;F", "R=2500;2000;2500;2000"});
+            ASSERT_TRUE(update.Panel && update.Draw);
+            EXPECT_EQ(update.Panel->DBL, 19.5);
+            EXPECT_DOUBLE_EQ(update.Draw->DBL, 19.5);
+        }
+    }
 }
 
 TEST_F(JobSession, TypeSelectionsRewriteTheTypeRecords) {
