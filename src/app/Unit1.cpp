@@ -96,17 +96,17 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FReconnectTimer->setInterval(kReconnectIntervalMs);
     connect(FReconnectTimer, &QTimer::timeout, this, [this] { Guarded([this] { TryReconnect(); }); });
 
-    // Every change of the number edits' text is one change: keystrokes, up/down steps and the
-    // program's own writes (which the job session ignores), an emptied text included.
+    // A value reaches the job when the operator has finished it, never keystroke by keystroke:
+    // a half-typed 48.5 would first make a 4 mm lens.
     for (TNumberEdit* edit : {ui->BoxAEdit, ui->BoxBEdit, ui->CircEdit, ui->DBLEdit}) {
-        connect(edit, &TNumberEdit::Changed, this, [this, edit] { Guarded([this, edit] { CircEditChange(edit); }); });
-        connect(edit, &TNumberEdit::Stepped, this,
-                [this, edit] { Guarded([this, edit] { CircEditChange(edit, true); }); });
-        connect(edit, &QAbstractSpinBox::editingFinished, this,
-                [this, edit] { Guarded([this, edit] { CircEditFinished(edit); }); });
+        connect(edit, &TNumberEdit::Finished, this, [this, edit] { Guarded([this, edit] { CircEditChange(edit); }); });
+        connect(edit, &TNumberEdit::Stepped, this, [this, edit] { Guarded([this, edit] { CircEditChange(edit); }); });
     }
-    for (QComboBox* list : {ui->FrameTypeCombo, ui->EdgeTypeCombo})
+    for (QComboBox* list : {ui->FrameTypeCombo, ui->EdgeTypeCombo}) {
+        // The wheel over the window must never change a type: only a list with the focus takes it.
+        list->setFocusPolicy(Qt::StrongFocus);
         connect(list, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { FrameTypesChange(); }); });
+    }
     connect(ui->OpenButton, &QPushButton::clicked, this, [this] { Guarded([this] { OpenButtonClick(); }); });
     connect(ui->SettingsButton, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
     connect(ui->MinimizeButton, &QPushButton::clicked, this, [this] { Guarded([this] { MinimizeButtonClick(); }); });
@@ -116,8 +116,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     // Rewrites a killed program left unfinished; this program's own rewrites are all newer.
     RemoveStaleTempFiles(LocalPath(TracesFolder()), std::time(nullptr));
     // Said before the first job arrives rather than discovered when it is lost.
-    if (const std::string problem = FolderWriteProblem(LocalPath(TracesFolder()));
-        !problem.empty())
+    if (const std::string problem = FolderWriteProblem(LocalPath(TracesFolder())); !problem.empty())
         FTracesProblem = QStringLiteral("Jobs cannot be saved in ") + TracesFolder() + QStringLiteral(": ") +
                          QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
     FSettingsFile = FProgramFolder + QLatin1Char('/') + QString::fromLatin1(kSettingsFileName);
@@ -366,19 +365,15 @@ void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow
     }
     if (update.Panel)
         ShowJob(*update.Panel);
-    if (update.Measures) {
-        // The edit typed in keeps the operator's text; the other two follow the shape.
+    if (update.Values)
+        ShowValues(*update.Values);
+    if (update.FrameKey) {
         const TJobSession::TUpdating updating(FSession);
-        const std::pair<TNumberEdit*, double> values[] = {{ui->BoxAEdit, update.Measures->BoxA},
-                                                          {ui->BoxBEdit, update.Measures->BoxB},
-                                                          {ui->CircEdit, update.Measures->Circumference}};
-        for (const auto& [edit, value] : values)
-            if (edit != typedIn)
-                edit->setValue(value);
+        SelectKey(ui->FrameTypeCombo, update.FrameKey);
     }
     if (!update.Problem.empty())
         ShowEditProblem(FromRecord(update.Problem));
-    else if (typedIn && FEditProblemShown) {
+    else if (typedIn && update.Write && FEditProblemShown) {
         FEditProblemShown = false;
         SetStatus(kFileOnClipboard);
     }
@@ -396,13 +391,7 @@ void TForm1::ShowJob(const TJobPanel& panel) {
     {
         // The job session has written the job with these selections already.
         const TJobSession::TUpdating updating(FSession);
-        ui->BoxAEdit->setValue(panel.Measures.BoxA);
-        ui->BoxBEdit->setValue(panel.Measures.BoxB);
-        ui->CircEdit->setValue(panel.Measures.Circumference);
-        if (panel.DBL)
-            ui->DBLEdit->setValue(*panel.DBL);
-        else
-            ui->DBLEdit->clear();
+        ShowValues({panel.Measures, panel.DBL});
         SelectKey(ui->FrameTypeCombo, panel.FrameKey);
         SelectKey(ui->EdgeTypeCombo, panel.EdgeKey);
     }
@@ -451,9 +440,19 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            // The value is finished also where the focus has nowhere to move.
+            for (QObject* at = watched; at; at = at->parent())
+                if (auto* edit = qobject_cast<TNumberEdit*>(at))
+                    edit->FinishTyping();
             focusNextChild();
             return true;
         }
+    }
+    if (event->type() == QEvent::Wheel) {
+        // A list changes by the wheel only while it has the keyboard focus.
+        for (QObject* at = watched; at; at = at->parent())
+            if (auto* list = qobject_cast<QComboBox*>(at); list && !list->hasFocus())
+                return true;
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -52,10 +52,9 @@ public:
     // The tracer's job, handled once the protocol handler has answered the tracer.
     void WMTraceReady();
     void WMShowLog();
-    // A change of a number edit's text; `stepped` for an up/down step or the wheel.
-    void CircEditChange(TNumberEdit* sender, bool stepped = false);
-    // The operator left a number edit (focus moved on, Enter).
-    void CircEditFinished(TNumberEdit* sender);
+    // The operator finished a value in a number edit (Enter, Tab, leaving it, an up/down step):
+    // it is applied to the job, or the edit shows the job's value again and the status says why.
+    void CircEditChange(TNumberEdit* sender);
     void FrameTypesChange();
     void OpenButtonClick();
     void Button1Click();
@@ -111,7 +110,8 @@ private:
     void WriteTraceFile(const TJobFileWrite& file);
     void QueueTraceFile(TJobFileWrite file);
     void ShowEditProblem(const QString& problem);
-    TNumberEdit* EditOf(TJobField field) const;
+    void ShowValues(const TJobValues& values);
+    TJobField FieldOf(const TNumberEdit* edit) const;
     static std::optional<std::string> SelectedKey(const QComboBox* list);
     static void SelectKey(QComboBox* list, const std::optional<std::string>& key);
     void ApplyPanelColours();
