@@ -25,6 +25,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
@@ -135,6 +137,7 @@ TForm1::~TForm1() {
                                                             ui->FrameTypeCombo, ui->EdgeTypeCombo})
         control->disconnect(this);
     // The operator's last change is written even when the window goes without being closed.
+    FWindowGoing = true;
     try {
         FlushTraceFile();
     } catch (...) {
@@ -411,9 +414,53 @@ std::optional<std::string> TForm1::SelectedKey(const QComboBox* list) {
 }
 
 void TForm1::WriteTraceFile(const TJobFileWrite& file) {
-    SaveTraceFile(file.FileName, file.Records);
-    // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
-    QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(file.FileName)));
+    TSettledWrite settled;
+    {
+        // Writes asked for while the question is open wait for its answer.
+        const TFlagScope asking(FAskingReplace);
+        settled = FSession.SettleWrite(file, [this](const std::string& existing, const std::string& keepBoth) {
+            return AskReplace(existing, keepBoth);
+        });
+    }
+    if (FPendingWrite && !FFlushQueued) {
+        FFlushQueued = true;
+        QMetaObject::invokeMethod(
+            this, [this] { Guarded([this] { FlushTraceFile(); }); }, Qt::QueuedConnection);
+    }
+    if (settled.Write) {
+        SaveTraceFile(settled.Write->FileName, settled.Write->Records);
+        // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
+        QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(settled.Write->FileName)));
+    }
+    if (!settled.Note.empty())
+        SetStatus(QString::fromLocal8Bit(settled.Note.c_str()) + QLatin1Char('.'));
+}
+
+TReplaceAnswer TForm1::AskReplace(const std::string& existing, const std::string& keepBothName) {
+    // A window that is going can ask no more; keeping both replaces nothing and loses nothing.
+    if (FWindowGoing)
+        return TReplaceAnswer::KeepBoth;
+    const QString held = QDir::toNativeSeparators(FromLocalPath(existing));
+    const QString beside = QDir::toNativeSeparators(FromLocalPath(keepBothName));
+    if (OnAskReplace)
+        return OnAskReplace(held, beside);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Replace Saved Job?"),
+                    QStringLiteral("%1 holds another job than the one opened.\n\nReplace it with the opened job, "
+                                   "keep both (the opened job is saved as %2), or do not save the opened job?")
+                        .arg(held, QFileInfo(beside).fileName()),
+                    QMessageBox::NoButton, this);
+    QPushButton* replace = box.addButton(QStringLiteral("&Replace"), QMessageBox::DestructiveRole);
+    QPushButton* keepBoth = box.addButton(QStringLiteral("&Keep Both"), QMessageBox::AcceptRole);
+    QPushButton* dontWrite = box.addButton(QStringLiteral("&Do Not Save"), QMessageBox::RejectRole);
+    // The safe choice is the one Enter takes; closing the box replaces nothing.
+    box.setDefaultButton(keepBoth);
+    box.setEscapeButton(dontWrite);
+    box.exec();
+    if (box.clickedButton() == replace)
+        return TReplaceAnswer::Replace;
+    if (box.clickedButton() == keepBoth)
+        return TReplaceAnswer::KeepBoth;
+    return TReplaceAnswer::DoNotWrite;
 }
 
 void TForm1::QueueTraceFile(TJobFileWrite file) {
@@ -427,7 +474,7 @@ void TForm1::QueueTraceFile(TJobFileWrite file) {
 
 void TForm1::FlushTraceFile() {
     FFlushQueued = false;
-    if (!FPendingWrite)
+    if (!FPendingWrite || FAskingReplace)
         return;
     const TJobFileWrite file = std::move(*FPendingWrite);
     FPendingWrite.reset();

@@ -83,8 +83,11 @@ public:
     // Where the deferred handling and the shell can be replaced (tests; other platforms).
     // The file to import; an empty name means the operator cancelled. Default: the open dialog.
     std::function<QString()> OnChooseTraceFile;
-    // The message box of a trace file that cannot be read.
+    // The message box of a trace file that cannot be read or holds no trace.
     std::function<void(const QString& title, const QString& text)> OnOpenError;
+    // The question when writing an opened job would replace another job in the traces folder
+    // (both names in the system's notation); default: a box whose default button keeps both.
+    std::function<TReplaceAnswer(const QString& existing, const QString& keepBothName)> OnAskReplace;
     // The close confirmation's question; default: the Yes/No box with "Don't Ask Again".
     std::function<bool(QWidget* owner, const QString& title, const QString& text, bool& dontAskAgain)> OnAskYesNo;
     // The folder whose serial devices the settings dialog probes.
@@ -108,6 +111,7 @@ private:
     void Apply(const TJobUpdate& update, TNumberEdit* typedIn = nullptr, bool writeNow = false);
     void ShowJob(const TJobPanel& panel);
     void WriteTraceFile(const TJobFileWrite& file);
+    TReplaceAnswer AskReplace(const std::string& existing, const std::string& keepBothName);
     void QueueTraceFile(TJobFileWrite file);
     void ShowEditProblem(const QString& problem);
     void ShowValues(const TJobValues& values);
@@ -148,6 +152,8 @@ private:
     // asks for many, and only the last one is worth a file.
     std::optional<TJobFileWrite> FPendingWrite;
     bool FFlushQueued = false;
+    bool FAskingReplace = false; // the question about an opened job's file is open
+    bool FWindowGoing = false;   // no more questions: the window closes or goes
     bool FEditProblemShown = false;
     bool FCloseWithoutAsking = false;
     bool FAskingToClose = false;

@@ -5,10 +5,12 @@
 #include "app/NativePath.h"
 #include "app/NumberEdit.h"
 #include "app/core/TextFile.h"
+#include "app/core/TraceImport.h"
 
 #include "ui_Unit1.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -69,16 +71,28 @@ void TForm1::OpenButtonClick() {
     if (fileName.isEmpty())
         return;
     const std::string nativeName = LocalPath(fileName);
-    std::vector<std::string> lines;
-    try {
-        lines = ReadLines(nativeName);
-    } catch (const std::exception& e) {
+    const auto refuse = [&](QString reason) {
         const QString title = QStringLiteral("Error Opening File");
-        const QString text = QStringLiteral("Cannot open trace data file\n\n") + QString::fromLocal8Bit(e.what());
+        if (!reason.isEmpty())
+            reason[0] = reason[0].toUpper();
+        const QString text = QStringLiteral("Cannot open trace data file ") + QDir::toNativeSeparators(fileName) +
+                             QStringLiteral("\n\n") + reason;
         if (OnOpenError)
             OnOpenError(title, text);
         else
             QMessageBox::critical(this, title, text);
+    };
+    std::vector<std::string> lines;
+    try {
+        lines = ReadLines(nativeName);
+    } catch (const std::exception& e) {
+        refuse(QString::fromLocal8Bit(e.what()));
+        return;
+    }
+    // A file without a usable trace would replace the job shown with nothing, and a rewrite would
+    // save an empty job (or binary lines) under its name.
+    if (const std::string problem = UnusableTraceFile(lines); !problem.empty()) {
+        refuse(QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.'));
         return;
     }
 

@@ -15,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -395,8 +396,10 @@ TEST_F(FormEdit, OpenedTraceFileBecomesTheJobAgain) {
     FForm->OpenButtonClick();
     Settle();
     EXPECT_EQ(title, QStringLiteral("Error Opening File"));
-    EXPECT_TRUE(text.startsWith(QStringLiteral("Cannot open trace data file\n\n"))) << text.toStdString();
-    EXPECT_GT(text.size(), 30);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Cannot open trace data file ") + FFolder.path() +
+                                QStringLiteral("/missing.txt\n\n")))
+        << text.toStdString();
+    EXPECT_GT(text.size(), 50);
     EXPECT_EQ(FForm->Job().Value("JOB"), "42");
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
 }
@@ -486,29 +489,99 @@ TEST_F(FormEdit, DecimalCommaOfTheUsersSettings) {
 }
 
 // Opening writes a job file only when the filling selects another type; a file with the same
-// selection or with no type record at all (a text file that is no trace file) writes nothing.
+// selection or with no type record at all writes nothing.
 TEST_F(FormEdit, OpenWritesOnlyWhenTheFillingChangesATypeSelection) {
     ShowJob();
     const QString same = FFolder.path() + QStringLiteral("/55.txt");
     ASSERT_TRUE(QFile::copy(FFile, same));
-    const QString notes = FFolder.path() + QStringLiteral("/56.txt");
+    const QString untyped = FFolder.path() + QStringLiteral("/56.txt");
     {
-        QFile file(notes);
+        QFile file(untyped);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("shopping list\r\nmilk\r\n");
+        file.write("TRCFMT=1;4;E;R;F\r\nR=2500;2000;2500;2000\r\n");
     }
-    for (const QString& opened : {same, notes}) {
+    for (const QString& opened : {same, untyped}) {
         FForm->OnChooseTraceFile = [&] { return opened; };
         FForm->OpenButtonClick();
         Settle();
         EXPECT_FALSE(QFile::exists(TracePath(QFileInfo(opened).fileName()))) << opened.toStdString();
         EXPECT_EQ(QGuiApplication::clipboard()->text(), opened);
     }
-    // The text file cleared both selections; the trace file selects them again: written, and the
-    // clipboard names the written file.
+    // The untyped file cleared both selections; the trace file selects them again: written, and
+    // the clipboard names the written file.
     FForm->OnChooseTraceFile = [&] { return same; };
     FForm->OpenButtonClick();
     Settle();
     EXPECT_TRUE(QFile::exists(TracePath(QStringLiteral("55.txt"))));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), TracePath(QStringLiteral("55.txt")));
+}
+
+// Opening never replaces a saved job without a word, and a file that gives no job is refused with
+// its name and the reason while the job shown stays and nothing is written.
+TEST_F(FormEdit, OpenAsksBeforeReplacingAnotherJobAndRefusesFilesWithoutATrace) {
+    struct Case {
+        const char* name;
+        std::string bytes; // empty: the tracer's job 123 with frame type 2 instead of 1
+        std::optional<TReplaceAnswer> answer;
+        QString written; // the file the opened job went to; empty: none
+        QString refusal; // the reason of a refused file
+    };
+    const Case cases[] = {
+        {"123.txt", "", TReplaceAnswer::KeepBoth, QStringLiteral("123-2.txt"), QString()},
+        {"123.txt", "", TReplaceAnswer::Replace, QStringLiteral("123.txt"), QString()},
+        {"123.txt", "", TReplaceAnswer::DoNotWrite, QString(), QString()},
+        {"88.txt", "shopping list\r\nmilk\r\n", std::nullopt, QString(), QStringLiteral("It holds no trace.")},
+        {"89.txt", "\r\n", std::nullopt, QString(), QStringLiteral("The file is empty.")},
+        {"90.txt", std::string("R=25\0\x01\x02\r\n", 10), std::nullopt, QString(),
+         QStringLiteral("It is not a text file.")}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name + (" " + c.written.toStdString()));
+        ShowJob();
+        const QString opened = FFolder.path() + QStringLiteral("/elsewhere/") + QString::fromLatin1(c.name);
+        QDir().mkpath(QFileInfo(opened).path());
+        {
+            std::string bytes = c.bytes;
+            if (bytes.empty()) {
+                bytes = FWritten;
+                bytes.replace(bytes.find("FTYP=1"), 6, "FTYP=2");
+            }
+            QFile file(opened);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        }
+        int asked = 0;
+        FForm->OnAskReplace = [&](const QString& existing, const QString& keepBoth) {
+            ++asked;
+            EXPECT_EQ(existing, FFile);
+            EXPECT_EQ(keepBoth, TracePath(QStringLiteral("123-2.txt")));
+            return *c.answer;
+        };
+        QString error;
+        FForm->OnOpenError = [&](const QString&, const QString& text) { error = text; };
+        FForm->OnChooseTraceFile = [&] { return opened; };
+        FForm->OpenButtonClick();
+        Settle();
+
+        EXPECT_EQ(asked, c.answer ? 1 : 0);
+        const bool replaced = c.written == QStringLiteral("123.txt");
+        EXPECT_EQ(File() == FWritten, !replaced);
+        if (!c.written.isEmpty()) {
+            EXPECT_EQ(FileRecord(ReadFileText(TracePath(c.written)), "FTYP"), "2");
+            EXPECT_EQ(QGuiApplication::clipboard()->text(), TracePath(c.written));
+        }
+        if (c.refusal.isEmpty()) {
+            EXPECT_EQ(error, QString());
+            EXPECT_EQ(FForm->Job().Value("FTYP"), "2");
+        } else {
+            EXPECT_EQ(error,
+                      QStringLiteral("Cannot open trace data file ") + opened + QStringLiteral("\n\n") + c.refusal);
+            EXPECT_EQ(FForm->Job().Value("FTYP"), "1"); // the job shown stays
+            EXPECT_EQ(QGuiApplication::clipboard()->text(), FFile);
+        }
+        EXPECT_EQ(QDir(FFolder.path() + QStringLiteral("/traces")).entryList(QDir::Files).size(),
+                  c.written.isEmpty() || replaced ? 1 : 2);
+        EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+        FForm.reset();
+        QDir(FFolder.path() + QStringLiteral("/traces")).removeRecursively();
+    }
 }

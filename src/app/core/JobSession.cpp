@@ -3,12 +3,15 @@
 
 #include "app/core/JobIntake.h"
 #include "app/core/JobKeys.h"
+#include "app/core/TextFile.h"
 #include "app/core/TraceImport.h"
 #include "common/Numbers.h"
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -130,6 +133,8 @@ TJobUpdate TJobSession::TracerJobArrived() {
 }
 
 TJobUpdate TJobSession::FileOpened(std::vector<std::string> lines, const std::string& fileName) {
+    FOpenedName = fileName;
+    FOpenedLines = lines;
     FJob = JobFromTraceFile(std::move(lines), fileName);
     FBaseTraces.Assign(FJob);
     FFormats = CaptureTraceFormats(FJob);
@@ -139,6 +144,9 @@ TJobUpdate TJobSession::FileOpened(std::vector<std::string> lines, const std::st
 
 TJobUpdate TJobSession::NewJob(TJobOrigin origin) {
     FOrigin = origin;
+    ++FJobSerial;
+    FTarget = TTarget::Unsettled;
+    FTargetName.clear();
     FShapeModified = false;
     FJob.SetValue(jobkey::Job, CleanJobDigits(FJob.Value(jobkey::Job)));
     double dbl = 0;
@@ -333,7 +341,92 @@ TJobFileWrite TJobSession::File() {
     if (measure || FLtMeasured)
         measured.Lt = LtMeasures();
     TJobFileWrite file;
-    file.FileName = TraceFileName(FTracesFolder, FJob);
+    file.FileName = FTarget == TTarget::Settled ? FTargetName : TraceFileName(FTracesFolder, FJob);
     file.Records = BuildTraceFileRecords(FJob, inputs, measured);
+    file.Opened = FOrigin == TJobOrigin::File;
+    file.JobSerial = FJobSerial;
     return file;
+}
+
+// ---- an opened job's file ------------------------------------------------------------------------
+
+namespace {
+
+std::string BaseName(const std::string& fileName) {
+    return fileName.substr(fileName.rfind('/') + 1);
+}
+
+// "1001.txt" kept beside as "1001-2.txt": visible, and opened again it names itself, as its job
+// number keeps the digits at both ends.
+std::string KeepBothName(const std::string& fileName) {
+    const std::string stem = fileName.ends_with(".txt") ? fileName.substr(0, fileName.size() - 4) : fileName;
+    for (unsigned n = 2;; ++n) {
+        std::string name = stem + "-" + std::to_string(n) + ".txt";
+        if (!FileExists(name))
+            return name;
+    }
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), error) && !error;
+}
+
+} // namespace
+
+TSettledWrite TJobSession::SettleWrite(TJobFileWrite file, const TAskReplace& ask) {
+    TSettledWrite settled;
+    const bool current = file.JobSerial == FJobSerial;
+    if (!file.Opened || (current && FTarget == TTarget::Settled)) {
+        if (file.Opened)
+            file.FileName = FTargetName;
+        settled.Write = std::move(file);
+        return settled;
+    }
+    if (current && FTarget == TTarget::NotWritten)
+        return settled;
+
+    const auto holdsAnotherJob = [&] {
+        if (!FileExists(file.FileName) || (current && SameFile(file.FileName, FOpenedName)))
+            return false;
+        try {
+            const std::vector<std::string> held = ReadLines(file.FileName);
+            return !(current && held == FOpenedLines) && held != file.Records.Lines();
+        } catch (const std::exception&) {
+            return true; // what cannot be read cannot be known to be the same job
+        }
+    };
+    const auto settle = [&](TTarget target, const std::string& name) {
+        if (file.JobSerial == FJobSerial) {
+            FTarget = target;
+            FTargetName = name;
+        }
+    };
+    if (!holdsAnotherJob()) {
+        settle(TTarget::Settled, file.FileName);
+        settled.Write = std::move(file);
+        return settled;
+    }
+    const std::string existing = file.FileName;
+    const std::string keepBoth = KeepBothName(existing);
+    const TReplaceAnswer answer = ask ? ask(existing, keepBoth) : TReplaceAnswer::DoNotWrite;
+    switch (answer) {
+    case TReplaceAnswer::Replace:
+        settle(TTarget::Settled, existing);
+        settled.Note = "The opened job replaced the job in " + BaseName(existing);
+        settled.Write = std::move(file);
+        break;
+    case TReplaceAnswer::KeepBoth:
+        settle(TTarget::Settled, keepBoth);
+        settled.Note =
+            "The opened job was saved as " + BaseName(keepBoth) + "; " + BaseName(existing) + " keeps the job it held";
+        file.FileName = keepBoth;
+        settled.Write = std::move(file);
+        break;
+    case TReplaceAnswer::DoNotWrite:
+        settle(TTarget::NotWritten, {});
+        settled.Note = "The opened job was not saved: " + BaseName(existing) + " holds another job";
+        break;
+    }
+    return settled;
 }

@@ -12,6 +12,7 @@
 #include "protocol/TraceFormats.h"
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,20 @@ struct TJobPanel {
 struct TJobFileWrite {
     std::string FileName;
     TRecordList Records;
+    // The job was opened from a file: its name in the traces folder may hold another job.
+    bool Opened = false;
+    unsigned JobSerial = 0; // which job shown it belongs to
+};
+
+// The operator's answer when writing an opened job would replace another job in the traces folder.
+enum class TReplaceAnswer { Replace, KeepBoth, DoNotWrite };
+// Asks it, given the file that holds another job and the name the opened job keeps both under.
+using TAskReplace = std::function<TReplaceAnswer(const std::string& existing, const std::string& keepBothName)>;
+
+// Where an opened job's file goes.
+struct TSettledWrite {
+    std::optional<TJobFileWrite> Write; // none: nothing is written
+    std::string Note;                   // what happened, when the operator was asked
 };
 
 // What the four number edits show: the job's values as its file holds them, so that an edit and
@@ -130,6 +145,10 @@ public:
 
     // The file of the job as it stands.
     TJobFileWrite File();
+    // Settles where the file of an opened job goes before it is written. Its own name in the
+    // traces folder is taken when that is free, is the opened file itself, or holds the same job;
+    // otherwise `ask` decides (no answer writes nothing), and the answer holds for the job shown.
+    TSettledWrite SettleWrite(TJobFileWrite file, const TAskReplace& ask);
     // What the number edits show for the job as it stands.
     TJobValues Values();
 
@@ -169,4 +188,10 @@ private:
     std::optional<TShapeMeasures> FRtMeasures;
     std::optional<TShapeMeasures> FLtMeasures;
     std::optional<double> FDBL;
+    // The job shown, counted; the opened file and where its job is written.
+    unsigned FJobSerial = 0;
+    std::string FOpenedName;
+    std::vector<std::string> FOpenedLines;
+    enum class TTarget { Unsettled, Settled, NotWritten } FTarget = TTarget::Unsettled;
+    std::string FTargetName;
 };

@@ -4,6 +4,7 @@
 
 #include "CoreTestUtil.h"
 #include "app/core/JobKeys.h"
+#include "app/core/TextFile.h"
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,13 @@ std::string Packet(const TJob& job) {
     for (const std::string& line : lines)
         packet += line + "\r\n";
     return packet + "\x1d";
+}
+
+TRecordList ListOf(const std::vector<std::string>& lines) {
+    TRecordList list;
+    for (const std::string& line : lines)
+        list.Add(line);
+    return list;
 }
 
 class JobSession : public ::testing::Test {
@@ -325,6 +333,76 @@ TEST_F(JobSession, ChangesWhileTheWindowFillsItsControlsAreIgnored) {
     }
     EXPECT_EQ(FSession.Job(), job);
     EXPECT_EQ(FSession.FrameKey(), "1");
+}
+
+// Writing an opened job where the traces folder holds another job under its name is the
+// operator's decision, asked once for the job shown; nothing else asks.
+TEST_F(JobSession, OpenedJobReplacesAnotherSavedJobOnlyWhenTheOperatorSaysSo) {
+    const std::vector<std::string> opened{"REQ=FIL", "FTYP=2", "TRCFMT=1;4;E;R;F", "R=2500;2000;2500;2000"};
+    const std::vector<std::string> other{"REQ=FIL", "FTYP=1", "TRCFMT=1;4;E;R;F", "R=2400;2000;2400;2000"};
+    enum THeld { kNothing, kOther, kSame, kItself };
+    struct Case {
+        THeld held;
+        std::optional<TReplaceAnswer> answer; // none: the question is not answered
+        bool asked;
+        std::string written; // "" : nothing written
+        std::string note;
+    };
+    const Case cases[] = {
+        {kNothing, std::nullopt, false, "1001.txt", ""},
+        {kSame, std::nullopt, false, "1001.txt", ""},
+        {kItself, std::nullopt, false, "1001.txt", ""},
+        {kOther, TReplaceAnswer::Replace, true, "1001.txt", "The opened job replaced the job in 1001.txt"},
+        {kOther, TReplaceAnswer::KeepBoth, true, "1001-3.txt",
+         "The opened job was saved as 1001-3.txt; 1001.txt keeps the job it held"},
+        {kOther, TReplaceAnswer::DoNotWrite, true, "", "The opened job was not saved: 1001.txt holds another job"},
+        {kOther, std::nullopt, true, "", "The opened job was not saved: 1001.txt holds another job"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.held) + " " + c.written);
+        const TTempFolder folder;
+        TJobSession session(folder / "traces");
+        CreateFolder(folder / "traces");
+        const std::string target = folder / "traces/1001.txt";
+        coretest::WriteBytes(folder / "traces/1001-2.txt", "taken\r\n");
+        std::string openedName = folder / "1001.txt";
+        if (c.held == kItself)
+            openedName = target;
+        coretest::WriteBytes(openedName, "x"); // the name only matters
+        if (c.held == kOther || c.held == kSame)
+            coretest::WriteBytes(target, JoinLinesCRLF(ListOf(c.held == kOther ? other : opened)));
+        const std::string before = coretest::ReadBytes(target);
+
+        int asked = 0;
+        const TAskReplace ask = [&](const std::string& existing, const std::string& keepBoth) {
+            ++asked;
+            EXPECT_EQ(existing, target);
+            EXPECT_EQ(keepBoth, folder / "traces/1001-3.txt");
+            return c.answer.value_or(TReplaceAnswer::DoNotWrite);
+        };
+        const TJobUpdate update = session.FileOpened(opened, openedName);
+        ASSERT_TRUE(update.Write); // its frame type is another than none
+        const TSettledWrite settled = session.SettleWrite(*update.Write, c.answer ? ask : TAskReplace());
+        EXPECT_EQ(asked, c.asked && c.answer ? 1 : 0);
+        EXPECT_EQ(settled.Note, c.note);
+        EXPECT_EQ(settled.Write ? settled.Write->FileName : "",
+                  c.written.empty() ? "" : folder / ("traces/" + c.written));
+        EXPECT_EQ(coretest::ReadBytes(target), before); // SettleWrite never writes; the caller does
+
+        // The answer holds for the job shown: the next change goes the same way, unasked.
+        const TJobUpdate dbl = session.ValueEntered(TJobField::DBL, "18", false);
+        ASSERT_TRUE(dbl.Write);
+        const TSettledWrite again = session.SettleWrite(*dbl.Write, ask);
+        EXPECT_EQ(again.Write ? again.Write->FileName : "", settled.Write ? settled.Write->FileName : "");
+        EXPECT_EQ(again.Note, "");
+        EXPECT_EQ(asked, c.asked && c.answer ? 1 : 0);
+    }
+    // A tracer's job is never asked about.
+    DeliverJob();
+    const TJobUpdate tracer = FSession.ValueEntered(TJobField::DBL, "18", false);
+    const TSettledWrite settled = FSession.SettleWrite(*tracer.Write, nullptr);
+    ASSERT_TRUE(settled.Write);
+    EXPECT_EQ(settled.Write->FileName, Traces() + "/123.txt");
 }
 
 TEST(ReadTypedNumber, EitherSeparatorWhateverTheUsersIs) {
