@@ -252,10 +252,11 @@ TEST_F(FormEdit, WheelChangesOnlyTheControlWithTheFocus) {
     ActivateWindow();
     Control<QPushButton>(*FForm, "OpenButton")->setFocus();
     ASSERT_TRUE(WaitUntil([&] { return Control<QPushButton>(*FForm, "OpenButton")->hasFocus(); }));
-    // Sent as the toolkit delivers a wheel turn to the control under the pointer.
+    // A turn towards the operator, sent as the toolkit delivers it to the control under the
+    // pointer: it would step an edit down and move a list to its next item.
     const auto wheel = [](QWidget* under) {
         const QPointF at(under->width() / 2.0, under->height() / 2.0);
-        QWheelEvent event(at, under->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+        QWheelEvent event(at, under->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
                           Qt::NoScrollPhase, false);
         QApplication::sendEvent(under, &event);
         Settle();
@@ -269,8 +270,8 @@ TEST_F(FormEdit, WheelChangesOnlyTheControlWithTheFocus) {
 
     EnterEdit(Edit("BoxAEdit"));
     wheel(Edit("BoxAEdit"));
-    EXPECT_EQ(Edit("BoxAEdit")->text(), QStringLiteral("50.10"));
-    EXPECT_EQ(FileRecord(File(), "HBOX").substr(0, 6), "50.10;");
+    EXPECT_EQ(Edit("BoxAEdit")->text(), QStringLiteral("49.90"));
+    EXPECT_EQ(FileRecord(File(), "HBOX").substr(0, 6), "49.90;");
 }
 
 // A held button asks for a rewrite per step; one file per event-loop pass is written, and the
