@@ -26,6 +26,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
@@ -111,17 +113,17 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FReconnectTimer->setInterval(kReconnectIntervalMs);
     connect(FReconnectTimer, &QTimer::timeout, this, [this] { Guarded([this] { TryReconnect(); }); });
 
-    // Every change of the number edits' text is one change: keystrokes, up/down steps and the
-    // program's own writes (which the job session ignores), an emptied text included.
+    // A value reaches the job when the operator has finished it, never keystroke by keystroke:
+    // a half-typed 48.5 would first make a 4 mm lens.
     for (TNumberEdit* edit : {ui->BoxAEdit, ui->BoxBEdit, ui->CircEdit, ui->DBLEdit}) {
-        connect(edit, &TNumberEdit::Changed, this, [this, edit] { Guarded([this, edit] { CircEditChange(edit); }); });
-        connect(edit, &TNumberEdit::Stepped, this,
-                [this, edit] { Guarded([this, edit] { CircEditChange(edit, true); }); });
-        connect(edit, &QAbstractSpinBox::editingFinished, this,
-                [this, edit] { Guarded([this, edit] { CircEditFinished(edit); }); });
+        connect(edit, &TNumberEdit::Finished, this, [this, edit] { Guarded([this, edit] { CircEditChange(edit); }); });
+        connect(edit, &TNumberEdit::Stepped, this, [this, edit] { Guarded([this, edit] { CircEditChange(edit); }); });
     }
-    for (QComboBox* list : {ui->FrameTypeCombo, ui->EdgeTypeCombo})
+    for (QComboBox* list : {ui->FrameTypeCombo, ui->EdgeTypeCombo}) {
+        // The wheel over the window must never change a type: only a list with the focus takes it.
+        list->setFocusPolicy(Qt::StrongFocus);
         connect(list, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { FrameTypesChange(); }); });
+    }
     connect(ui->OpenButton, &QPushButton::clicked, this, [this] { Guarded([this] { OpenButtonClick(); }); });
     connect(ui->SettingsButton, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
     connect(ui->MinimizeButton, &QPushButton::clicked, this, [this] { Guarded([this] { MinimizeButtonClick(); }); });
@@ -150,6 +152,7 @@ TForm1::~TForm1() {
                                                             ui->FrameTypeCombo, ui->EdgeTypeCombo})
         control->disconnect(this);
     // The operator's last change is written even when the window goes without being closed.
+    FWindowGoing = true;
     try {
         FlushTraceFile();
     } catch (...) {
@@ -515,19 +518,15 @@ void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow
     }
     if (update.Panel)
         ShowJob(*update.Panel);
-    if (update.Measures) {
-        // The edit typed in keeps the operator's text; the other two follow the shape.
+    if (update.Values)
+        ShowValues(*update.Values);
+    if (update.FrameKey) {
         const TJobSession::TUpdating updating(FSession);
-        const std::pair<TNumberEdit*, double> values[] = {{ui->BoxAEdit, update.Measures->BoxA},
-                                                          {ui->BoxBEdit, update.Measures->BoxB},
-                                                          {ui->CircEdit, update.Measures->Circumference}};
-        for (const auto& [edit, value] : values)
-            if (edit != typedIn)
-                edit->setValue(value);
+        SelectKey(ui->FrameTypeCombo, update.FrameKey);
     }
     if (!update.Problem.empty())
         ShowEditProblem(FromRecord(update.Problem));
-    else if (typedIn && FEditProblemShown) {
+    else if (typedIn && update.Write && FEditProblemShown) {
         FEditProblemShown = false;
         SetStatus(kFileOnClipboard);
     }
@@ -545,13 +544,7 @@ void TForm1::ShowJob(const TJobPanel& panel) {
     {
         // The job session has written the job with these selections already.
         const TJobSession::TUpdating updating(FSession);
-        ui->BoxAEdit->setValue(panel.Measures.BoxA);
-        ui->BoxBEdit->setValue(panel.Measures.BoxB);
-        ui->CircEdit->setValue(panel.Measures.Circumference);
-        if (panel.DBL)
-            ui->DBLEdit->setValue(*panel.DBL);
-        else
-            ui->DBLEdit->clear();
+        ShowValues({panel.Measures, panel.DBL});
         SelectKey(ui->FrameTypeCombo, panel.FrameKey);
         SelectKey(ui->EdgeTypeCombo, panel.EdgeKey);
     }
@@ -571,17 +564,61 @@ std::optional<std::string> TForm1::SelectedKey(const QComboBox* list) {
 }
 
 void TForm1::WriteTraceFile(const TJobFileWrite& file) {
-    try {
-        SaveTraceFile(file.FileName, file.Records);
-    } catch (...) {
-        // A rewrite of a job still waiting for the folder: the retry writes this version.
-        FUnsaved.Changed(file);
-        throw;
+    TSettledWrite settled;
+    {
+        // Writes asked for while the question is open wait for its answer.
+        const TFlagScope asking(FAskingReplace);
+        settled = FSession.SettleWrite(file, [this](const std::string& existing, const std::string& keepBoth) {
+            return AskReplace(existing, keepBoth);
+        });
     }
-    // An older version of this file still waiting would otherwise replace it later.
-    FUnsaved.Saved(file.FileName);
-    // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
-    QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(file.FileName)));
+    if (FPendingWrite && !FFlushQueued) {
+        FFlushQueued = true;
+        QMetaObject::invokeMethod(
+            this, [this] { Guarded([this] { FlushTraceFile(); }); }, Qt::QueuedConnection);
+    }
+    if (settled.Write) {
+        try {
+            SaveTraceFile(settled.Write->FileName, settled.Write->Records);
+        } catch (...) {
+            // A rewrite of a job still waiting for the folder: the retry writes this version.
+            FUnsaved.Changed(*settled.Write);
+            throw;
+        }
+        // An older version of this file still waiting would otherwise replace it later.
+        FUnsaved.Saved(settled.Write->FileName);
+        // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
+        QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(settled.Write->FileName)));
+    }
+    if (!settled.Note.empty())
+        SetStatus(QString::fromLocal8Bit(settled.Note.c_str()) + QLatin1Char('.'));
+}
+
+TReplaceAnswer TForm1::AskReplace(const std::string& existing, const std::string& keepBothName) {
+    // A window that is going can ask no more; keeping both replaces nothing and loses nothing.
+    if (FWindowGoing)
+        return TReplaceAnswer::KeepBoth;
+    const QString held = QDir::toNativeSeparators(FromLocalPath(existing));
+    const QString beside = QDir::toNativeSeparators(FromLocalPath(keepBothName));
+    if (OnAskReplace)
+        return OnAskReplace(held, beside);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Replace Saved Job?"),
+                    QStringLiteral("%1 holds another job than the one opened.\n\nReplace it with the opened job, "
+                                   "keep both (the opened job is saved as %2), or do not save the opened job?")
+                        .arg(held, QFileInfo(beside).fileName()),
+                    QMessageBox::NoButton, this);
+    QPushButton* replace = box.addButton(QStringLiteral("&Replace"), QMessageBox::DestructiveRole);
+    QPushButton* keepBoth = box.addButton(QStringLiteral("&Keep Both"), QMessageBox::AcceptRole);
+    QPushButton* dontWrite = box.addButton(QStringLiteral("&Do Not Save"), QMessageBox::RejectRole);
+    // The safe choice is the one Enter takes; closing the box replaces nothing.
+    box.setDefaultButton(keepBoth);
+    box.setEscapeButton(dontWrite);
+    box.exec();
+    if (box.clickedButton() == replace)
+        return TReplaceAnswer::Replace;
+    if (box.clickedButton() == keepBoth)
+        return TReplaceAnswer::KeepBoth;
+    return TReplaceAnswer::DoNotWrite;
 }
 
 void TForm1::QueueTraceFile(TJobFileWrite file) {
@@ -595,7 +632,7 @@ void TForm1::QueueTraceFile(TJobFileWrite file) {
 
 void TForm1::FlushTraceFile() {
     FFlushQueued = false;
-    if (!FPendingWrite)
+    if (!FPendingWrite || FAskingReplace)
         return;
     const TJobFileWrite file = std::move(*FPendingWrite);
     FPendingWrite.reset();
@@ -608,9 +645,19 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            // The value is finished also where the focus has nowhere to move.
+            for (QObject* at = watched; at; at = at->parent())
+                if (auto* edit = qobject_cast<TNumberEdit*>(at))
+                    edit->FinishTyping();
             focusNextChild();
             return true;
         }
+    }
+    if (event->type() == QEvent::Wheel) {
+        // A list changes by the wheel only while it has the keyboard focus.
+        for (QObject* at = watched; at; at = at->parent())
+            if (auto* list = qobject_cast<QComboBox*>(at); list && !list->hasFocus())
+                return true;
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -56,10 +56,9 @@ public:
     // protocol handler has answered the tracer.
     void WMTraceReady();
     void WMShowLog();
-    // A change of a number edit's text; `stepped` for an up/down step or the wheel.
-    void CircEditChange(TNumberEdit* sender, bool stepped = false);
-    // The operator left a number edit (focus moved on, Enter).
-    void CircEditFinished(TNumberEdit* sender);
+    // The operator finished a value in a number edit (Enter, Tab, leaving it, an up/down step):
+    // it is applied to the job, or the edit shows the job's value again and the status says why.
+    void CircEditChange(TNumberEdit* sender);
     void FrameTypesChange();
     void OpenButtonClick();
     void Button1Click();
@@ -97,8 +96,11 @@ public:
     // Where the deferred handling and the shell can be replaced (tests; other platforms).
     // The file to import; an empty name means the operator cancelled. Default: the open dialog.
     std::function<QString()> OnChooseTraceFile;
-    // The message box of a trace file that cannot be read.
+    // The message box of a trace file that cannot be read or holds no trace.
     std::function<void(const QString& title, const QString& text)> OnOpenError;
+    // The question when writing an opened job would replace another job in the traces folder
+    // (both names in the system's notation); default: a box whose default button keeps both.
+    std::function<TReplaceAnswer(const QString& existing, const QString& keepBothName)> OnAskReplace;
     // The close confirmation's question; default: the Yes/No box with "Don't Ask Again".
     std::function<bool(QWidget* owner, const QString& title, const QString& text, bool& dontAskAgain)> OnAskYesNo;
     // The folder whose serial devices the settings dialog probes.
@@ -123,9 +125,11 @@ private:
     void Apply(const TJobUpdate& update, TNumberEdit* typedIn = nullptr, bool writeNow = false);
     void ShowJob(const TJobPanel& panel);
     void WriteTraceFile(const TJobFileWrite& file);
+    TReplaceAnswer AskReplace(const std::string& existing, const std::string& keepBothName);
     void QueueTraceFile(TJobFileWrite file);
     void ShowEditProblem(const QString& problem);
-    TNumberEdit* EditOf(TJobField field) const;
+    void ShowValues(const TJobValues& values);
+    TJobField FieldOf(const TNumberEdit* edit) const;
     static std::optional<std::string> SelectedKey(const QComboBox* list);
     static void SelectKey(QComboBox* list, const std::optional<std::string>& key);
     void ApplyPanelColours();
@@ -172,6 +176,8 @@ private:
     bool FFlushQueued = false;
     bool FJobHandlingQueued = false;
     bool FReceivingShown = true; // "Receiving data" and the cleared drawing for the last packet
+    bool FAskingReplace = false; // the question about an opened job's file is open
+    bool FWindowGoing = false;   // no more questions: the window closes or goes
     bool FEditProblemShown = false;
     bool FCloseWithoutAsking = false;
     bool FAskingToClose = false;

@@ -5,10 +5,12 @@
 #include "app/NativePath.h"
 #include "app/NumberEdit.h"
 #include "app/core/TextFile.h"
+#include "app/core/TraceImport.h"
 
 #include "ui_Unit1.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -25,62 +27,29 @@ std::string EditText(const TNumberEdit* edit) {
 
 } // namespace
 
-TNumberEdit* TForm1::EditOf(TJobField field) const {
-    switch (field) {
-    case TJobField::BoxA:
-        return ui->BoxAEdit;
-    case TJobField::BoxB:
-        return ui->BoxBEdit;
-    case TJobField::Circumference:
-        return ui->CircEdit;
-    case TJobField::DBL:
-        break;
-    }
-    return ui->DBLEdit;
+TJobField TForm1::FieldOf(const TNumberEdit* edit) const {
+    if (edit == ui->BoxAEdit)
+        return TJobField::BoxA;
+    if (edit == ui->BoxBEdit)
+        return TJobField::BoxB;
+    if (edit == ui->CircEdit)
+        return TJobField::Circumference;
+    return TJobField::DBL;
 }
 
-void TForm1::CircEditChange(TNumberEdit* sender, bool stepped) {
-    if (FSession.Updating())
-        return;
-    const std::string text = EditText(sender);
-    TJobUpdate update;
-    if (sender == ui->DBLEdit) {
-        update = FSession.DBLChanged(text);
-    } else {
-        const TShapeOp op = sender == ui->BoxAEdit   ? TShapeOp::BoxA
-                            : sender == ui->BoxBEdit ? TShapeOp::BoxB
-                                                     : TShapeOp::Circumference;
-        update = FSession.BoxValueChanged(op, text, ui->LockBCheckBox->isChecked());
-    }
-    Apply(update, sender);
-    // A step is no typing in progress: a value it cannot reach is put back at once.
-    if (stepped && !update.Problem.empty())
-        CircEditFinished(sender);
-}
-
-void TForm1::CircEditFinished(TNumberEdit* sender) {
+void TForm1::CircEditChange(TNumberEdit* sender) {
     if (FSession.Updating() || !ui->JobGroupBox->isEnabled())
         return;
-    const TJobField field = sender == ui->BoxAEdit   ? TJobField::BoxA
-                            : sender == ui->BoxBEdit ? TJobField::BoxB
-                            : sender == ui->CircEdit ? TJobField::Circumference
-                                                     : TJobField::DBL;
-    const TEditFinish finish = FSession.EditFinished(field);
-    {
-        const TJobSession::TUpdating updating(FSession);
-        QLineEdit* editor = EditOf(field)->Editor();
-        const QString text = QString::fromLatin1(finish.Text.data(), static_cast<qsizetype>(finish.Text.size()));
-        if (editor->text() != text) {
-            // Through the spin box, so that its value and its steps start from the text shown.
-            double value = 0;
-            if (finish.Text.empty() || !TJobSession::ReadTypedNumber(finish.Text, value))
-                EditOf(field)->clear();
-            else
-                EditOf(field)->setValue(value);
-        }
-    }
-    if (!finish.Problem.empty())
-        ShowEditProblem(QString::fromLatin1(finish.Problem.data(), static_cast<qsizetype>(finish.Problem.size())));
+    Apply(FSession.ValueEntered(FieldOf(sender), EditText(sender), ui->LockBCheckBox->isChecked()), sender);
+}
+
+void TForm1::ShowValues(const TJobValues& values) {
+    // The program's own writes: no change of the job.
+    const TJobSession::TUpdating updating(FSession);
+    ui->BoxAEdit->ShowValue(values.Measures.BoxA);
+    ui->BoxBEdit->ShowValue(values.Measures.BoxB);
+    ui->CircEdit->ShowValue(values.Measures.Circumference);
+    ui->DBLEdit->ShowValue(values.DBL);
 }
 
 void TForm1::ShowEditProblem(const QString& problem) {
@@ -102,16 +71,28 @@ void TForm1::OpenButtonClick() {
     if (fileName.isEmpty())
         return;
     const std::string nativeName = LocalPath(fileName);
-    std::vector<std::string> lines;
-    try {
-        lines = ReadLines(nativeName);
-    } catch (const std::exception& e) {
+    const auto refuse = [&](QString reason) {
         const QString title = QStringLiteral("Error Opening File");
-        const QString text = QStringLiteral("Cannot open trace data file\n\n") + QString::fromLocal8Bit(e.what());
+        if (!reason.isEmpty())
+            reason[0] = reason[0].toUpper();
+        const QString text = QStringLiteral("Cannot open trace data file ") + QDir::toNativeSeparators(fileName) +
+                             QStringLiteral("\n\n") + reason;
         if (OnOpenError)
             OnOpenError(title, text);
         else
             QMessageBox::critical(this, title, text);
+    };
+    std::vector<std::string> lines;
+    try {
+        lines = ReadLines(nativeName);
+    } catch (const std::exception& e) {
+        refuse(QString::fromLocal8Bit(e.what()));
+        return;
+    }
+    // A file without a usable trace would replace the job shown with nothing, and a rewrite would
+    // save an empty job (or binary lines) under its name.
+    if (const std::string problem = UnusableTraceFile(lines); !problem.empty()) {
+        refuse(QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.'));
         return;
     }
 

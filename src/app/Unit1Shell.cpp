@@ -110,6 +110,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     FReconnectTimer->stop();
     Guarded([this] { FTracer->SetActive(false); });
     // The operator's last change is not lost with the window.
+    FWindowGoing = true;
     Guarded([this] { FlushTraceFile(); });
     // Nor is a job the traces folder would not take; the operator closing is told where it went.
     Guarded([this] { SaveUnsavedJobs(!FCloseWithoutAsking); });

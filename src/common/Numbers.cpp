@@ -34,12 +34,16 @@ void SetDecimalSeparator(char separator) {
     gDecimalSeparator.store(separator, std::memory_order_relaxed);
 }
 
-std::string FormatFixed(double value, int decimals) {
+std::string FormatFixedPoint(double value, int decimals) {
     char buffer[400];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
     if (result.ec != std::errc())
         return "?";
-    return WithSeparator(std::string(buffer, result.ptr));
+    return std::string(buffer, result.ptr);
+}
+
+std::string FormatFixed(double value, int decimals) {
+    return WithSeparator(FormatFixedPoint(value, decimals));
 }
 
 std::string FloatToStr(double value) {
@@ -58,10 +62,16 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-bool TryStrToFloat(std::string_view text, double& value) { return TryStrToFloat(text, value, DecimalSeparator()); }
+bool TryStrToFloat(std::string_view text, double& value) {
+    return TryStrToFloat(text, value, DecimalSeparator());
+}
 
 bool TryStrToFloatFromDevice(std::string_view text, double& value) {
     return TryStrToFloat(text, value) || (DecimalSeparator() != '.' && TryStrToFloat(text, value, '.'));
+}
+
+bool TryStrToFloatPointOrComma(std::string_view text, double& value) {
+    return TryStrToFloat(text, value, '.') || TryStrToFloat(text, value, ',');
 }
 
 bool TryStrToFloat(std::string_view text, double& value, char separator) {

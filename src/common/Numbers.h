@@ -1,8 +1,9 @@
 // Number conversions between text and values, following the user's decimal separator.
 //
 // The separator is held in one place for the whole process. It defaults to "." and the
-// application sets it once at start from the user's regional settings; every decimal
-// conversion of the system (DBL, CIRC, edits, the job trace file, messages) goes through here.
+// application sets it once at start from the user's regional settings; the numbers the operator
+// sees and types (edits, messages) follow it. Job trace files travel to other workstations and
+// programs, so their numbers are written with a full stop whatever the user's settings say.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,9 @@ void SetDecimalSeparator(char separator);
 // "%.<decimals>f" with the decimal separator.
 std::string FormatFixed(double value, int decimals);
 
+// "%.<decimals>f" with a full stop, whatever the user's separator: numbers in job trace files.
+std::string FormatFixedPoint(double value, int decimals);
+
 // The shortest general form with up to 15 significant digits ("%.15g"), with the decimal separator.
 std::string FloatToStr(double value);
 
@@ -26,6 +30,10 @@ bool TryStrToFloat(std::string_view text, double& value, char separator);
 // A decimal number written by an instrument: the OMA protocol writes a full stop whatever the
 // workstation's regional settings say, so a full stop is accepted besides the user's separator.
 bool TryStrToFloatFromDevice(std::string_view text, double& value);
+
+// A number of a job trace file: a full stop, or a comma as a program under another locale may
+// have written it, whatever the user's own separator is.
+bool TryStrToFloatPointOrComma(std::string_view text, double& value);
 
 // Reads an integer: optional leading blanks, an optional sign and decimal digits, nothing after,
 // within the signed 32-bit range.

@@ -1,7 +1,7 @@
-// The operator's changes to a job shown in the main window, driven by keystrokes: box values
-// typed and stepped, text that is no value, DBL, frame and edge type, the rewrites of one pass,
-// AllowMod, the Enter key, trace file import, the close confirmation, the settings exchange and
-// the user's decimal separator.
+// The operator's changes to a job shown in the main window, driven by keystrokes and the wheel:
+// values typed and applied when finished, stepped, refused and put back, DBL, frame and edge
+// type, the rewrites of one pass, AllowMod, the Enter key, trace file import, the close
+// confirmation, the settings exchange and the user's decimal separator.
 #include "FormTestSupport.h"
 
 #include "app/NumberEdit.h"
@@ -15,12 +15,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLocale>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -49,6 +52,38 @@ protected:
         FForm->show();
         FForm->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(FForm.get()));
+    }
+
+    // Types one character at a time into the edit with the focus; nothing reaches the job meanwhile.
+    void TypeSlowly(TNumberEdit* edit, const QString& keys) {
+        for (const QChar key : keys) {
+            QTest::keyClick(edit, key.toLatin1());
+            Settle();
+            EXPECT_EQ(File(), FWritten) << "after " << key.toLatin1();
+        }
+    }
+    // Focuses the edit and selects its text.
+    void EnterEdit(TNumberEdit* edit) {
+        edit->setFocus();
+        ASSERT_TRUE(WaitUntil([&] { return edit->hasFocus(); }));
+        edit->Editor()->selectAll();
+    }
+    // Types a value over the edit's text and finishes it with Tab.
+    void EnterValue(TNumberEdit* edit, const QString& text) {
+        EnterEdit(edit);
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Tab);
+        Settle();
+    }
+    // Every measurement edit shows the value the file holds for it (the right eye's).
+    void ExpectEditsShowTheFile() {
+        const std::string text = File();
+        for (const auto& [name, label] : {std::pair{"BoxAEdit", "HBOX"}, {"BoxBEdit", "VBOX"}, {"CircEdit", "CIRC"}}) {
+            const std::string record = FileRecord(text, label);
+            double value = 0;
+            ASSERT_TRUE(TryStrToFloatPointOrComma(record.substr(0, record.find(';')), value)) << record;
+            EXPECT_EQ(Edit(name)->text().toStdString(), FormatFixed(value, 2)) << label;
+        }
     }
 
     QString FFile;
@@ -108,116 +143,135 @@ TEST_F(FormEdit, OneStepUpOfBoxARescalesBothEyesAndRewritesTheBoxRecords) {
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
 }
 
-// The edit typed in keeps the operator's keystrokes, in any order, at any caret position and with
-// either separator; the job, the drawing, the other edits and the file follow the value typed.
-TEST_F(FormEdit, TypedBoxValueStaysAsTypedAndReachesTheFile) {
+// A value reaches the job only when the operator finishes it with Tab or Enter: typing 48.5 one
+// key at a time changes nothing on the way (no 4 mm lens), in the C and a German locale. Then the
+// edits show what the file holds.
+TEST_F(FormEdit, TypedValueReachesTheFileOnlyWhenFinished) {
     struct Case {
         char separator;
-        int caret; // -1: the whole text selected
-        int backspacesBefore;
+        const char* edit;
         QString keys;
-        int deletesAfter;
-        QString typed;
+        Qt::Key finish;
+        const char* label;
+        double wanted;
     };
-    const Case cases[] = {{'.', -1, 0, QStringLiteral("48.5"), 0, QStringLiteral("48.5")},
-                          {'.', 0, 0, QStringLiteral("48.5"), 5, QStringLiteral("48.5")},
-                          {'.', 5, 5, QStringLiteral("48.5"), 0, QStringLiteral("48.5")},
-                          {'.', 0, 0, QStringLiteral("485"), 5, QStringLiteral("485")},
-                          {',', -1, 0, QStringLiteral("48,5"), 0, QStringLiteral("48,5")},
-                          {',', -1, 0, QStringLiteral("48.5"), 0, QStringLiteral("48.5")}};
+    const Case cases[] = {{'.', "BoxAEdit", QStringLiteral("48.5"), Qt::Key_Tab, "HBOX", 48.5},
+                          {',', "BoxAEdit", QStringLiteral("48,5"), Qt::Key_Return, "HBOX", 48.5},
+                          {',', "CircEdit", QStringLiteral("150"), Qt::Key_Tab, "CIRC", 150},
+                          {'.', "DBLEdit", QStringLiteral("19.5"), Qt::Key_Return, "DBL", 19.5}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(1, c.separator) + " " + c.keys.toStdString() + " at " + std::to_string(c.caret));
+        SCOPED_TRACE(std::string(1, c.separator) + " " + c.edit + " " + c.keys.toStdString());
         const TUsersNumbers numbers(c.separator);
         ShowJob();
         ActivateWindow();
-        TNumberEdit* edit = Edit("BoxAEdit");
-        edit->setFocus();
-        QLineEdit* editor = edit->Editor();
-        if (c.caret < 0)
-            editor->selectAll();
-        else
-            editor->setCursorPosition(c.caret);
-        for (int i = 0; i < c.backspacesBefore; ++i)
-            QTest::keyClick(edit, Qt::Key_Backspace);
-        QTest::keyClicks(edit, c.keys);
-        if (c.caret == 0) // the digit 4 first: the keys go before the old text, which then goes
-            editor->setCursorPosition(static_cast<int>(c.keys.size()));
-        for (int i = 0; i < c.deletesAfter; ++i)
-            QTest::keyClick(edit, Qt::Key_Delete);
-        EXPECT_EQ(editor->text(), c.typed);
+        TNumberEdit* edit = Edit(c.edit);
+        EnterEdit(edit);
+        TypeSlowly(edit, c.keys);
+        EXPECT_EQ(edit->Editor()->text(), c.keys);
+        EXPECT_FALSE(FForm->ShapeModified());
+
+        QTest::keyClick(edit, c.finish);
         Settle();
-        const double wanted = c.typed == QStringLiteral("485") ? 0 : 48.5;
-        const std::string text = File();
-        if (wanted == 0) {
-            // Every text on the way was refused by the geometry: the job keeps its shape.
-            EXPECT_NE(StatusText(*FForm).indexOf(QStringLiteral("cannot be made")), -1)
-                << StatusText(*FForm).toStdString();
-        } else {
-            EXPECT_NEAR(Number(FileRecord(text, "HBOX")), 48.5, 0.011);
-            EXPECT_EQ(FileRecord(text, "VBOX").substr(0, 6), Edit("BoxBEdit")->text().toStdString() + ";");
-            EXPECT_EQ(FForm->TracePanel1()->Trace(), FForm->Job().Value(jobkey::RtTrace));
-        }
-        // Leaving the edit shows the value the job holds, in the edits' format.
-        QTest::keyClick(edit, Qt::Key_Return);
-        EXPECT_EQ(editor->text().toStdString(), FormatFixed(wanted == 0 ? 50 : 48.5, 2));
-        EXPECT_NEAR(Number(FileRecord(File(), "HBOX")), wanted == 0 ? 50 : 48.5, 0.011);
+        // The points give what they give (a circumference of 150 may measure 150.02); the edits
+        // then show that.
+        EXPECT_NEAR(Number(FileRecord(File(), c.label)), c.wanted, 0.05);
+        EXPECT_EQ(FForm->TracePanel1()->Trace(), FForm->Job().Value(jobkey::RtTrace));
+        ExpectEditsShowTheFile();
+        EXPECT_EQ(Edit("DBLEdit")->text().toStdString(),
+                  FormatFixed(c.label == std::string("DBL") ? c.wanted : 17.5, 2));
         EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
         FForm.reset(); // made with this locale
     }
 }
 
-// Text that is no number (yet) or out of reach raises no message box and changes nothing; when
-// the operator leaves the edit it shows the value of the shape shown again, and the status says
-// why. Typing 999 takes 9 and 99 on the way: the shape, the records and the file keep 99, and so
-// does the edit once left.
-TEST_F(FormEdit, TextThatIsNoValueIsNoErrorAndLeavingTheEditPutsItBack) {
+// Text that is no value, or a value out of the plausible range, raises no message box and changes
+// nothing: leaving the edit shows the value from before the editing began and the status says
+// why. Backspace down to nothing never writes the shorter prefixes on the way.
+TEST_F(FormEdit, ValueNotToTakeIsPutBackWhenTheEditIsLeft) {
     struct Case {
-        QString keys; // typed over the whole text; empty: the text deleted
-        QString problem;
+        const char* edit;
+        int backspaces; // from the end of the text; 0: the keys are typed over the whole text
+        QString keys;
+        QString status;
         QString back;
     };
-    const QString base = QStringLiteral("50.00");
     const Case cases[] = {
-        {QString(), QStringLiteral("Box A is empty: type a number"), base},
-        {QStringLiteral("-"), QStringLiteral("Box A: \"-\" is not a number"), base},
-        {QStringLiteral(","), QStringLiteral("Box A: \",\" is not a number"), base},
-        {QStringLiteral("999"), QStringLiteral("Box A 999.00 cannot be made: "), QStringLiteral("99.00")}};
+        {"BoxAEdit", 5, QString(), QStringLiteral("Box A is empty: type a number; back to 50.00"),
+         QStringLiteral("50.00")},
+        {"BoxAEdit", 0, QStringLiteral("-"), QStringLiteral("Box A: \"-\" is not a number; back to 50.00"),
+         QStringLiteral("50.00")},
+        {"BoxBEdit", 0, QStringLiteral("5"), QStringLiteral("Box B must be from 10.00 to 100.00 mm; back to 40.00"),
+         QStringLiteral("40.00")},
+        {"CircEdit", 0, QStringLiteral("999.99"),
+         QStringLiteral("Circumference must be from 30.00 to 320.00 mm; back to 142.00"), QStringLiteral("142.00")},
+        {"DBLEdit", 0, QStringLiteral("41"), QStringLiteral("DBL must be from 0.00 to 40.00 mm; back to 17.50"),
+         QStringLiteral("17.50")},
+        {"DBLEdit", 5, QString(), QStringLiteral("DBL is empty: type a number; back to 17.50"),
+         QStringLiteral("17.50")}};
     ShowJob();
     ActivateWindow();
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.keys.toStdString());
-        TNumberEdit* edit = Edit("BoxAEdit");
-        edit->setFocus();
-        ASSERT_TRUE(WaitUntil([&] { return edit->hasFocus(); }));
+        SCOPED_TRACE(std::string(c.edit) + " " + c.keys.toStdString());
+        TNumberEdit* edit = Edit(c.edit);
+        EnterEdit(edit);
+        edit->Editor()->end(false);
+        for (int i = 0; i < c.backspaces; ++i) {
+            QTest::keyClick(edit, Qt::Key_Backspace);
+            Settle();
+            EXPECT_EQ(File(), FWritten);
+        }
         edit->Editor()->selectAll();
-        if (c.keys.isEmpty())
-            QTest::keyClick(edit, Qt::Key_Delete);
-        else
-            QTest::keyClicks(edit, c.keys);
-        Settle();
+        TypeSlowly(edit, c.keys);
         EXPECT_EQ(edit->text(), c.keys);
-        EXPECT_TRUE(StatusText(*FForm).startsWith(c.problem)) << StatusText(*FForm).toStdString();
 
-        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::keyClick(edit, Qt::Key_Tab);
         Settle();
         EXPECT_EQ(edit->text(), c.back);
-        EXPECT_TRUE(StatusText(*FForm).endsWith(QStringLiteral("; back to ") + c.back))
-            << StatusText(*FForm).toStdString();
-        // The edit, the drawing, the records and the file agree.
-        const std::string text = File();
-        EXPECT_EQ(FileRecord(text, "HBOX").substr(0, 6), c.back.toStdString() + ";");
-        EXPECT_EQ(FForm->TracePanel1()->Trace(), FForm->Job().Value(jobkey::RtTrace));
-        if (c.back == base) {
-            EXPECT_EQ(text, FWritten);
-            EXPECT_FALSE(FForm->ShapeModified());
-        }
+        EXPECT_EQ(StatusText(*FForm), c.status);
+        EXPECT_EQ(File(), FWritten);
+        EXPECT_FALSE(FForm->ShapeModified());
     }
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
-    // A step it cannot reach is put back at once.
-    const QString boxB = Edit("BoxBEdit")->text();
-    Edit("BoxBEdit")->setValue(9999.9);
+
+    // A step beyond the range is put back at once.
+    EnterValue(Edit("BoxBEdit"), QStringLiteral("100"));
+    const std::string written = File();
+    EXPECT_EQ(FileRecord(written, "VBOX").substr(0, 7), "100.00;");
+    EnterEdit(Edit("BoxBEdit"));
     QTest::keyClick(Edit("BoxBEdit"), Qt::Key_Up);
-    EXPECT_EQ(Edit("BoxBEdit")->text(), boxB);
+    Settle();
+    EXPECT_EQ(Edit("BoxBEdit")->text(), QStringLiteral("100.00"));
+    EXPECT_EQ(StatusText(*FForm), QStringLiteral("Box B must be from 10.00 to 100.00 mm; back to 100.00"));
+    EXPECT_EQ(File(), written);
+}
+
+// Scrolling over the window never edits the job: the wheel steps an edit or a list only while it
+// has the keyboard focus.
+TEST_F(FormEdit, WheelChangesOnlyTheControlWithTheFocus) {
+    ShowJob();
+    ActivateWindow();
+    Control<QPushButton>(*FForm, "OpenButton")->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return Control<QPushButton>(*FForm, "OpenButton")->hasFocus(); }));
+    // A turn towards the operator, sent as the toolkit delivers it to the control under the
+    // pointer: it would step an edit down and move a list to its next item.
+    const auto wheel = [](QWidget* under) {
+        const QPointF at(under->width() / 2.0, under->height() / 2.0);
+        QWheelEvent event(at, under->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(under, &event);
+        Settle();
+    };
+    wheel(Edit("BoxAEdit"));
+    wheel(List("FrameTypeCombo"));
+    EXPECT_EQ(Edit("BoxAEdit")->text(), QStringLiteral("50.00"));
+    EXPECT_EQ(List("FrameTypeCombo")->currentText(), QStringLiteral("Plastic"));
+    EXPECT_TRUE(Control<QPushButton>(*FForm, "OpenButton")->hasFocus());
+    EXPECT_EQ(File(), FWritten);
+
+    EnterEdit(Edit("BoxAEdit"));
+    wheel(Edit("BoxAEdit"));
+    EXPECT_EQ(Edit("BoxAEdit")->text(), QStringLiteral("49.90"));
+    EXPECT_EQ(FileRecord(File(), "HBOX").substr(0, 6), "49.90;");
 }
 
 // A held button asks for a rewrite per step; one file per event-loop pass is written, and the
@@ -246,14 +300,15 @@ TEST_F(FormEdit, RewritesOfOnePassAreOneAndTheLastIsNeverLost) {
 
 TEST_F(FormEdit, LockBAtDatumReachesTheRescale) {
     ShowJob();
+    ActivateWindow();
     const std::string rt = FForm->BaseTraces().Value(jobkey::RtTrace);
     const std::string lt = FForm->BaseTraces().Value(jobkey::LtTrace);
     for (const bool locked : {true, false}) {
         SCOPED_TRACE(locked);
         Control<QCheckBox>(*FForm, "LockBCheckBox")->setChecked(locked);
-        Edit("BoxBEdit")->Editor()->clear();
-        Edit("BoxBEdit")->Editor()->setText(QStringLiteral("30"));
+        EnterValue(Edit("BoxBEdit"), locked ? QStringLiteral("30") : QStringLiteral("30.00"));
         EXPECT_EQ(FForm->Job().Value(jobkey::RtTrace), RescaleJob(rt, lt, TShapeOp::BoxB, 30, locked).RtTrace);
+        EnterValue(Edit("BoxBEdit"), QStringLiteral("40"));
     }
     EXPECT_NE(RescaleJob(rt, lt, TShapeOp::BoxB, 30, true).RtTrace,
               RescaleJob(rt, lt, TShapeOp::BoxB, 30, false).RtTrace);
@@ -261,14 +316,12 @@ TEST_F(FormEdit, LockBAtDatumReachesTheRescale) {
 
 TEST_F(FormEdit, DBLTakesNumbersOnlyAndLeavesTheShapeAlone) {
     ShowJob();
-    Edit("DBLEdit")->Editor()->setText(QStringLiteral("abc"));
-    Edit("DBLEdit")->Editor()->clear();
-    Settle();
+    ActivateWindow();
+    EnterValue(Edit("DBLEdit"), QStringLiteral("abc"));
     EXPECT_EQ(File(), FWritten);
     EXPECT_EQ(FForm->Job().Value("DBL"), "17.50");
 
-    Edit("DBLEdit")->Editor()->setText(QStringLiteral("18"));
-    Settle();
+    EnterValue(Edit("DBLEdit"), QStringLiteral("18"));
     EXPECT_EQ(FForm->Job().Value("DBL"), "18.00");
     EXPECT_EQ(FileRecord(File(), "DBL"), "18.00");
     EXPECT_EQ(FileRecord(File(), "HBOX"), "50.00;50.00");
@@ -286,6 +339,8 @@ TEST_F(FormEdit, FrameAndEdgeSelectionsRewriteTheTypeRecords) {
     const std::string text = File();
     EXPECT_EQ(FileRecord(text, "FTYP"), "3");
     EXPECT_EQ(FileRecord(text, "ETYP"), "2");
+    // The list shows what the file holds.
+    EXPECT_EQ(List("FrameTypeCombo")->currentText(), QStringLiteral("Rimless"));
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
 }
 
@@ -342,8 +397,10 @@ TEST_F(FormEdit, OpenedTraceFileBecomesTheJobAgain) {
     FForm->OpenButtonClick();
     Settle();
     EXPECT_EQ(title, QStringLiteral("Error Opening File"));
-    EXPECT_TRUE(text.startsWith(QStringLiteral("Cannot open trace data file\n\n"))) << text.toStdString();
-    EXPECT_GT(text.size(), 30);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Cannot open trace data file ") + FFolder.path() +
+                                QStringLiteral("/missing.txt\n\n")))
+        << text.toStdString();
+    EXPECT_GT(text.size(), 50);
     EXPECT_EQ(FForm->Job().Value("JOB"), "42");
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
 }
@@ -423,39 +480,109 @@ TEST_F(FormEdit, DecimalCommaOfTheUsersSettings) {
     // The tracer writes a full stop whatever the workstation says; it is still read.
     EXPECT_EQ(Edit("DBLEdit")->text(), QStringLiteral("17,50"));
     EXPECT_DOUBLE_EQ(FForm->TracePanel1()->DBL(), 17.5);
-    Edit("DBLEdit")->Editor()->setText(QStringLiteral("18,5"));
-    Settle();
-    EXPECT_EQ(FileRecord(File(), "DBL"), "18,50");
+    ActivateWindow();
+    EnterValue(Edit("DBLEdit"), QStringLiteral("18,5"));
+    EXPECT_EQ(FileRecord(File(), "DBL"), "18.50"); // a job file means the same everywhere
     QTest::keyClick(Edit("BoxBEdit"), Qt::Key_Down);
     Settle();
-    EXPECT_EQ(FileRecord(File(), "VBOX").substr(0, 6), "39,90;");
+    EXPECT_EQ(FileRecord(File(), "VBOX").substr(0, 6), "39.90;");
     FForm.reset(); // made with the German locale
 }
 
 // Opening writes a job file only when the filling selects another type; a file with the same
-// selection or with no type record at all (a text file that is no trace file) writes nothing.
+// selection or with no type record at all writes nothing.
 TEST_F(FormEdit, OpenWritesOnlyWhenTheFillingChangesATypeSelection) {
     ShowJob();
     const QString same = FFolder.path() + QStringLiteral("/55.txt");
     ASSERT_TRUE(QFile::copy(FFile, same));
-    const QString notes = FFolder.path() + QStringLiteral("/56.txt");
+    const QString untyped = FFolder.path() + QStringLiteral("/56.txt");
     {
-        QFile file(notes);
+        QFile file(untyped);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("shopping list\r\nmilk\r\n");
+        file.write("TRCFMT=1;4;E;R;F\r\nR=2500;2000;2500;2000\r\n");
     }
-    for (const QString& opened : {same, notes}) {
+    for (const QString& opened : {same, untyped}) {
         FForm->OnChooseTraceFile = [&] { return opened; };
         FForm->OpenButtonClick();
         Settle();
         EXPECT_FALSE(QFile::exists(TracePath(QFileInfo(opened).fileName()))) << opened.toStdString();
         EXPECT_EQ(QGuiApplication::clipboard()->text(), opened);
     }
-    // The text file cleared both selections; the trace file selects them again: written, and the
-    // clipboard names the written file.
+    // The untyped file cleared both selections; the trace file selects them again: written, and
+    // the clipboard names the written file.
     FForm->OnChooseTraceFile = [&] { return same; };
     FForm->OpenButtonClick();
     Settle();
     EXPECT_TRUE(QFile::exists(TracePath(QStringLiteral("55.txt"))));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), TracePath(QStringLiteral("55.txt")));
+}
+
+// Opening never replaces a saved job without a word, and a file that gives no job is refused with
+// its name and the reason while the job shown stays and nothing is written.
+TEST_F(FormEdit, OpenAsksBeforeReplacingAnotherJobAndRefusesFilesWithoutATrace) {
+    struct Case {
+        const char* name;
+        std::string bytes; // empty: the tracer's job 123 with frame type 2 instead of 1
+        std::optional<TReplaceAnswer> answer;
+        QString written; // the file the opened job went to; empty: none
+        QString refusal; // the reason of a refused file
+    };
+    const Case cases[] = {
+        {"123.txt", "", TReplaceAnswer::KeepBoth, QStringLiteral("123-2.txt"), QString()},
+        {"123.txt", "", TReplaceAnswer::Replace, QStringLiteral("123.txt"), QString()},
+        {"123.txt", "", TReplaceAnswer::DoNotWrite, QString(), QString()},
+        {"88.txt", "shopping list\r\nmilk\r\n", std::nullopt, QString(), QStringLiteral("It holds no trace.")},
+        {"89.txt", "\r\n", std::nullopt, QString(), QStringLiteral("The file is empty.")},
+        {"90.txt", std::string("R=25\0\x01\x02\r\n", 10), std::nullopt, QString(),
+         QStringLiteral("It is not a text file.")}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name + (" " + c.written.toStdString()));
+        ShowJob();
+        const QString opened = FFolder.path() + QStringLiteral("/elsewhere/") + QString::fromLatin1(c.name);
+        QDir().mkpath(QFileInfo(opened).path());
+        {
+            std::string bytes = c.bytes;
+            if (bytes.empty()) {
+                bytes = FWritten;
+                bytes.replace(bytes.find("FTYP=1"), 6, "FTYP=2");
+            }
+            QFile file(opened);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        }
+        int asked = 0;
+        FForm->OnAskReplace = [&](const QString& existing, const QString& keepBoth) {
+            ++asked;
+            EXPECT_EQ(existing, FFile);
+            EXPECT_EQ(keepBoth, TracePath(QStringLiteral("123-2.txt")));
+            return *c.answer;
+        };
+        QString error;
+        FForm->OnOpenError = [&](const QString&, const QString& text) { error = text; };
+        FForm->OnChooseTraceFile = [&] { return opened; };
+        FForm->OpenButtonClick();
+        Settle();
+
+        EXPECT_EQ(asked, c.answer ? 1 : 0);
+        const bool replaced = c.written == QStringLiteral("123.txt");
+        EXPECT_EQ(File() == FWritten, !replaced);
+        if (!c.written.isEmpty()) {
+            EXPECT_EQ(FileRecord(ReadFileText(TracePath(c.written)), "FTYP"), "2");
+            EXPECT_EQ(QGuiApplication::clipboard()->text(), TracePath(c.written));
+        }
+        if (c.refusal.isEmpty()) {
+            EXPECT_EQ(error, QString());
+            EXPECT_EQ(FForm->Job().Value("FTYP"), "2");
+        } else {
+            EXPECT_EQ(error,
+                      QStringLiteral("Cannot open trace data file ") + opened + QStringLiteral("\n\n") + c.refusal);
+            EXPECT_EQ(FForm->Job().Value("FTYP"), "1"); // the job shown stays
+            EXPECT_EQ(QGuiApplication::clipboard()->text(), FFile);
+        }
+        EXPECT_EQ(QDir(FFolder.path() + QStringLiteral("/traces")).entryList(QDir::Files).size(),
+                  c.written.isEmpty() || replaced ? 1 : 2);
+        EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+        FForm.reset();
+        QDir(FFolder.path() + QStringLiteral("/traces")).removeRecursively();
+    }
 }

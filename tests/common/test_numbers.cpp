@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 struct SeparatorGuard {
     explicit SeparatorGuard(char c) { SetDecimalSeparator(c); }
@@ -32,6 +34,18 @@ TEST(Numbers, DecimalTextFollowsTheSeparator) {
         EXPECT_DOUBLE_EQ(v, 18.25);
         EXPECT_TRUE(TryStrToFloatFromDevice("18,5", v));
         EXPECT_DOUBLE_EQ(v, 18.5);
+        EXPECT_EQ(FormatFixedPoint(2.5, 2), "2.50");
+    }
+    // Numbers of a job trace file: a full stop or a comma, whichever separator the user has.
+    for (const char separator : {'.', ','}) {
+        SeparatorGuard users(separator);
+        for (const auto& [text, ok] : {std::pair{"19.5", true}, {"19,5", true}, {"19;5", false}, {"1,2.5", false}}) {
+            v = 0;
+            EXPECT_EQ(TryStrToFloatPointOrComma(text, v), ok) << separator << text;
+            if (ok) {
+                EXPECT_DOUBLE_EQ(v, 19.5);
+            }
+        }
     }
 }
 

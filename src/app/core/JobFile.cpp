@@ -105,7 +105,7 @@ public:
             FRight = Measure(FRt);
         if (!FLeft)
             FLeft = Measure(FLt);
-        return FormatFixed((*FRight).*measure, 2) + ";" + FormatFixed((*FLeft).*measure, 2);
+        return FormatFixedPoint((*FRight).*measure, 2) + ";" + FormatFixedPoint((*FLeft).*measure, 2);
     }
 
 private:

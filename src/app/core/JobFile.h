@@ -34,8 +34,9 @@ struct TTraceMeasures {
 void AddRadiiRecords(TRecordList& list, std::string_view trace);
 
 // The records of the file, in file order: the copied records, the box and type records, then the
-// trace blocks. Numbers use the user's decimal separator. Raises the
-// geometry's error when a trace text cannot be measured.
+// trace blocks. Numbers are written with a full stop whatever the user's separator, so the file
+// means the same on every workstation. Raises the geometry's error when a trace text cannot be
+// measured.
 TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs,
                                   const TTraceMeasures& measured = {});
 

@@ -3,17 +3,18 @@
 
 #include "app/core/JobIntake.h"
 #include "app/core/JobKeys.h"
+#include "app/core/TextFile.h"
 #include "app/core/TraceImport.h"
 #include "common/Numbers.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace {
-
-// The edits show "#0.00": four digits before the separator at most.
-constexpr double kLargestValue = 9999.99;
 
 template <std::size_t N>
 std::optional<std::string> SelectionFor(const std::string& record, const std::array<std::string_view, N>& keys) {
@@ -37,27 +38,42 @@ double Measurement(const TShapeMeasures& measures, TJobField field) {
     return measures.Circumference;
 }
 
-TJobField FieldOf(TShapeOp op) {
-    switch (op) {
-    case TShapeOp::BoxA:
-        return TJobField::BoxA;
-    case TShapeOp::BoxB:
-        return TJobField::BoxB;
-    case TShapeOp::Circumference:
+TShapeOp OpOf(TJobField field) {
+    switch (field) {
+    case TJobField::BoxA:
+        return TShapeOp::BoxA;
+    case TJobField::BoxB:
+        return TShapeOp::BoxB;
+    default:
         break;
     }
-    return TJobField::Circumference;
+    return TShapeOp::Circumference;
 }
 
-std::string NotANumber(TJobField field, std::string_view text) {
-    if (Trim(text).empty())
-        return TJobSession::FieldName(field) + " is empty: type a number";
-    return TJobSession::FieldName(field) + ": \"" + std::string(text) + "\" is not a number";
+// The first value of a box record ("50.00;49.80"), when it is a number.
+void TakeRecordValue(const std::string& record, double& value) {
+    double read = 0;
+    if (TryStrToFloatPointOrComma(record.substr(0, record.find(';')), read))
+        value = read;
 }
 
 } // namespace
 
 TJobSession::TJobSession(std::string tracesFolder) : FTracesFolder(std::move(tracesFolder)) {}
+
+TValueRange TJobSession::Range(TJobField field) {
+    // What a spectacle frame can plausibly measure; a value beyond is a typing slip (999 for 99).
+    switch (field) {
+    case TJobField::BoxA:
+    case TJobField::BoxB:
+        return {10, 100};
+    case TJobField::Circumference:
+        return {30, 320};
+    case TJobField::DBL:
+        break;
+    }
+    return {0, 40};
+}
 
 std::string TJobSession::FieldName(TJobField field) {
     switch (field) {
@@ -145,6 +161,8 @@ TJobUpdate TJobSession::TracerJobArrived() {
 }
 
 TJobUpdate TJobSession::FileOpened(std::vector<std::string> lines, const std::string& fileName) {
+    FOpenedName = fileName;
+    FOpenedLines = lines;
     FJob = JobFromTraceFile(std::move(lines), fileName);
     FBaseTraces.Assign(FJob);
     FFormats = CaptureTraceFormats(FJob);
@@ -154,16 +172,22 @@ TJobUpdate TJobSession::FileOpened(std::vector<std::string> lines, const std::st
 
 TJobUpdate TJobSession::NewJob(TJobOrigin origin) {
     FOrigin = origin;
+    ++FJobSerial;
+    FTarget = TTarget::Unsettled;
+    FTargetName.clear();
     FShapeModified = false;
-    FFields = {};
     FJob.SetValue(jobkey::Job, CleanJobDigits(FJob.Value(jobkey::Job)));
     double dbl = 0;
     FDBL.reset();
-    if (TryStrToFloatFromDevice(FJob.Value(jobkey::DBL), dbl))
+    // The tracer writes a full stop; a file from a workstation of another locale may hold a comma.
+    if (TryStrToFloatPointOrComma(FJob.Value(jobkey::DBL), dbl))
         FDBL = dbl;
 
-    const std::optional<std::string> frame = SelectionFor(FJob.Value(jobkey::FrameType), kFrameTypeKeys);
+    std::optional<std::string> frame = SelectionFor(FJob.Value(jobkey::FrameType), kFrameTypeKeys);
     const std::optional<std::string> edge = SelectionFor(FJob.Value(jobkey::EdgeType), kEdgeTypeKeys);
+    // The list shows what the file holds, also the frame type a rimless edge forces into it.
+    if (const std::optional<std::string> forced = ForcedFrame(edge))
+        frame = forced;
     // A tracer's job is always written. An opened file is written only when it selects another
     // type: a file without type records has nothing to say about the type, and clearing the
     // selection for it is no change of the job.
@@ -189,32 +213,30 @@ TJobUpdate TJobSession::NewJob(TJobOrigin origin) {
 
 // ---- the operator's changes ---------------------------------------------------------------------
 
-TJobUpdate TJobSession::Refuse(TJobField field, std::string problem) {
-    TFieldState& state = State(field);
-    state.Refused = true;
-    state.Problem = problem;
-    TJobUpdate update;
-    update.Problem = std::move(problem);
-    return update;
+std::string TJobSession::Check(TJobField field, std::string_view text, double& value) const {
+    if (Trim(text).empty())
+        return FieldName(field) + " is empty: type a number";
+    double typed = 0;
+    if (!ReadTypedNumber(text, typed))
+        return FieldName(field) + ": \"" + std::string(text) + "\" is not a number";
+    // The edits show two decimals: the value taken is the one shown.
+    typed = static_cast<double>(std::llround(typed * 100)) / 100;
+    const TValueRange range = Range(field);
+    if (!(typed >= range.Min && typed <= range.Max))
+        return FieldName(field) + " must be from " + FormatFixed(range.Min, 2) + " to " + FormatFixed(range.Max, 2) +
+               " mm";
+    value = typed;
+    return {};
 }
 
-TJobUpdate TJobSession::BoxValueChanged(TShapeOp op, std::string_view text, bool lockBAtDatum) {
-    if (FUpdating)
-        return {};
-    const TJobField field = FieldOf(op);
-    double wanted = 0;
-    if (!ReadTypedNumber(text, wanted))
-        return Refuse(field, NotANumber(field, text));
-    if (!(wanted > 0 && wanted <= kLargestValue))
-        return Refuse(field, FieldName(field) + " must be more than " + FormatFixed(0, 2) + " and at most " +
-                                 FormatFixed(kLargestValue, 2));
+bool TJobSession::Rescale(TShapeOp op, double wanted, bool lockBAtDatum, std::string& problem) {
     TShapeEditResult result;
     try {
         result = RescaleJob(FBaseTraces.Value(jobkey::RtTrace), FBaseTraces.Value(jobkey::LtTrace), op, wanted,
                             lockBAtDatum);
     } catch (const std::exception& e) {
-        // Nothing of the job changed: the shape, the records and the file stay as they were.
-        return Refuse(field, FieldName(field) + " " + FormatFixed(wanted, 2) + " cannot be made: " + e.what());
+        problem = e.what();
+        return false;
     }
     FJob.SetValue(jobkey::RtTrace, result.RtTrace);
     FJob.SetValue(jobkey::LtTrace, result.LtTrace);
@@ -222,37 +244,50 @@ TJobUpdate TJobSession::BoxValueChanged(TShapeOp op, std::string_view text, bool
     FRtMeasures = result.RtMeasures;
     FLtMeasures = result.LtMeasures;
     FRtMeasured = FLtMeasured = true;
-    // Each rescale starts from the base traces, so the other two edits now show the new shape's
-    // values and whatever was typed into them before no longer holds.
-    for (const TJobField box : {TJobField::BoxA, TJobField::BoxB, TJobField::Circumference})
-        State(box) = {};
-    State(field).Taken = wanted;
+    return true;
+}
 
+TJobUpdate TJobSession::ValueEntered(TJobField field, std::string_view text, bool lockBAtDatum) {
+    if (FUpdating)
+        return {};
     TJobUpdate update;
-    update.Measures = TShapeMeasures{result.BoxA, result.BoxB, result.Circumference};
+    const TJobValues before = Values();
+    const std::optional<double> shown =
+        field == TJobField::DBL ? before.DBL : std::optional<double>(Measurement(before.Measures, field));
+    double wanted = 0;
+    std::string problem = Check(field, text, wanted);
+    // The value shown again (the edit only passed through, or "50" for "50.00") is no change.
+    const bool same = problem.empty() && shown && FormatFixed(*shown, 2) == FormatFixed(wanted, 2);
+    if (problem.empty() && !same) {
+        if (field == TJobField::DBL) {
+            FJob.SetValue(jobkey::DBL, FormatFixedPoint(wanted, 2));
+            FDBL = wanted;
+        } else {
+            std::string reason;
+            if (!Rescale(OpOf(field), wanted, lockBAtDatum, reason))
+                problem = FieldName(field) + " " + FormatFixed(wanted, 2) + " cannot be made: " + reason;
+        }
+    }
+    update.Values = Values();
+    if (!problem.empty()) {
+        // Nothing of the job changed: the edit shows the value it had before the editing began.
+        const std::optional<double>& back = field == TJobField::DBL ? update.Values->DBL : shown;
+        update.Problem = problem + (back ? "; back to " + FormatFixed(*back, 2) : "; the job has no DBL");
+        return update;
+    }
+    if (same)
+        return update;
     update.Draw = Drawing();
     update.Write = File();
     return update;
 }
 
-TJobUpdate TJobSession::DBLChanged(std::string_view text) {
-    if (FUpdating)
-        return {};
-    double dbl = 0;
-    if (!ReadTypedNumber(text, dbl))
-        return Refuse(TJobField::DBL, NotANumber(TJobField::DBL, text));
-    if (!(dbl >= 0 && dbl <= kLargestValue))
-        return Refuse(TJobField::DBL,
-                      "DBL must be at least " + FormatFixed(0, 2) + " and at most " + FormatFixed(kLargestValue, 2));
-    FJob.SetValue(jobkey::DBL, FormatFixed(dbl, 2));
-    FDBL = dbl;
-    State(TJobField::DBL) = {};
-    State(TJobField::DBL).Taken = dbl;
-
-    TJobUpdate update;
-    update.Draw = Drawing();
-    update.Write = File();
-    return update;
+std::optional<std::string> TJobSession::ForcedFrame(const std::optional<std::string>& edgeKey) const {
+    // As the file's type rule: a rimless edge, selected or from the tracer, makes the frame rimless.
+    const std::string edge = edgeKey && *edgeKey > "0" ? *edgeKey : FJob.Value(jobkey::EdgeType);
+    if (edge == "2")
+        return std::string("3");
+    return std::nullopt;
 }
 
 TJobUpdate TJobSession::TypeChanged(std::optional<std::string> frameKey, std::optional<std::string> edgeKey) {
@@ -261,25 +296,12 @@ TJobUpdate TJobSession::TypeChanged(std::optional<std::string> frameKey, std::op
     FFrameKey = std::move(frameKey);
     FEdgeKey = std::move(edgeKey);
     TJobUpdate update;
+    if (const std::optional<std::string> forced = ForcedFrame(FEdgeKey); forced && forced != FFrameKey) {
+        FFrameKey = forced;
+        update.FrameKey = forced;
+    }
     update.Write = File();
     return update;
-}
-
-TEditFinish TJobSession::EditFinished(TJobField field) {
-    const TFieldState& state = State(field);
-    TEditFinish finish;
-    if (!state.Refused && state.Taken) {
-        finish.Text = FormatFixed(*state.Taken, 2);
-        return finish;
-    }
-    if (field == TJobField::DBL)
-        finish.Text = FDBL ? FormatFixed(*FDBL, 2) : std::string();
-    else
-        finish.Text = FormatFixed(Measurement(Shown(), field), 2);
-    if (state.Refused)
-        finish.Problem = state.Problem + (finish.Text.empty() ? "; the job has no DBL" : "; back to " + finish.Text);
-    State(field) = {};
-    return finish;
 }
 
 // ---- the job's traces and file ------------------------------------------------------------------
@@ -307,11 +329,23 @@ const std::optional<TShapeMeasures>& TJobSession::LtMeasures() {
 }
 
 TShapeMeasures TJobSession::Shown() {
+    TShapeMeasures shown;
     if (const auto& rt = RtMeasures())
-        return *rt;
-    if (const auto& lt = LtMeasures())
-        return *lt;
-    return {};
+        shown = *rt;
+    else if (const auto& lt = LtMeasures())
+        shown = *lt;
+    // Until the shape is changed the file passes the tracer's box records unchanged, and the
+    // edits show what the file holds.
+    if (!FShapeModified) {
+        TakeRecordValue(FJob.Value("HBOX"), shown.BoxA);
+        TakeRecordValue(FJob.Value("VBOX"), shown.BoxB);
+        TakeRecordValue(FJob.Value("CIRC"), shown.Circumference);
+    }
+    return shown;
+}
+
+TJobValues TJobSession::Values() {
+    return {Shown(), FDBL};
 }
 
 TJobDrawing TJobSession::Drawing() const {
@@ -335,7 +369,95 @@ TJobFileWrite TJobSession::File() {
     if (measure || FLtMeasured)
         measured.Lt = LtMeasures();
     TJobFileWrite file;
-    file.FileName = TraceFileName(FTracesFolder, FJob, &file.NameShortened);
+    if (FTarget == TTarget::Settled)
+        file.FileName = FTargetName;
+    else
+        file.FileName = TraceFileName(FTracesFolder, FJob, &file.NameShortened);
     file.Records = BuildTraceFileRecords(FJob, inputs, measured);
+    file.Opened = FOrigin == TJobOrigin::File;
+    file.JobSerial = FJobSerial;
     return file;
+}
+
+// ---- an opened job's file ------------------------------------------------------------------------
+
+namespace {
+
+std::string BaseName(const std::string& fileName) {
+    return fileName.substr(fileName.rfind('/') + 1);
+}
+
+// "1001.txt" kept beside as "1001-2.txt": visible, and opened again it names itself, as its job
+// number keeps the digits at both ends.
+std::string KeepBothName(const std::string& fileName) {
+    const std::string stem = fileName.ends_with(".txt") ? fileName.substr(0, fileName.size() - 4) : fileName;
+    for (unsigned n = 2;; ++n) {
+        std::string name = stem + "-" + std::to_string(n) + ".txt";
+        if (!FileExists(name))
+            return name;
+    }
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), error) && !error;
+}
+
+} // namespace
+
+TSettledWrite TJobSession::SettleWrite(TJobFileWrite file, const TAskReplace& ask) {
+    TSettledWrite settled;
+    const bool current = file.JobSerial == FJobSerial;
+    if (!file.Opened || (current && FTarget == TTarget::Settled)) {
+        if (file.Opened)
+            file.FileName = FTargetName;
+        settled.Write = std::move(file);
+        return settled;
+    }
+    if (current && FTarget == TTarget::NotWritten)
+        return settled;
+
+    const auto holdsAnotherJob = [&] {
+        if (!FileExists(file.FileName) || (current && SameFile(file.FileName, FOpenedName)))
+            return false;
+        try {
+            const std::vector<std::string> held = ReadLines(file.FileName);
+            return !(current && held == FOpenedLines) && held != file.Records.Lines();
+        } catch (const std::exception&) {
+            return true; // what cannot be read cannot be known to be the same job
+        }
+    };
+    const auto settle = [&](TTarget target, const std::string& name) {
+        if (file.JobSerial == FJobSerial) {
+            FTarget = target;
+            FTargetName = name;
+        }
+    };
+    if (!holdsAnotherJob()) {
+        settle(TTarget::Settled, file.FileName);
+        settled.Write = std::move(file);
+        return settled;
+    }
+    const std::string existing = file.FileName;
+    const std::string keepBoth = KeepBothName(existing);
+    const TReplaceAnswer answer = ask ? ask(existing, keepBoth) : TReplaceAnswer::DoNotWrite;
+    switch (answer) {
+    case TReplaceAnswer::Replace:
+        settle(TTarget::Settled, existing);
+        settled.Note = "The opened job replaced the job in " + BaseName(existing);
+        settled.Write = std::move(file);
+        break;
+    case TReplaceAnswer::KeepBoth:
+        settle(TTarget::Settled, keepBoth);
+        settled.Note =
+            "The opened job was saved as " + BaseName(keepBoth) + "; " + BaseName(existing) + " keeps the job it held";
+        file.FileName = keepBoth;
+        settled.Write = std::move(file);
+        break;
+    case TReplaceAnswer::DoNotWrite:
+        settle(TTarget::NotWritten, {});
+        settled.Note = "The opened job was not saved: " + BaseName(existing) + " holds another job";
+        break;
+    }
+    return settled;
 }

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +51,9 @@ struct TJobFileWrite {
     std::string FileName;
     TRecordList Records;
     bool NameShortened = false; // the job number was too long to be the file's name as it stands
+    // The job was opened from a file: its name in the traces folder may hold another job.
+    bool Opened = false;
+    unsigned JobSerial = 0; // which job shown it belongs to
 };
 
 // A tracer's job that was answered but is not taken in, because of the tracer's vendor.
@@ -58,15 +62,42 @@ struct TJobNotTaken {
     std::string Vendor;    // empty when the tracer never named one
 };
 
+// The operator's answer when writing an opened job would replace another job in the traces folder.
+enum class TReplaceAnswer { Replace, KeepBoth, DoNotWrite };
+// Asks it, given the file that holds another job and the name the opened job keeps both under.
+using TAskReplace = std::function<TReplaceAnswer(const std::string& existing, const std::string& keepBothName)>;
+
+// Where an opened job's file goes.
+struct TSettledWrite {
+    std::optional<TJobFileWrite> Write; // none: nothing is written
+    std::string Note;                   // what happened, when the operator was asked
+};
+
+// What the four number edits show: the job's values as its file holds them, so that an edit and
+// the file never disagree.
+struct TJobValues {
+    TShapeMeasures Measures;   // of the right eye, or of the left when there is no right trace
+    std::optional<double> DBL; // none: the job has no DBL that is a number
+    bool operator==(const TJobValues&) const = default;
+};
+
+// The plausible values of a field; a value outside is refused with a message naming the range.
+struct TValueRange {
+    double Min = 0;
+    double Max = 0;
+};
+
 // What one operation asks of the window; an empty answer asks nothing.
 struct TJobUpdate {
     std::optional<TJobDrawing> Draw;
     std::optional<TJobPanel> Panel;
-    // The measurement edits after a rescale; the edit typed in keeps its text.
-    std::optional<TShapeMeasures> Measures;
+    // What the number edits are to show after a value was entered, taken or not.
+    std::optional<TJobValues> Values;
+    // The frame list is to show this type: the edge type forces it into the file.
+    std::optional<std::string> FrameKey;
     std::optional<TJobFileWrite> Write;
-    // Why the text of an edit was not taken (still being typed, out of range, refused by the
-    // geometry); empty when it was.
+    // Why a value entered was not taken (no number, out of range, refused by the geometry) and
+    // what the edit shows instead; empty when it was taken.
     std::string Problem;
     // A job of another vendor's tracer (or of a tracer that never named its vendor) was dropped.
     std::optional<TJobNotTaken> NotTaken;
@@ -76,12 +107,6 @@ struct TJobUpdate {
 struct TPacketIntake {
     bool VendorChanged = false; // the packet named another vendor than the one known
     bool Queued = false;        // something waits for TracerJobArrived
-};
-
-// What a number edit shows once the operator has left it (focus moved on, Enter).
-struct TEditFinish {
-    std::string Text;    // the value the job holds for it, "%.2f"; empty for a DBL the job lacks
-    std::string Problem; // why the typed text was put back; empty when it was taken
 };
 
 class TJobSession {
@@ -109,14 +134,14 @@ public:
     // type records select another frame or edge type than the one selected.
     TJobUpdate FileOpened(std::vector<std::string> lines, const std::string& fileName);
 
-    // The text of a number edit changed (a keystroke, a step). Text that is no number in range
-    // or that the geometry refuses changes nothing and says why in Problem.
-    TJobUpdate BoxValueChanged(TShapeOp op, std::string_view text, bool lockBAtDatum);
-    TJobUpdate DBLChanged(std::string_view text);
+    // The operator finished a value in a number edit: Enter, Tab, leaving the edit, or an up/down
+    // step. Box A, box B and circumference rescale both eyes from the base traces, DBL sets the DBL
+    // record; either redraws and rewrites the file. Text that is no number, a value outside the
+    // field's range or a shape the geometry cannot make changes nothing and says why in Problem.
+    // Values always holds what the edits are to show.
+    TJobUpdate ValueEntered(TJobField field, std::string_view text, bool lockBAtDatum);
     // The operator selected another frame or edge type (none: nothing selected).
     TJobUpdate TypeChanged(std::optional<std::string> frameKey, std::optional<std::string> edgeKey);
-    // The operator left an edit: a text that was not taken goes back to the job's value.
-    TEditFinish EditFinished(TJobField field);
 
     // Set while the window writes an answer into its controls: the changes that this raises
     // are the program's own and every operation above ignores them (answers nothing).
@@ -145,21 +170,21 @@ public:
 
     // The file of the job as it stands.
     TJobFileWrite File();
+    // Settles where the file of an opened job goes before it is written. Its own name in the
+    // traces folder is taken when that is free, is the opened file itself, or holds the same job;
+    // otherwise `ask` decides (no answer writes nothing), and the answer holds for the job shown.
+    TSettledWrite SettleWrite(TJobFileWrite file, const TAskReplace& ask);
+    // What the number edits show for the job as it stands.
+    TJobValues Values();
 
     // A number as the operator types it: the user's decimal separator or a full stop, and a
     // comma also where the user's separator is a full stop.
     static bool ReadTypedNumber(std::string_view text, double& value);
     // The name of a field in messages ("Box A", "DBL").
     static std::string FieldName(TJobField field);
+    static TValueRange Range(TJobField field);
 
 private:
-    // What an edit last reported, when that was not taken.
-    struct TFieldState {
-        bool Refused = false;
-        std::string Problem;
-        std::optional<double> Taken; // the value typed and taken, shown as typed
-    };
-
     // One intake waiting for its handling.
     struct TQueuedIntake {
         std::optional<TRecordList> Job; // a job taken in, its traces set; none: the job shown is dropped
@@ -173,9 +198,11 @@ private:
     const std::optional<TShapeMeasures>& RtMeasures();
     const std::optional<TShapeMeasures>& LtMeasures();
     TShapeMeasures Shown();
-    TJobUpdate Refuse(TJobField field, std::string problem);
-    TFieldState& State(TJobField field) { return FFields[static_cast<std::size_t>(field)]; }
-    const TFieldState& State(TJobField field) const { return FFields[static_cast<std::size_t>(field)]; }
+    // Why the value cannot be taken; empty when it can.
+    std::string Check(TJobField field, std::string_view text, double& value) const;
+    bool Rescale(TShapeOp op, double wanted, bool lockBAtDatum, std::string& problem);
+    // The frame type a rimless edge forces into the file, when it does.
+    std::optional<std::string> ForcedFrame(const std::optional<std::string>& edgeKey) const;
 
     std::string FTracesFolder;
     std::string FVendor;
@@ -193,8 +220,13 @@ private:
     std::optional<TShapeMeasures> FRtMeasures;
     std::optional<TShapeMeasures> FLtMeasures;
     std::optional<double> FDBL;
-    std::array<TFieldState, 4> FFields;
     // The job packet whose traces are expected next, and what waits for its handling.
     std::optional<TQueuedIntake> FIncoming;
     std::deque<TQueuedIntake> FQueue;
+    // The job shown, counted; the opened file and where its job is written.
+    unsigned FJobSerial = 0;
+    std::string FOpenedName;
+    std::vector<std::string> FOpenedLines;
+    enum class TTarget { Unsettled, Settled, NotWritten } FTarget = TTarget::Unsettled;
+    std::string FTargetName;
 };

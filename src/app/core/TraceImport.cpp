@@ -2,6 +2,10 @@
 #include "app/core/TraceImport.h"
 
 #include "app/core/JobKeys.h"
+#include "app/core/ShapeEdit.h"
+#include "common/Numbers.h"
+
+#include <exception>
 
 #include <string_view>
 
@@ -106,6 +110,35 @@ TImportedTraces ParseTraceFileLines(const std::vector<std::string>& lines) {
             AppendRadiiDigits(line, eye == 'R' ? traces.Rt : traces.Lt);
     }
     return traces;
+}
+
+std::string UnusableTraceFile(const std::vector<std::string>& lines) {
+    bool blank = true;
+    for (const std::string& line : lines) {
+        // Line ends are gone; other control characters (a NUL above all) are never in a job file,
+        // and copying them into one would make a file no order form can read.
+        for (const char c : line)
+            if (static_cast<unsigned char>(c) < ' ' && c != '\t' && c != '\f' && c != '\v')
+                return "it is not a text file";
+        blank = blank && Trim(line).empty();
+    }
+    if (blank)
+        return "the file is empty";
+    const TImportedTraces traces = ParseTraceFileLines(lines);
+    // A shape needs a few points around; fewer measure nothing and would be written as a job
+    // with a circumference of 0.00.
+    constexpr std::size_t kFewestPoints = 3;
+    for (const std::string* trace : {&traces.Rt, &traces.Lt}) {
+        if (trace->size() / 4 < kFewestPoints)
+            continue;
+        try {
+            const std::optional<TShapeMeasures> measures = MeasureTrace(*trace);
+            if (measures && measures->Circumference > 0 && measures->BoxA > 0 && measures->BoxB > 0)
+                return {};
+        } catch (const std::exception&) {
+        }
+    }
+    return "it holds no trace";
 }
 
 std::string JobNumberFromFileName(const std::string& fileName) {

@@ -17,6 +17,10 @@ struct TImportedTraces {
 // been seen, or after an L header); other lines are skipped. Each line is matched on its own.
 TImportedTraces ParseTraceFileLines(const std::vector<std::string>& lines);
 
+// Why the lines of a file give no job to show ("the file is empty", "it is not a text file", "it
+// holds no trace"); empty when at least one eye has a trace that can be measured.
+std::string UnusableTraceFile(const std::vector<std::string>& lines);
+
 // The file's name without folder and without extension.
 std::string JobNumberFromFileName(const std::string& fileName);
 

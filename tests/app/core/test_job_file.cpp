@@ -181,8 +181,9 @@ TEST(BuildTraceFileRecords, BoxRecordsPassUnlessMissingEmptyOrTheShapeChanged) {
     EXPECT_EQ(BodyOf(BuildTraceFileRecords(job, modified)), (TLines{both, "DBL=18", vbox, circ}));
 
     {
+        // The file means the same on every workstation.
         const TSeparator comma(',');
-        EXPECT_EQ(BuildTraceFileRecords(job, modified).Line(1), "HBOX=40,00;48,00");
+        EXPECT_EQ(BuildTraceFileRecords(job, modified).Line(1), "HBOX=40.00;48.00");
     }
 
     // Measurements the caller holds already are taken as they are.

@@ -4,6 +4,7 @@
 
 #include "CoreTestUtil.h"
 #include "app/core/JobKeys.h"
+#include "app/core/TextFile.h"
 
 #include <gtest/gtest.h>
 
@@ -43,10 +44,11 @@ std::string Packet(const TJob& job) {
     return packet + "\x1d";
 }
 
-double First(const std::string& pair) {
-    double value = 0;
-    EXPECT_TRUE(TJobSession::ReadTypedNumber(pair.substr(0, pair.find(';')), value)) << pair;
-    return value;
+TRecordList ListOf(const std::vector<std::string>& lines) {
+    TRecordList list;
+    for (const std::string& line : lines)
+        list.Add(line);
+    return list;
 }
 
 class JobSession : public ::testing::Test {
@@ -191,7 +193,7 @@ TEST_F(JobSession, NewJobIsWrittenOnceWithTheSelectionsOfItsOwnTypes) {
     const std::optional<std::string> none;
     const Case cases[] = {{"2", "1", "2", "1", "2", "1"},
                           {"4", "3", none, "3", "4", "3"},
-                          {"1", "2", "1", "2", "3", "2"}, // a rimless edge makes the frame rimless
+                          {"1", "2", "3", "2", "3", "2"}, // a rimless edge makes the frame rimless
                           {"1", "-1", "1", none, "1", "-1"},
                           {"0", "1", none, "1", "", "1"}}; // a tracer's frame 0 is left out
     for (const Case& c : cases) {
@@ -245,110 +247,138 @@ TEST_F(JobSession, OpenedFileIsWrittenOnlyWhenItSelectsAnotherType) {
     EXPECT_EQ(FSession.BaseTraces().Value(jobkey::RtTrace), FSession.Job().Value(jobkey::RtTrace));
 }
 
-// Whatever separator the operator types, the file holds the box that was typed.
-TEST_F(JobSession, TypedBoxIsTakenAndTheOtherMeasurementsFollow) {
+// Whatever separator the operator types, the file holds the box that was typed, and every edit
+// shows the value the file holds for it.
+TEST_F(JobSession, EnteredBoxIsTakenAndTheEditsShowWhatTheFileHolds) {
     for (const char separator : {'.', ','}) {
         const TSeparator users(separator);
         for (const std::string typed : {"48.5", "48,5"}) {
             SCOPED_TRACE(std::string(1, separator) + " " + typed);
             DeliverJob();
-            const TJobUpdate update = FSession.BoxValueChanged(TShapeOp::BoxA, typed, false);
+            const TJobUpdate update = FSession.ValueEntered(TJobField::BoxA, typed, false);
             EXPECT_EQ(update.Problem, "");
-            ASSERT_TRUE(update.Measures && update.Write && update.Draw);
-            EXPECT_NEAR(update.Measures->BoxA, 48.5, 0.011);
-            EXPECT_NEAR(update.Measures->BoxB, 40, 0.011); // box A alone was changed
-            EXPECT_NEAR(First(update.Write->Records.Value("HBOX")), 48.5, 0.011);
+            ASSERT_TRUE(update.Values && update.Write && update.Draw);
             EXPECT_EQ(update.Draw->Trace, FSession.Job().Value(jobkey::RtTrace));
             EXPECT_NE(FSession.Job().Value(jobkey::LtTrace), kLeft);
             EXPECT_TRUE(FSession.ShapeModified());
-            EXPECT_EQ(FSession.EditFinished(TJobField::BoxA).Text, FormatFixed(48.5, 2));
+            const TShapeMeasures& shown = update.Values->Measures;
+            EXPECT_NEAR(shown.BoxA, 48.5, 0.011);
+            EXPECT_NEAR(shown.BoxB, 40, 0.011); // box A alone was changed
+            const TRecordList& file = update.Write->Records;
+            for (const auto& [label, value] : {std::pair{"HBOX", shown.BoxA}, std::pair{"VBOX", shown.BoxB},
+                                               std::pair{"CIRC", shown.Circumference}}) {
+                const std::string record = file.Value(label);
+                EXPECT_EQ(record.substr(0, record.find(';')), FormatFixedPoint(value, 2)) << label;
+            }
+            EXPECT_EQ(update.Values->DBL, 17.5);
         }
     }
-    // Every rescale starts from the base traces: box B alone decides the shape, box A shows the
-    // result again.
-    FSession.BoxValueChanged(TShapeOp::BoxB, "41", false);
-    const TEditFinish boxA = FSession.EditFinished(TJobField::BoxA);
-    EXPECT_NEAR(std::stod(boxA.Text), 50, 0.011);
-    EXPECT_EQ(boxA.Problem, "");
-    EXPECT_EQ(FSession.EditFinished(TJobField::BoxB).Text, "41.00");
+    // Every rescale starts from the base traces: box B alone decides the shape.
+    const TJobUpdate boxB = FSession.ValueEntered(TJobField::BoxB, "41", false);
+    ASSERT_TRUE(boxB.Values);
+    EXPECT_NEAR(boxB.Values->Measures.BoxA, 50, 0.011);
+    EXPECT_EQ(FormatFixed(boxB.Values->Measures.BoxB, 2), "41.00");
 }
 
-// Text that is no value to take changes nothing, says why, and once the operator leaves the
-// edit it shows the job's value again.
-TEST_F(JobSession, TextThatIsNoValueToTakeChangesNothingAndIsPutBack) {
+// Until the shape changes, the file holds the tracer's box records, and so do the edits; a value
+// entered again as it is shown changes nothing and writes nothing.
+TEST_F(JobSession, ValueShownAgainIsNoChange) {
+    const TJobUpdate arrived = DeliverJob();
+    ASSERT_TRUE(arrived.Panel);
+    EXPECT_EQ(arrived.Panel->Measures.Circumference, 142.0); // the tracer's, not the points' measure
+    for (const auto& [field, text] : {std::pair{TJobField::BoxA, "50"}, std::pair{TJobField::Circumference, "142"},
+                                      std::pair{TJobField::DBL, "17.5"}}) {
+        const TJobUpdate update = FSession.ValueEntered(field, text, false);
+        EXPECT_EQ(update.Problem, "");
+        EXPECT_FALSE(update.Write || update.Draw);
+        ASSERT_TRUE(update.Values);
+        EXPECT_EQ(*update.Values, (TJobValues{{50, 40, 142}, 17.5}));
+    }
+    EXPECT_FALSE(FSession.ShapeModified());
+}
+
+// Text that is no value to take, a value outside the plausible range or a shape the geometry
+// cannot make changes nothing; the edits show the job's values again and the status says why.
+TEST_F(JobSession, ValueNotToTakeChangesNothingAndTheEditShowsTheJobsValue) {
     struct Case {
         TJobField field;
         std::string text;
         std::string problem;
-        std::string shown;
     };
     const Case cases[] = {
-        {TJobField::BoxA, "", "Box A is empty: type a number", "50.00"},
-        {TJobField::BoxA, "-", "Box A: \"-\" is not a number", "50.00"},
-        {TJobField::BoxB, ",", "Box B: \",\" is not a number", "40.00"},
-        {TJobField::BoxA, "0", "Box A must be more than 0.00 and at most 9999.99", "50.00"},
-        {TJobField::Circumference, "-5", "Circumference must be more than 0.00 and at most 9999.99", ""},
-        {TJobField::BoxA, "999", "Box A 999.00 cannot be made: Radius 499.50 mm is out of range (0.00 to 99.99 mm)",
-         "50.00"},
-        {TJobField::DBL, "abc", "DBL: \"abc\" is not a number", "17.50"},
-        {TJobField::DBL, "-1", "DBL must be at least 0.00 and at most 9999.99", "17.50"},
+        {TJobField::BoxA, "", "Box A is empty: type a number; back to 50.00"},
+        {TJobField::BoxA, "-", "Box A: \"-\" is not a number; back to 50.00"},
+        {TJobField::BoxB, ",", "Box B: \",\" is not a number; back to 40.00"},
+        {TJobField::BoxA, "4", "Box A must be from 10.00 to 100.00 mm; back to 50.00"},
+        {TJobField::BoxB, "100.01", "Box B must be from 10.00 to 100.00 mm; back to 40.00"},
+        {TJobField::Circumference, "999.99", "Circumference must be from 30.00 to 320.00 mm; back to 142.00"},
+        {TJobField::Circumference, "29.99", "Circumference must be from 30.00 to 320.00 mm; back to 142.00"},
+        {TJobField::DBL, "abc", "DBL: \"abc\" is not a number; back to 17.50"},
+        {TJobField::DBL, "40.01", "DBL must be from 0.00 to 40.00 mm; back to 17.50"},
+        {TJobField::DBL, "-1", "DBL must be from 0.00 to 40.00 mm; back to 17.50"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         const TJobUpdate arrived = DeliverJob();
         const TRecordList job = FSession.Job();
-        const TJobUpdate update = c.field == TJobField::DBL
-                                      ? FSession.DBLChanged(c.text)
-                                      : FSession.BoxValueChanged(c.field == TJobField::BoxA   ? TShapeOp::BoxA
-                                                                 : c.field == TJobField::BoxB ? TShapeOp::BoxB
-                                                                                              : TShapeOp::Circumference,
-                                                                 c.text, false);
+        const TJobUpdate update = FSession.ValueEntered(c.field, c.text, false);
         EXPECT_EQ(update.Problem, c.problem);
-        EXPECT_FALSE(update.Write || update.Draw || update.Measures);
+        EXPECT_FALSE(update.Write || update.Draw);
+        ASSERT_TRUE(update.Values);
+        EXPECT_EQ(*update.Values, (TJobValues{arrived.Panel->Measures, arrived.Panel->DBL}));
         EXPECT_EQ(FSession.Job(), job);
         EXPECT_FALSE(FSession.ShapeModified());
-
-        const TEditFinish finish = FSession.EditFinished(c.field);
-        const std::string shown = c.shown.empty() ? FormatFixed(arrived.Panel->Measures.Circumference, 2) : c.shown;
-        EXPECT_EQ(finish.Text, shown);
-        EXPECT_EQ(finish.Problem, c.problem + "; back to " + shown);
-        // Said once: the edit now holds the job's value.
-        EXPECT_EQ(FSession.EditFinished(c.field).Problem, "");
-
-        // A later write keeps the tracer's box records: no shape was changed.
-        const TJobUpdate dbl = FSession.DBLChanged("18");
-        ASSERT_TRUE(dbl.Write);
-        EXPECT_EQ(dbl.Write->Records.Value("HBOX"), "50.00;50.00");
-        EXPECT_EQ(dbl.Write->Records.Value("CIRC"), "142.00;142.00");
     }
+
+    // A long thin shape reaches 320 mm only with radii no file can hold.
+    FSession.TracesArrived({coretest::MakeTrace(400, [](double t) { return std::cos(t) > 0.99 ? 40 : 1; }), ""},
+                           {"", ""});
+    const TJobUpdate thin = FSession.TracerJobArrived();
+    const TJobUpdate refused = FSession.ValueEntered(TJobField::Circumference, "320", false);
+    EXPECT_TRUE(refused.Problem.starts_with("Circumference 320.00 cannot be made: Radius ")) << refused.Problem;
+    EXPECT_FALSE(refused.Write);
+    EXPECT_EQ(refused.Values->Measures, thin.Panel->Measures);
 }
 
-TEST_F(JobSession, RefusedValueAfterATakenOneGoesBackToTheShapeShown) {
+TEST_F(JobSession, RefusedValueAfterATakenOneShowsTheShapeTaken) {
     DeliverJob();
-    const TJobUpdate taken = FSession.BoxValueChanged(TShapeOp::BoxA, "99", false);
-    ASSERT_TRUE(taken.Write);
+    const TJobUpdate taken = FSession.ValueEntered(TJobField::BoxA, "99", false);
+    ASSERT_TRUE(taken.Write && taken.Values);
     const TRecordList job = FSession.Job();
-    EXPECT_NE(FSession.BoxValueChanged(TShapeOp::BoxA, "999", false).Problem, "");
+    const TJobUpdate refused = FSession.ValueEntered(TJobField::BoxA, "999", false);
+    EXPECT_EQ(refused.Problem,
+              "Box A must be from 10.00 to 100.00 mm; back to " + FormatFixed(taken.Values->Measures.BoxA, 2));
     EXPECT_EQ(FSession.Job(), job);
-    // The edit shows the box of the shape that the drawing, the records and the file hold.
-    const TEditFinish finish = FSession.EditFinished(TJobField::BoxA);
-    EXPECT_EQ(finish.Text, FormatFixed(taken.Measures->BoxA, 2));
-    EXPECT_EQ(taken.Write->Records.Value("HBOX").substr(0, finish.Text.size() + 1), finish.Text + ";");
+    EXPECT_EQ(refused.Values, taken.Values);
 }
 
 TEST_F(JobSession, DBLChangeRedrawsAndWritesButLeavesTheShape) {
     const TSeparator comma(',');
     DeliverJob();
-    const TJobUpdate update = FSession.DBLChanged("18,5");
-    ASSERT_TRUE(update.Draw && update.Write);
+    const TJobUpdate update = FSession.ValueEntered(TJobField::DBL, "18,5", false);
+    ASSERT_TRUE(update.Draw && update.Write && update.Values);
     EXPECT_DOUBLE_EQ(update.Draw->DBL, 18.5);
     EXPECT_EQ(update.Draw->Trace, kRight);
-    EXPECT_EQ(FSession.Job().Value(jobkey::DBL), "18,50");
-    EXPECT_EQ(update.Write->Records.Value("DBL"), "18,50");
+    // The window shows the user's separator; the file a full stop.
+    EXPECT_EQ(FSession.Job().Value(jobkey::DBL), "18.50");
+    EXPECT_EQ(update.Write->Records.Value("DBL"), "18.50");
     EXPECT_EQ(update.Write->Records.Value("HBOX"), "50.00;50.00");
-    EXPECT_FALSE(update.Measures);
+    EXPECT_EQ(update.Values->DBL, 18.5);
     EXPECT_FALSE(FSession.ShapeModified());
-    EXPECT_EQ(FSession.EditFinished(TJobField::DBL).Text, "18,50");
+}
+
+// A file written under another locale is read alike on every workstation.
+TEST_F(JobSession, OpenedFileTakesAFullStopOrACommaWhateverTheUsersSeparator) {
+    for (const char separator : {'.', ','}) {
+        const TSeparator users(separator);
+        for (const std::string dbl : {"19.50", "19,50"}) {
+            SCOPED_TRACE(std::string(1, separator) + " " + dbl);
+            const TJobUpdate update = Open("88.txt", {"DBL=" + dbl, "TRCFMT=1;4;E;R;F", "R=2500;2000;2500;2000"});
+            ASSERT_TRUE(update.Panel && update.Draw);
+            EXPECT_EQ(update.Panel->DBL, 19.5);
+            EXPECT_DOUBLE_EQ(update.Draw->DBL, 19.5);
+        }
+    }
 }
 
 TEST_F(JobSession, TypeSelectionsRewriteTheTypeRecords) {
@@ -356,18 +386,22 @@ TEST_F(JobSession, TypeSelectionsRewriteTheTypeRecords) {
     struct Case {
         std::optional<std::string> frame, edge;
         std::string ftyp, etyp;
+        std::optional<std::string> frameShown; // a frame list that is to show another type
     };
-    // "Uncut" and no selection leave the tracer's record; a rimless edge makes the frame rimless.
-    const Case cases[] = {{"1", "2", "3", "2"},
-                          {"2", "1", "2", "1"},
-                          {"2", "-1", "2", "1"},
-                          {std::nullopt, "3", "1", "3"},
-                          {"3", "4", "3", "4"}};
+    // "Uncut" and no selection leave the tracer's record; a rimless edge makes the frame rimless,
+    // and the frame list shows it.
+    const Case cases[] = {{"1", "2", "3", "2", "3"},
+                          {"2", "1", "2", "1", std::nullopt},
+                          {"2", "-1", "2", "1", std::nullopt},
+                          {std::nullopt, "3", "1", "3", std::nullopt},
+                          {"3", "4", "3", "4", std::nullopt}};
     for (const Case& c : cases) {
         const TJobUpdate update = FSession.TypeChanged(c.frame, c.edge);
         ASSERT_TRUE(update.Write);
         EXPECT_EQ(update.Write->Records.Value("FTYP"), c.ftyp);
         EXPECT_EQ(update.Write->Records.Value("ETYP"), c.etyp);
+        EXPECT_EQ(update.FrameKey, c.frameShown);
+        EXPECT_EQ(FSession.FrameKey(), c.frameShown ? c.frameShown : c.frame);
     }
 }
 
@@ -376,13 +410,83 @@ TEST_F(JobSession, ChangesWhileTheWindowFillsItsControlsAreIgnored) {
     const TRecordList job = FSession.Job();
     const TJobSession::TUpdating updating(FSession);
     for (const TJobUpdate& update :
-         {FSession.BoxValueChanged(TShapeOp::BoxA, "45", false), FSession.DBLChanged("18"),
-          FSession.BoxValueChanged(TShapeOp::BoxA, "-", false), FSession.TypeChanged("2", "2")}) {
-        EXPECT_FALSE(update.Write || update.Draw || update.Measures);
+         {FSession.ValueEntered(TJobField::BoxA, "45", false), FSession.ValueEntered(TJobField::DBL, "18", false),
+          FSession.ValueEntered(TJobField::BoxA, "-", false), FSession.TypeChanged("2", "2")}) {
+        EXPECT_FALSE(update.Write || update.Draw || update.Values);
         EXPECT_EQ(update.Problem, "");
     }
     EXPECT_EQ(FSession.Job(), job);
     EXPECT_EQ(FSession.FrameKey(), "1");
+}
+
+// Writing an opened job where the traces folder holds another job under its name is the
+// operator's decision, asked once for the job shown; nothing else asks.
+TEST_F(JobSession, OpenedJobReplacesAnotherSavedJobOnlyWhenTheOperatorSaysSo) {
+    const std::vector<std::string> opened{"REQ=FIL", "FTYP=2", "TRCFMT=1;4;E;R;F", "R=2500;2000;2500;2000"};
+    const std::vector<std::string> other{"REQ=FIL", "FTYP=1", "TRCFMT=1;4;E;R;F", "R=2400;2000;2400;2000"};
+    enum THeld { kNothing, kOther, kSame, kItself };
+    struct Case {
+        THeld held;
+        std::optional<TReplaceAnswer> answer; // none: the question is not answered
+        bool asked;
+        std::string written; // "" : nothing written
+        std::string note;
+    };
+    const Case cases[] = {
+        {kNothing, std::nullopt, false, "1001.txt", ""},
+        {kSame, std::nullopt, false, "1001.txt", ""},
+        {kItself, std::nullopt, false, "1001.txt", ""},
+        {kOther, TReplaceAnswer::Replace, true, "1001.txt", "The opened job replaced the job in 1001.txt"},
+        {kOther, TReplaceAnswer::KeepBoth, true, "1001-3.txt",
+         "The opened job was saved as 1001-3.txt; 1001.txt keeps the job it held"},
+        {kOther, TReplaceAnswer::DoNotWrite, true, "", "The opened job was not saved: 1001.txt holds another job"},
+        {kOther, std::nullopt, true, "", "The opened job was not saved: 1001.txt holds another job"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.held) + " " + c.written);
+        const TTempFolder folder;
+        TJobSession session(folder / "traces");
+        CreateFolder(folder / "traces");
+        const std::string target = folder / "traces/1001.txt";
+        coretest::WriteBytes(folder / "traces/1001-2.txt", "taken\r\n");
+        std::string openedName = folder / "1001.txt";
+        if (c.held == kItself)
+            openedName = target;
+        coretest::WriteBytes(openedName, "x"); // the name only matters
+        if (c.held == kOther || c.held == kSame)
+            coretest::WriteBytes(target, JoinLinesCRLF(ListOf(c.held == kOther ? other : opened)));
+        const std::string before = coretest::ReadBytes(target);
+
+        int asked = 0;
+        const TAskReplace ask = [&](const std::string& existing, const std::string& keepBoth) {
+            ++asked;
+            EXPECT_EQ(existing, target);
+            EXPECT_EQ(keepBoth, folder / "traces/1001-3.txt");
+            return c.answer.value_or(TReplaceAnswer::DoNotWrite);
+        };
+        const TJobUpdate update = session.FileOpened(opened, openedName);
+        ASSERT_TRUE(update.Write); // its frame type is another than none
+        const TSettledWrite settled = session.SettleWrite(*update.Write, c.answer ? ask : TAskReplace());
+        EXPECT_EQ(asked, c.asked && c.answer ? 1 : 0);
+        EXPECT_EQ(settled.Note, c.note);
+        EXPECT_EQ(settled.Write ? settled.Write->FileName : "",
+                  c.written.empty() ? "" : folder / ("traces/" + c.written));
+        EXPECT_EQ(coretest::ReadBytes(target), before); // SettleWrite never writes; the caller does
+
+        // The answer holds for the job shown: the next change goes the same way, unasked.
+        const TJobUpdate dbl = session.ValueEntered(TJobField::DBL, "18", false);
+        ASSERT_TRUE(dbl.Write);
+        const TSettledWrite again = session.SettleWrite(*dbl.Write, ask);
+        EXPECT_EQ(again.Write ? again.Write->FileName : "", settled.Write ? settled.Write->FileName : "");
+        EXPECT_EQ(again.Note, "");
+        EXPECT_EQ(asked, c.asked && c.answer ? 1 : 0);
+    }
+    // A tracer's job is never asked about.
+    DeliverJob();
+    const TJobUpdate tracer = FSession.ValueEntered(TJobField::DBL, "18", false);
+    const TSettledWrite settled = FSession.SettleWrite(*tracer.Write, nullptr);
+    ASSERT_TRUE(settled.Write);
+    EXPECT_EQ(settled.Write->FileName, Traces() + "/123.txt");
 }
 
 TEST(ReadTypedNumber, EitherSeparatorWhateverTheUsersIs) {

@@ -154,3 +154,27 @@ TEST(JobNumberFromFileName, NameWithoutFolderAndExtension) {
     for (const auto& [fileName, job] : cases)
         EXPECT_EQ(JobNumberFromFileName(fileName), job) << fileName;
 }
+
+// A file that gives no job to show is named with its reason; a job trace file with one eye is one.
+TEST(UnusableTraceFile, NoTraceEmptyOrBinaryIsRefused) {
+    const struct {
+        TLines Lines;
+        std::string Problem;
+    } cases[] = {
+        {{}, "the file is empty"},
+        {{"", "  ", "\t"}, "the file is empty"},
+        {{"REQ=FIL", std::string("R=2500;\0\x01", 10)}, "it is not a text file"},
+        {{"\x7f"
+          "ELF\x02\x01"},
+         "it is not a text file"},
+        {{"shopping list", "milk"}, "it holds no trace"},
+        {{"REQ=FIL", "CIRC=0.00;0.00", "TRCFMT=1;2;E;R;F", "R=2500;2500"}, "it holds no trace"},
+        {{"TRCFMT=1;4;E;R;F", "R=0000;0000;0000;0000"}, "it holds no trace"},
+        {{"TRCFMT=1;4;E;L;F", "R=2500;2000;2500;2000"}, ""},
+        {{"TRCFMT=1;4;E;R;F", "R=2500;2000;2500;2000", "NOTE=\ttabbed"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Problem);
+        EXPECT_EQ(UnusableTraceFile(c.Lines), c.Problem);
+    }
+}
