@@ -331,6 +331,7 @@ TEST_F(JobSession, ValueNotToTakeChangesNothingAndTheEditShowsTheJobsValue) {
     }
 
     // A long thin shape reaches 320 mm only with radii no file can hold.
+    FSession.PacketArrived(Packet({}));
     FSession.TracesArrived({coretest::MakeTrace(400, [](double t) { return std::cos(t) > 0.99 ? 40 : 1; }), ""},
                            {"", ""});
     const TJobUpdate thin = FSession.TracerJobArrived();
