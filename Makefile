@@ -79,6 +79,8 @@ bench: build
 	@$(BUILD)/bench/reply_latency --jobs 2000
 	@echo "== reply latency, omatool listen on a pty"
 	@bench/latency_listen.sh $(BUILD) 2000
+	@echo "== reply latency, the operator program (offscreen) and the floor in turns, jobs 50 ms apart"
+	@$(BUILD)/bench/reply_latency --program $(BUILD)/bin/tracer-interface --jobs 300 --gap 50
 	@echo "== the operator program as a process (start, job latency, memory, idle CPU)"
 	@$(BUILD)/bench/app_figures $(BUILD)/bin/tracer-interface
 	@$(BUILD)/bench/form_latency
