@@ -368,6 +368,7 @@ void TComPort::Open() {
     if (!device)
         throw EComPort("Unable to open " + FPort + ": " + comms_os::SystemErrorText(error));
     FDevice = std::move(device);
+    FDevice->SetTickSource(FTickSource);
     FActive = true;
     try {
         ApplySettings();
@@ -534,6 +535,8 @@ void TComPort::RunDelivery(uint64_t Serial) {
     std::vector<std::string> errors = DoEvents(flags);
     if (life.expired())
         return; // a handler destroyed the port
+    if (FDevice)
+        FDevice->Delivered();
     std::unique_lock lock(FDeliveryLock);
     if (FDelivery.Serial == Serial && FDelivery.Requested && !FDelivery.Done) {
         FDelivery.Errors = std::move(errors);
@@ -666,7 +669,8 @@ void TComPort::CallEventError(const std::string& Message) {
 template <class Start> int TComPort::RunOperation(Start start, bool Wait, const char* failure) {
     comms_os::TPendingOp* op = comms_os::NewOp();
     FPending.Push(op);
-    const comms_os::TOpResult result = FDevice ? start(op) : comms_os::TOpResult{comms_os::TOpResult::Failed, 0, comms_os::kErrorNotOpen};
+    const comms_os::TOpResult result =
+        FDevice ? start(op) : comms_os::TOpResult{comms_os::TOpResult::Failed, 0, comms_os::kErrorNotOpen};
     if (result.Status == comms_os::TOpResult::Pending)
         return Wait ? WaitForLastOp() : -1;
     FPending.Pop();
@@ -682,8 +686,20 @@ int TComPort::Write(const std::string& Data, bool Wait) {
 }
 
 int TComPort::Read(std::string& Str, int Count, bool Wait) {
-    return RunOperation([&](comms_os::TPendingOp* op) { return FDevice->StartRead(op, Str, Count, Wait); }, Wait,
-                        "Operation aborted: ");
+    return RunOperation([&](comms_os::TPendingOp* op) { return FDevice->StartRead(op, Str, Count, Wait, nullptr); },
+                        Wait, "Operation aborted: ");
+}
+
+int TComPort::Read(std::string& Str, int Count, bool Wait, TRxArrivals& Arrivals) {
+    Arrivals.clear();
+    return RunOperation([&](comms_os::TPendingOp* op) { return FDevice->StartRead(op, Str, Count, Wait, &Arrivals); },
+                        Wait, "Operation aborted: ");
+}
+
+void TComPort::SetTickSource(std::function<uint32_t()> Source) {
+    FTickSource = std::move(Source);
+    if (FDevice)
+        FDevice->SetTickSource(FTickSource);
 }
 
 int TComPort::InQueCount() {

@@ -8,6 +8,7 @@
 #include "common/Errors.h"
 #include "link/CommSettings.h"
 #include "link/GenAlg.h"
+#include "link/RxQueue.h"
 
 #include <QObject>
 
@@ -258,6 +259,12 @@ public:
     // it returns: at once with what has arrived, or, with Wait and timeouts that ask for waiting,
     // when the timeouts say so).
     int Read(std::string& Str, int Count, bool Wait);
+    // The same, and Arrivals gets when the bytes read reached the line, as the port's tick source
+    // dated them on its reading thread.
+    int Read(std::string& Str, int Count, bool Wait, TRxArrivals& Arrivals);
+    // The 32-bit wrapping millisecond tick that dates received bytes; it is called on the port's
+    // reading thread. Null restores the steady clock.
+    void SetTickSource(std::function<uint32_t()> Source);
     int InQueCount();
     int WaitForLastOp();
     bool HasPendingOps() const { return !FPending.IsEmpty(); }
@@ -312,6 +319,7 @@ private:
     TFlowControl FFlowControl{*this};
     TComTimeouts FTimeouts{*this};
     TSyncMethod FSyncMethod = smSynchronize;
+    std::function<uint32_t()> FTickSource;
 
     std::unique_ptr<comms_os::TComDevice> FDevice; // the open device (FHandle)
     std::unique_ptr<TComWindow> FWindow;           // delivery target of smWindow, on the opening thread

@@ -13,8 +13,8 @@
 #include "common/Win32Text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -41,9 +41,8 @@ constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 constexpr unsigned kEmptyReadLimit = 1000;
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return (x | 0x20) == (y | 0x20);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return (x | 0x20) == (y | 0x20); });
 }
 
 // A write still running: the record the system fills in, its event, and the bytes it reads from.
@@ -248,13 +247,20 @@ public:
         return {TOpResult::Pending, 0, 0};
     }
 
-    TOpResult StartRead(TPendingOp*, std::string& Str, int Count, bool Wait) override {
+    void SetTickSource(std::function<uint32_t()> Source) override {
+        std::lock_guard lock(FRxLock);
+        FRxQueue.SetClock(std::move(Source));
+    }
+
+    TOpResult StartRead(TPendingOp*, std::string& Str, int Count, bool Wait, TRxArrivals* Arrivals) override {
+        if (Arrivals != nullptr)
+            Arrivals->clear();
         Str.clear();
         if (Count <= 0)
             return {TOpResult::Done, 0, 0};
         const size_t want = static_cast<size_t>(Count);
         std::unique_lock lock(FRxLock);
-        Take(Str, want);
+        Take(Str, want, Arrivals);
         if (Str.empty() && FEvents.Lost())
             return {TOpResult::Failed, 0, FEvents.LostError()};
         if (!Wait || Str.size() >= want)
@@ -281,7 +287,7 @@ public:
             else
                 FRxArrived.wait_until(lock, until);
             const size_t before = Str.size();
-            Take(Str, want);
+            Take(Str, want, Arrivals);
             if (Str.size() > before)
                 lastByte = Clock::now();
             if (Str.size() >= want || (firstByteEnds && !Str.empty()) || FEvents.Lost())
@@ -344,9 +350,8 @@ public:
 
     TLineEvents WaitEvents() override {
         std::unique_lock lock(FEventLock);
-        FEventsReady.wait(lock, [this] {
-            return FStop.load() || FEvents.HasPending() || (FEvents.Lost() && !FLostReported);
-        });
+        FEventsReady.wait(
+            lock, [this] { return FStop.load() || FEvents.HasPending() || (FEvents.Lost() && !FLostReported); });
         if (FStop.load())
             return {true, 0, 0};
         TLineEvents result;
@@ -358,6 +363,9 @@ public:
         }
         return result;
     }
+
+    // The device thread reads on while the handlers run: nothing to catch up with.
+    void Delivered() override {}
 
     void RequestStop() override {
         {
@@ -398,9 +406,9 @@ private:
     // ---- receive side ----
 
     // Moves queued bytes to Str; wakes the device thread when that made room for its next read.
-    void Take(std::string& Str, size_t Want) {
+    void Take(std::string& Str, size_t Want, TRxArrivals* Arrivals) {
         const bool wasFull = FRxQueue.Full();
-        FRxQueue.Take(Str, Want);
+        FRxQueue.Take(Str, Want, Arrivals);
         if (wasFull && !FRxQueue.Full())
             ::SetEvent(FWake);
     }
@@ -436,6 +444,9 @@ private:
             {
                 std::lock_guard lock(FRxLock);
                 room = std::min(FRxQueue.Room(), sizeof FReadBuffer);
+                // A full queue stops the reads: what arrives meanwhile waits in the driver.
+                if (room == 0)
+                    FRxQueue.StopWatching();
             }
             if (room == 0)
                 return false;
@@ -444,6 +455,10 @@ private:
             if (!::ClearCommError(FHandle, &errors, &status)) {
                 LineLost(::GetLastError());
                 return false;
+            }
+            {
+                std::lock_guard lock(FRxLock);
+                FRxQueue.ResumeWatching(status.cbInQue);
             }
             CollectLineErrors(errors);
             const DWORD want = status.cbInQue == 0 ? 1 : static_cast<DWORD>(std::min<size_t>(status.cbInQue, room));

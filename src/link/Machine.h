@@ -57,7 +57,9 @@ public:
     QTcpServer* ServerSocket() const { return FServerSocket; }
 
     const std::string& RxBuffer() const { return FRxBuffer; }
-    // The 32-bit wrapping millisecond tick used for the receive gap; null restores the steady clock.
+    // The 32-bit wrapping millisecond tick that dates serial receptions for the receive gap; the
+    // serial port calls it on its reading thread, when the bytes arrive. Null restores the steady
+    // clock.
     void SetTickSource(std::function<uint32_t()> Source);
     // In-process loopback for tools and fuzzing: bytes appended as a TCP reception would be (no gap
     // test, the same size limit), then OnRecvData; its exceptions reach the caller.
@@ -101,7 +103,6 @@ private:
     TPortType FPortType = ptSerialPort;
     uint32_t FLastRxTick = 0;
     uint16_t FPortNumber = 0;
-    std::function<uint32_t()> FTickSource;
     std::function<void(const std::string&)> FLoopbackSink;
     std::vector<QPointer<QTcpSocket>> FClients;
     QPointer<QTcpSocket> FReplySocket; // the connection whose bytes were received last

@@ -39,9 +39,9 @@ public:
     void ConsumeFront(size_t count) { FRxBuffer.erase(0, count); }
 };
 
-// A manual clock for the receive gap.
+// A manual clock for the receive gap; the port's reading thread reads it.
 struct TTick {
-    uint32_t Now = 0;
+    std::atomic<uint32_t> Now{0};
 };
 
 std::string MessageOf(const std::function<void()>& action) {
@@ -275,7 +275,7 @@ TEST(TCustomMachineSerial, TheReceiveGapIsMeasuredFromThePreviousReceptionModulo
     TPtyPair pty;
     TTestTracer machine;
     TTick tick;
-    machine.SetTickSource([&tick] { return tick.Now; });
+    machine.SetTickSource([&tick] { return tick.Now.load(); });
     machine.ComPort()->SetPort(pty.SlavePath());
     int notified = 0;
     machine.OnRecvData = [&](QObject* sender) {
@@ -302,6 +302,35 @@ TEST(TCustomMachineSerial, TheReceiveGapIsMeasuredFromThePreviousReceptionModulo
         EXPECT_TRUE(WaitFor([&] { return notified > before && machine.RxBuffer() == step.Buffer; }))
             << step.Chunk << ": " << machine.RxBuffer();
     }
+}
+
+TEST(TCustomMachineSerial, TheGapIsTheSilenceOnTheLineHoweverLateTheBytesAreRead) {
+    TPtyPair pty;
+    TTestTracer machine;
+    TTick tick;
+    machine.SetTickSource([&tick] { return tick.Now.load(); });
+    machine.ComPort()->SetPort(pty.SlavePath());
+    machine.SetActive(true);
+    tick.Now = 1000;
+    ASSERT_TRUE(pty.Send("\x1cREQ="));
+    ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ="; }));
+
+    // This thread stops handling events (a slow disk, a stopped process) while the tracer goes on
+    // at once: the event thread takes the next bytes, then the rest waits in the driver.
+    tick.Now = 2000;
+    ASSERT_TRUE(pty.Send("TRC"));
+    ASSERT_TRUE(link_test::WaitWithoutEvents([&] { return machine.ComPort()->InQueCount() == 3; }));
+    tick.Now = 3000;
+    ASSERT_TRUE(pty.Send("\r\nJOB=1"));
+    ASSERT_TRUE(link_test::WaitWithoutEvents([&] { return pty.SlaveDriverQueue() == 7; }));
+    // Only 40 s later are the bytes read: the line was never silent for long, so nothing is lost.
+    tick.Now = 40000;
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ=TRC\r\nJOB=1"; })) << machine.RxBuffer();
+
+    // A silence the line really had drops the unfinished packet, though it is read at once.
+    tick.Now = 40000 + 20001;
+    ASSERT_TRUE(pty.Send("\x1c"));
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1c"; })) << machine.RxBuffer();
 }
 
 TEST(TCustomMachineSerial, TheBufferIsEmptiedBeyondFiftyThousandCharacters) {
@@ -429,7 +458,7 @@ TEST(TCustomMachine, OpeningAPortThatIsNotThereRaisesAndStaysClosed) {
 TEST(TCustomMachineTcp, BytesFromClientsGatherInOneBufferAndRepliesGoToTheLastSender) {
     TTestTracer machine;
     TTick tick;
-    machine.SetTickSource([&tick] { return tick.Now; });
+    machine.SetTickSource([&tick] { return tick.Now.load(); });
     machine.SetPortType(ptTCPIP);
     machine.SetActive(true);
     ASSERT_TRUE(machine.Active());
