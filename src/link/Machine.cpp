@@ -35,7 +35,7 @@ TCustomMachine::TCustomMachine(QObject* Owner) : QObject(Owner) {
     FComPort = new TComPort(this);
     FServerSocket = new QTcpServer(this);
     FComPort->OnRxChar = [this](QObject* Sender, int InQue) { ComPortRxChar(Sender, InQue); };
-    FComPort->OnEventError = [this](QObject*, const std::string& Message) { ReportLinkError(Message); };
+    FComPort->OnEventError = [this](QObject*, const std::string& Message) { ComPortEventError(Message); };
     // Only the events handled here: any other one costs the event thread a blocking round trip
     // to this thread, and "all sent" would make one after every reply, just when the tracer's
     // next packet may arrive (about a tenth of the reply latency). A lost line is reported
@@ -213,12 +213,23 @@ void TCustomMachine::SetWriteBufSize(uint16_t Value) {
 
 void TCustomMachine::AppendLimited(std::string_view Bytes) {
     FRxBuffer.append(Bytes);
-    if (FRxBuffer.size() > MaxRxBuffer) {
-        const size_t length = FRxBuffer.size();
-        FRxBuffer.clear(); // the new bytes too; exactly MaxRxBuffer survives
-        if (OnRxDiscarded)
-            OnRxDiscarded(this, length);
-    }
+    if (FRxBuffer.size() > MaxRxBuffer)
+        Discard(rdTooLong); // the new bytes too; exactly MaxRxBuffer survives
+}
+
+void TCustomMachine::Discard(TRxDiscard Reason) {
+    const size_t length = FRxBuffer.size();
+    if (length == 0)
+        return;
+    FRxBuffer.clear();
+    if (OnRxDiscarded)
+        OnRxDiscarded(this, length, Reason);
+}
+
+std::string TCustomMachine::RxDiscardedText(size_t Length, TRxDiscard Reason) {
+    std::string text = "Discarded " + std::to_string(Length) + " characters received without a complete packet (";
+    text += Reason == rdLineLost ? std::string("the line was lost") : "limit " + std::to_string(MaxRxBuffer);
+    return text + ")";
 }
 
 void TCustomMachine::ComPortRxChar(QObject* Sender, int InQue) {
@@ -242,6 +253,14 @@ void TCustomMachine::ComPortRxChar(QObject* Sender, int InQue) {
     AppendLimited(std::string_view(chunk).substr(std::min(keepFrom, chunk.size())));
     if (OnRecvData)
         OnRecvData(this); // its exceptions travel back through the port's delivery
+}
+
+void TCustomMachine::ComPortEventError(const std::string& Message) {
+    // A packet the lost line left unfinished can never be completed; kept, it would spoil the
+    // first packet of the next line.
+    if (IsConnectionLost(Message))
+        Discard(rdLineLost);
+    ReportLinkError(Message);
 }
 
 void TCustomMachine::AcceptClients() {

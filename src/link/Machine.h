@@ -28,6 +28,12 @@ public:
     using Exception::Exception;
 };
 
+// Why received characters were dropped without making a packet.
+enum TRxDiscard : uint8_t {
+    rdTooLong = 0,  // the receive buffer grew beyond MaxRxBuffer
+    rdLineLost = 1, // the serial line was lost: what it left unfinished can never be completed
+};
+
 using TOnSendDataEvent = std::function<void(QObject* Sender, const std::string& Data)>;
 using TLinkErrorEvent = std::function<void(QObject* Sender, const std::string& Message)>;
 
@@ -72,9 +78,11 @@ public:
     // Errors that have no caller to reach: exceptions thrown by OnRecvData (serial and TCP paths)
     // and the loss of the serial line.
     TLinkErrorEvent OnLinkError;
-    // The receive buffer was emptied at the size limit; Length is how many characters were
-    // dropped (the new ones included). Only a log entry is due: the line itself is fine.
-    std::function<void(QObject* Sender, size_t Length)> OnRxDiscarded;
+    // The receive buffer was emptied without a packet: at the size limit (Length counts the new
+    // characters too), or when the serial line was lost. Only a log entry is due.
+    std::function<void(QObject* Sender, size_t Length, TRxDiscard Reason)> OnRxDiscarded;
+    // The log's words for such a discard.
+    static std::string RxDiscardedText(size_t Length, TRxDiscard Reason);
 
 protected:
     void SendData(const std::string& Data);
@@ -95,6 +103,8 @@ private:
     void AcceptClients();
     void SocketClientRead(QTcpSocket* Socket);
     void AppendLimited(std::string_view Bytes);
+    void Discard(TRxDiscard Reason);
+    void ComPortEventError(const std::string& Message);
     void ReportLinkError(const std::string& Message);
 
     const uint16_t FBufferTimeout = 20000;

@@ -333,6 +333,40 @@ TEST(TCustomMachineSerial, TheGapIsTheSilenceOnTheLineHoweverLateTheBytesAreRead
     EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1c"; })) << machine.RxBuffer();
 }
 
+TEST(TCustomMachineSerial, ALostLineDiscardsTheUnfinishedPacketAndSaysSo) {
+    auto pty = std::make_unique<TPtyPair>();
+    TTestTracer machine;
+    machine.ComPort()->SetPort(pty->SlavePath());
+    std::vector<std::string> log;
+    machine.OnRxDiscarded = [&](QObject* sender, size_t length, TRxDiscard reason) {
+        EXPECT_EQ(sender, &machine);
+        log.push_back(TCustomMachine::RxDiscardedText(length, reason));
+    };
+    machine.OnLinkError = [&](QObject*, const std::string& message) {
+        log.push_back(IsConnectionLost(message) ? "lost" : message);
+    };
+    machine.SetActive(true);
+    const std::string cutOff = "\x1cREQ=TRC\r\nJOB=12\r\nR=2480;24";
+    ASSERT_TRUE(pty->Send(cutOff));
+    ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer() == cutOff; }));
+    pty->CloseMaster();
+    ASSERT_TRUE(WaitFor([&] { return log.size() == 2; }));
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "Discarded 27 characters received without a complete packet (the line was lost)", "lost"}));
+    EXPECT_TRUE(machine.RxBuffer().empty());
+
+    // The next line's first packet stands on its own.
+    machine.SetActive(false);
+    pty = std::make_unique<TPtyPair>();
+    machine.ComPort()->SetPort(pty->SlavePath());
+    machine.SetActive(true);
+    ASSERT_TRUE(pty->Send("\x1cREQ=INI"));
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ=INI"; })) << machine.RxBuffer();
+    EXPECT_EQ(log.size(), 2u);
+    EXPECT_EQ(TCustomMachine::RxDiscardedText(50002, rdTooLong),
+              "Discarded 50002 characters received without a complete packet (limit 50000)");
+}
+
 TEST(TCustomMachineSerial, TheBufferIsEmptiedBeyondFiftyThousandCharacters) {
     TPtyPair pty;
     TTestTracer machine;
@@ -592,7 +626,10 @@ TEST(TCustomMachine, LoopbackTransportForToolsAndFuzzing) {
     EXPECT_THROW(machine.InjectReceived("boom"), Exception); // here the caller gets it
     machine.ConsumeFront(4);
     std::vector<size_t> discarded;
-    machine.OnRxDiscarded = [&](QObject*, size_t length) { discarded.push_back(length); };
+    machine.OnRxDiscarded = [&](QObject*, size_t length, TRxDiscard reason) {
+        EXPECT_EQ(reason, rdTooLong);
+        discarded.push_back(length);
+    };
     machine.InjectReceived(std::string(50000, 'a'));
     EXPECT_EQ(machine.RxBuffer().size(), 50000u);
     EXPECT_TRUE(discarded.empty());
