@@ -85,10 +85,9 @@ public:
     virtual uint64_t Wakeups() const = 0;
 };
 
-#ifdef _WIN32
-// True while this program holds the port open (in any process).
+// True while this program holds the port open (in any process). Where the open itself refuses a
+// held port (POSIX: the lock and TIOCEXCL), always false.
 bool PortLocked(const std::string& Port);
-#endif
 
 // Opens the device named by Port for exclusive use; nullptr and Error set on failure.
 std::unique_ptr<TComDevice> OpenDevice(const std::string& Port, int& Error);

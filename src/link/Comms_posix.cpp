@@ -804,6 +804,10 @@ private:
 
 } // namespace
 
+bool PortLocked(const std::string&) {
+    return false;
+}
+
 std::unique_ptr<TComDevice> OpenDevice(const std::string& Port, int& Error) {
     const std::string path = DevicePath(Port);
     TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
