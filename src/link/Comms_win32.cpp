@@ -188,6 +188,15 @@ public:
         dcb.EvtChar = static_cast<char>(Settings.EvtChar);
         if (!::SetCommState(FHandle, &dcb))
             return static_cast<int>(::GetLastError());
+        // A driver may take a setting without a word and keep another: what the line does is
+        // what counts, so the settings that shape every character are read back.
+        DCB applied{};
+        applied.DCBlength = sizeof applied;
+        if (!::GetCommState(FHandle, &applied))
+            return static_cast<int>(::GetLastError());
+        if (applied.BaudRate != dcb.BaudRate || applied.ByteSize != dcb.ByteSize || applied.Parity != dcb.Parity ||
+            applied.StopBits != dcb.StopBits)
+            return ERROR_INVALID_PARAMETER;
         std::lock_guard lock(FRxLock);
         FRxQueue.SetFilter(Settings.fNull != 0, Settings.EvtChar);
         return 0;
