@@ -4,6 +4,7 @@
 // Modem-line changes come from a small second thread blocked in TIOCMIWAIT, where the driver has
 // modem lines. Port names and line settings are turned into POSIX terms in Comms_posix_termios.cpp.
 #include "link/Comms_posix.h"
+#include "common/UniqueFd.h"
 #include "link/CommDevice.h"
 #include "link/LineEvents.h"
 #include "link/ReadWait.h"
@@ -59,35 +60,6 @@ constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 bool LineGone(int Error) {
     return Error == EIO || Error == ENXIO || Error == ENODEV;
 }
-
-// A descriptor with one owner.
-class TUniqueFd {
-public:
-    TUniqueFd() = default;
-    explicit TUniqueFd(int Fd) : FFd(Fd) {}
-    ~TUniqueFd() { Reset(); }
-    TUniqueFd(TUniqueFd&& Other) noexcept : FFd(std::exchange(Other.FFd, -1)) {}
-    TUniqueFd& operator=(TUniqueFd&& Other) noexcept {
-        if (this != &Other) {
-            Reset();
-            FFd = std::exchange(Other.FFd, -1);
-        }
-        return *this;
-    }
-    TUniqueFd(const TUniqueFd&) = delete;
-    TUniqueFd& operator=(const TUniqueFd&) = delete;
-
-    int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
-    void Reset() {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-    }
-
-private:
-    int FFd = -1;
-};
 
 // The descriptor that wakes the event thread's poll(): an eventfd, or a pipe where there is none.
 class TWakeup {
