@@ -10,6 +10,7 @@
 #include "link/ReadWait.h"
 #include "link/RxQueue.h"
 
+#include "common/Win32Handle.h"
 #include "common/Win32Text.h"
 
 #include <algorithm>
@@ -53,11 +54,8 @@ struct TWrite {
     bool Finished = false;
     DWORD Count = 0;
     DWORD Error = 0;
-    TWrite() { Ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
-    ~TWrite() {
-        if (Ov.hEvent)
-            ::CloseHandle(Ov.hEvent);
-    }
+    THandle Event{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    TWrite() { Ov.hEvent = Event.Get(); }
     TWrite(const TWrite&) = delete;
     TWrite& operator=(const TWrite&) = delete;
 };
@@ -112,10 +110,9 @@ std::wstring PortLockName(const std::string& DevicePath) {
 
 class TWin32Device final : public TComDevice {
 public:
-    TWin32Device(HANDLE Handle, HANDLE PortLock) : FHandle(Handle), FPortLock(PortLock) {
-        FWake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        FReadOv.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        FModemOv.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    TWin32Device(HANDLE Handle, HANDLE PortLock) : FDevice(Handle), FPortLock(PortLock), FHandle(Handle) {
+        FReadOv.hEvent = FReadEvent.Get();
+        FModemOv.hEvent = FModemEvent.Get();
     }
 
     bool Start() {
@@ -140,11 +137,7 @@ public:
             ::GetOverlappedResult(FHandle, &FModemOv, &n, TRUE);
         for (const auto& write : FWrites)
             ::GetOverlappedResult(FHandle, &write->Ov, &n, TRUE);
-        ::CloseHandle(FHandle);
-        ::CloseHandle(FPortLock);
-        for (HANDLE event : {FWake, FReadOv.hEvent, FModemOv.hEvent})
-            if (event)
-                ::CloseHandle(event);
+        // The members close the device, the port's lock and the events.
     }
 
     int SetQueueSizes(uint32_t ReadSize, uint32_t WriteSize) override {
@@ -662,9 +655,13 @@ private:
         }
     }
 
-    const HANDLE FHandle;
-    const HANDLE FPortLock;
-    HANDLE FWake = nullptr; // auto-reset: new writes, room in the queue, a changed mask, shutdown
+    THandle FDevice;
+    THandle FPortLock;
+    const HANDLE FHandle; // FDevice's, for the calls
+    THandle FWakeEvent{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    const HANDLE FWake = FWakeEvent.Get(); // auto-reset: new writes, room in the queue, a changed mask, shutdown
+    THandle FReadEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    THandle FModemEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::thread FIoThread;
     std::atomic<bool> FIoStop{false};
     std::atomic<uint64_t> FWakeups{0};
@@ -697,42 +694,34 @@ private:
 } // namespace
 
 bool PortLocked(const std::string& Port) {
-    HANDLE lock = ::OpenMutexW(SYNCHRONIZE, FALSE, PortLockName(DevicePath(Port)).c_str());
-    if (!lock)
-        return false;
-    ::CloseHandle(lock);
-    return true;
+    const THandle lock(::OpenMutexW(SYNCHRONIZE, FALSE, PortLockName(DevicePath(Port)).c_str()));
+    return lock.Valid();
 }
 
 std::unique_ptr<TComDevice> OpenDevice(const std::string& Port, int& Error) {
     const std::string device = DevicePath(Port);
-    HANDLE portLock = ::CreateMutexW(nullptr, FALSE, PortLockName(device).c_str());
-    if (!portLock || ::GetLastError() == ERROR_ALREADY_EXISTS) {
-        Error = portLock ? ERROR_ACCESS_DENIED : static_cast<int>(::GetLastError());
-        if (portLock)
-            ::CloseHandle(portLock);
+    THandle portLock(::CreateMutexW(nullptr, FALSE, PortLockName(device).c_str()));
+    if (!portLock.Valid() || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        Error = portLock.Valid() ? ERROR_ACCESS_DENIED : static_cast<int>(::GetLastError());
         return nullptr;
     }
     // No sharing: a second program gets ERROR_ACCESS_DENIED.
-    HANDLE handle = ::CreateFileW(Widen(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    THandle handle(::CreateFileW(Widen(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OVERLAPPED, nullptr));
+    if (!handle.Valid()) {
         Error = static_cast<int>(::GetLastError());
-        ::CloseHandle(portLock);
         return nullptr;
     }
     // A file or another device is nothing a tracer can hang on.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     COMMTIMEOUTS timeouts{};
-    if (!::GetCommState(handle, &dcb) || !::SetCommTimeouts(handle, &timeouts)) {
+    if (!::GetCommState(handle.Get(), &dcb) || !::SetCommTimeouts(handle.Get(), &timeouts)) {
         Error = static_cast<int>(::GetLastError());
-        ::CloseHandle(handle);
-        ::CloseHandle(portLock);
         return nullptr;
     }
-    ::PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    auto opened = std::make_unique<TWin32Device>(handle, portLock);
+    ::PurgeComm(handle.Get(), PURGE_RXCLEAR | PURGE_TXCLEAR);
+    auto opened = std::make_unique<TWin32Device>(handle.Release(), portLock.Release());
     if (!opened->Start()) {
         Error = static_cast<int>(::GetLastError());
         return nullptr;
