@@ -93,9 +93,8 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FTracer->OnSendOMAPacket = [this](QObject*, std::string& packet) { OMATracer1SendOMAPacket(packet); };
     FTracer->OnProtocolError = [this](QObject*, const std::string& message) { ProtocolError(message); };
     FTracer->OnLinkError = [this](QObject*, const std::string& message) { LinkError(message); };
-    FTracer->OnRxDiscarded = [this](QObject*, size_t length) {
-        CommLog().Add("Discarded " + std::to_string(length) + " characters received without a complete packet (limit " +
-                      std::to_string(TCustomMachine::MaxRxBuffer) + ")");
+    FTracer->OnRxDiscarded = [](QObject*, size_t length, TRxDiscard reason) {
+        CommLog().Add(TCustomMachine::RxDiscardedText(length, reason));
     };
 
     FSaveRetryTimer = new QTimer(this);

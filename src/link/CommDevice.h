@@ -6,8 +6,10 @@
 #pragma once
 
 #include "link/CommSettings.h"
+#include "link/RxQueue.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -58,8 +60,12 @@ public:
     // Starts a write of all of Data with Op. Done: all bytes were handed over at once; Pending:
     // the rest is written later, in order, and WaitOp can wait for it.
     virtual TOpResult StartWrite(TPendingOp* Op, const std::string& Data) = 0;
-    // Reads up to Count bytes into Str (replacing its content).
-    virtual TOpResult StartRead(TPendingOp* Op, std::string& Str, int Count, bool Wait) = 0;
+    // Reads up to Count bytes into Str (replacing its content); Arrivals, when given, gets when the
+    // bytes reached the line.
+    virtual TOpResult StartRead(TPendingOp* Op, std::string& Str, int Count, bool Wait, TRxArrivals* Arrivals) = 0;
+    // The clock that dates received bytes (called on the device's reading thread); null: the
+    // steady clock.
+    virtual void SetTickSource(std::function<uint32_t()> Source) = 0;
     // Waits until the operation of Op has finished (bounded by the write timeouts when they set
     // a limit) and gives its result.
     virtual TOpResult WaitOp(TPendingOp* Op) = 0;
@@ -71,15 +77,17 @@ public:
     // the stop request, which may come from any thread.
     virtual void SetEventMask(uint32_t Mask) = 0;
     virtual TLineEvents WaitEvents() = 0;
+    // The handlers of a batch have returned (called on the thread that ran them): the event thread
+    // is as good as back on the line, so bytes arriving from now on are dated when they come.
+    virtual void Delivered() = 0;
     virtual void RequestStop() = 0;
     virtual bool StopRequested() const = 0;
     virtual uint64_t Wakeups() const = 0;
 };
 
-#ifdef _WIN32
-// True while this program holds the port open (in any process).
+// True while this program holds the port open (in any process). Where the open itself refuses a
+// held port (POSIX: the lock and TIOCEXCL), always false.
 bool PortLocked(const std::string& Port);
-#endif
 
 // Opens the device named by Port for exclusive use; nullptr and Error set on failure.
 std::unique_ptr<TComDevice> OpenDevice(const std::string& Port, int& Error);

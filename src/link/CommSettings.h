@@ -5,9 +5,6 @@
 
 #include <cstdint>
 #include <initializer_list>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 enum TStopBits : uint8_t { sbOneStopBit = 0, sbOne5StopBits = 1, sbTwoStopBits = 2 };
 enum TParityBits : uint8_t { prNone = 0, prOdd = 1, prEven = 2, prMark = 3, prSpace = 4 };
@@ -50,9 +47,10 @@ private:
     uint16_t FBits = 0;
 };
 
-// Line-event flags, as reported by the event wait: the values of the classic serial interface,
-// which on Windows are the system's own macros.
-#ifndef _WIN32
+// Line-event flags, as reported by the event wait: the values of the classic serial interface.
+// Where the system header that defines them as macros came first, its definitions (of the same
+// values) serve.
+#ifndef EV_RXCHAR
 inline constexpr uint32_t EV_RXCHAR = 0x0001;
 inline constexpr uint32_t EV_RXFLAG = 0x0002;
 inline constexpr uint32_t EV_TXEMPTY = 0x0004;

@@ -6,8 +6,10 @@
 #pragma once
 
 #include "common/Errors.h"
+#include "link/ComPortSettings.h"
 #include "link/CommSettings.h"
 #include "link/GenAlg.h"
+#include "link/RxQueue.h"
 
 #include <QObject>
 
@@ -47,143 +49,8 @@ using TRxCharEvent = std::function<void(QObject* Sender, int InQue)>;
 using TEventErrorEvent = std::function<void(QObject* Sender, const std::string& Message)>;
 
 class TComPort;
-
-// Parity settings of a port; every change reapplies the line settings of the owning port.
-class TParity {
-public:
-    explicit TParity(TComPort& ComPort) : FComPort(ComPort) {}
-    TParity(const TParity&) = delete;
-    TParity& operator=(const TParity&) = delete;
-
-    TParityBits Bits() const { return FBits; }
-    void SetBits(TParityBits Value);
-    bool Check() const { return FCheck; }
-    void SetCheck(bool Value);
-    bool Replace() const { return FReplace; }
-    void SetReplace(bool Value);
-    uint8_t ReplaceChar() const { return FReplaceChar; }
-    void SetReplaceChar(uint8_t Value);
-
-private:
-    TComPort& FComPort;
-    TParityBits FBits = prNone;
-    bool FCheck = false;
-    bool FReplace = false;
-    uint8_t FReplaceChar = 0;
-};
-
-// Flow-control settings of a port; every change reapplies the line settings of the owning port.
-class TFlowControl {
-public:
-    explicit TFlowControl(TComPort& ComPort) : FComPort(ComPort) {}
-    TFlowControl(const TFlowControl&) = delete;
-    TFlowControl& operator=(const TFlowControl&) = delete;
-
-    bool OutCtsFlow() const { return FOutCtsFlow; }
-    void SetOutCtsFlow(bool Value);
-    bool OutDsrFlow() const { return FOutDsrFlow; }
-    void SetOutDsrFlow(bool Value);
-    TDtrFlowControl ControlDtr() const { return FControlDtr; }
-    void SetControlDtr(TDtrFlowControl Value);
-    TRtsFlowControl ControlRts() const { return FControlRts; }
-    void SetControlRts(TRtsFlowControl Value);
-    bool XonXoffOut() const { return FXonXoffOut; }
-    void SetXonXoffOut(bool Value);
-    bool XonXoffIn() const { return FXonXoffIn; }
-    void SetXonXoffIn(bool Value);
-
-private:
-    TComPort& FComPort;
-    bool FOutCtsFlow = false;
-    bool FOutDsrFlow = false;
-    TDtrFlowControl FControlDtr = dtrDisable;
-    TRtsFlowControl FControlRts = rtsDisable;
-    bool FXonXoffOut = false;
-    bool FXonXoffIn = false;
-};
-
-// Timeouts of a port in milliseconds (-1 meaning the largest unsigned value); every change
-// reapplies the timeouts of the owning port. With the defaults a read returns at once with
-// whatever has arrived, and a write of n bytes may take up to 100 * n + 1000 ms.
-class TComTimeouts {
-public:
-    explicit TComTimeouts(TComPort& ComPort) : FComPort(ComPort) {}
-    TComTimeouts(const TComTimeouts&) = delete;
-    TComTimeouts& operator=(const TComTimeouts&) = delete;
-
-    int32_t ReadInterval() const { return FReadInterval; }
-    void SetReadInterval(int32_t Value);
-    int32_t ReadTotalMultiplier() const { return FReadTotalMultiplier; }
-    void SetReadTotalMultiplier(int32_t Value);
-    int32_t ReadTotalConstant() const { return FReadTotalConstant; }
-    void SetReadTotalConstant(int32_t Value);
-    int32_t WriteTotalMultiplier() const { return FWriteTotalMultiplier; }
-    void SetWriteTotalMultiplier(int32_t Value);
-    int32_t WriteTotalConstant() const { return FWriteTotalConstant; }
-    void SetWriteTotalConstant(int32_t Value);
-
-private:
-    TComPort& FComPort;
-    int32_t FReadInterval = -1;
-    int32_t FReadTotalMultiplier = 0;
-    int32_t FReadTotalConstant = 0;
-    int32_t FWriteTotalMultiplier = 100;
-    int32_t FWriteTotalConstant = 1000;
-};
-
-// The event thread of one open port: waits for line events on the device and hands each batch to
-// the port's delivery. It is created by Open and ended by Close.
-class TComThread {
-public:
-    TComThread(TComPort& ComPort, comms_os::TComDevice& Device, uint32_t Mask, TSyncMethod SyncMethod,
-               QObject* DeliveryTarget, std::string PortName);
-    // Signals the stop and waits until the thread has ended.
-    ~TComThread();
-    TComThread(const TComThread&) = delete;
-    TComThread& operator=(const TComThread&) = delete;
-
-    // Starts the thread; the port calls it once its own record of the thread is complete, so a
-    // handler run by the thread sees the port fully open.
-    void Start();
-    void Stop();
-    bool IsCurrent() const;
-
-private:
-    friend class TComPort;
-    void Execute();
-    // Close called by a handler running on this very thread: the thread cannot be waited for, so
-    // it takes over its own object and the device and frees both when its loop ends.
-    void HandOver(std::unique_ptr<TComThread> Self, std::unique_ptr<comms_os::TComDevice> Device);
-
-    TComPort& FComPort;
-    comms_os::TComDevice& FDevice;
-    const uint32_t FMask;
-    const TSyncMethod FSyncMethod;
-    QObject* const FDeliveryTarget;
-    const std::string FPortName;
-    uint32_t FEventMask = 0; // flags of the batch being delivered
-    std::unique_ptr<TComThread> FSelf;
-    std::unique_ptr<comms_os::TComDevice> FOwnedDevice;
-    bool FHandedOver = false;
-    std::atomic<std::thread::id> FThreadId{}; // set by the thread itself
-    std::mutex FStartLock;                    // held by Start until FThread is complete
-    std::thread FThread;
-};
-
-// The delivery target of smWindow: an object living in the thread that opened the port, which
-// runs the line events the event thread sends it.
-class TComWindow : public QObject {
-    Q_OBJECT
-
-public:
-    explicit TComWindow(TComPort& ComPort) : FComPort(ComPort) {}
-
-private Q_SLOTS:
-    void RunPendingDelivery();
-
-private:
-    TComPort& FComPort;
-};
+class TComThread;
+class TComWindow;
 
 // The serial port component.
 //
@@ -258,6 +125,12 @@ public:
     // it returns: at once with what has arrived, or, with Wait and timeouts that ask for waiting,
     // when the timeouts say so).
     int Read(std::string& Str, int Count, bool Wait);
+    // The same, and Arrivals gets when the bytes read reached the line, as the port's tick source
+    // dated them on its reading thread.
+    int Read(std::string& Str, int Count, bool Wait, TRxArrivals& Arrivals);
+    // The 32-bit wrapping millisecond tick that dates received bytes; it is called on the port's
+    // reading thread. Null restores the steady clock.
+    void SetTickSource(std::function<uint32_t()> Source);
     int InQueCount();
     int WaitForLastOp();
     bool HasPendingOps() const { return !FPending.IsEmpty(); }
@@ -312,6 +185,7 @@ private:
     TFlowControl FFlowControl{*this};
     TComTimeouts FTimeouts{*this};
     TSyncMethod FSyncMethod = smSynchronize;
+    std::function<uint32_t()> FTickSource;
 
     std::unique_ptr<comms_os::TComDevice> FDevice; // the open device (FHandle)
     std::unique_ptr<TComWindow> FWindow;           // delivery target of smWindow, on the opening thread

@@ -4,6 +4,7 @@
 // Modem-line changes come from a small second thread blocked in TIOCMIWAIT, where the driver has
 // modem lines. Port names and line settings are turned into POSIX terms in Comms_posix_termios.cpp.
 #include "link/Comms_posix.h"
+#include "common/UniqueFd.h"
 #include "link/CommDevice.h"
 #include "link/LineEvents.h"
 #include "link/ReadWait.h"
@@ -59,35 +60,6 @@ constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 bool LineGone(int Error) {
     return Error == EIO || Error == ENXIO || Error == ENODEV;
 }
-
-// A descriptor with one owner.
-class TUniqueFd {
-public:
-    TUniqueFd() = default;
-    explicit TUniqueFd(int Fd) : FFd(Fd) {}
-    ~TUniqueFd() { Reset(); }
-    TUniqueFd(TUniqueFd&& Other) noexcept : FFd(std::exchange(Other.FFd, -1)) {}
-    TUniqueFd& operator=(TUniqueFd&& Other) noexcept {
-        if (this != &Other) {
-            Reset();
-            FFd = std::exchange(Other.FFd, -1);
-        }
-        return *this;
-    }
-    TUniqueFd(const TUniqueFd&) = delete;
-    TUniqueFd& operator=(const TUniqueFd&) = delete;
-
-    int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
-    void Reset() {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-    }
-
-private:
-    int FFd = -1;
-};
 
 // The descriptor that wakes the event thread's poll(): an eventfd, or a pipe where there is none.
 class TWakeup {
@@ -293,7 +265,14 @@ public:
         return {TOpResult::Pending, 0, 0};
     }
 
-    TOpResult StartRead(TPendingOp*, std::string& Str, int Count, bool Wait) override {
+    void SetTickSource(std::function<uint32_t()> Source) override {
+        std::lock_guard lock(FRxLock);
+        FRx.SetClock(std::move(Source));
+    }
+
+    TOpResult StartRead(TPendingOp*, std::string& Str, int Count, bool Wait, TRxArrivals* Arrivals) override {
+        if (Arrivals != nullptr)
+            Arrivals->clear();
         Str.clear();
         if (Count <= 0)
             return {TOpResult::Done, 0, 0};
@@ -302,9 +281,9 @@ public:
         std::unique_lock lock(FRxLock);
         // The queue holds older bytes than the driver: take it first, then the driver, under one
         // lock so that the event thread cannot put bytes in between.
-        TakeQueuedLocked(Str, want);
+        TakeQueuedLocked(Str, want, Arrivals);
         if (Str.size() < want && !FEvents.Lost()) {
-            const int error = ReadDeviceLocked(Str, want);
+            const int error = ReadDeviceLocked(Str, want, Arrivals);
             if (error != 0 && Str.empty())
                 return {TOpResult::Failed, 0, error};
         }
@@ -347,8 +326,8 @@ public:
             if (ready < 0 && errno != EINTR)
                 break;
             const size_t before = Str.size();
-            TakeQueuedLocked(Str, want); // bytes the event thread took when the line hung up
-            if (Str.size() < want && !FEvents.Lost() && ReadDeviceLocked(Str, want) != 0)
+            TakeQueuedLocked(Str, want, Arrivals); // bytes the event thread took when the line hung up
+            if (Str.size() < want && !FEvents.Lost() && ReadDeviceLocked(Str, want, Arrivals) != 0)
                 break;
             if (Str.size() > before)
                 lastByte = Clock::now();
@@ -444,6 +423,7 @@ public:
             uint32_t flags = FEvents.Collect();
             if (flags != 0) {
                 result.Flags = flags;
+                LeaveLine();
                 return result;
             }
 
@@ -460,6 +440,7 @@ public:
                     FRxParked = FDirectReaders == 0 && !reading;
                     if (reading)
                         wanted |= POLLIN;
+                    WatchLineLocked(reading);
                 }
                 {
                     std::lock_guard lock(FTxLock);
@@ -517,9 +498,15 @@ public:
             flags &= mask;
             if (flags != 0 || result.LostError != 0) {
                 result.Flags = flags;
+                LeaveLine();
                 return result;
             }
         }
+    }
+
+    void Delivered() override {
+        std::lock_guard lock(FRxLock);
+        WatchLineLocked(FDirectReaders == 0 && !FRx.Full());
     }
 
     void RequestStop() override {
@@ -562,6 +549,27 @@ private:
 
     // ---- receive side ----
 
+    // The event thread goes to deliver: until it polls again, bytes wait in the driver undated.
+    void LeaveLine() {
+        std::lock_guard lock(FRxLock);
+        FRx.StopWatching();
+    }
+
+    // Whether the event thread reads the device in its next poll; when it starts again, what waits
+    // in the driver came while nobody watched.
+    void WatchLineLocked(bool Reading) {
+        if (!Reading) {
+            FRx.StopWatching();
+            return;
+        }
+        if (FRx.Watching())
+            return;
+        int waiting = 0;
+        if (::ioctl(FFd.Get(), FIONREAD, &waiting) != 0)
+            waiting = 0;
+        FRx.ResumeWatching(static_cast<size_t>(std::max(waiting, 0)));
+    }
+
     void ResumeReadingLocked() {
         if (FRxParked && !FRx.Full()) {
             FRxParked = false;
@@ -569,18 +577,18 @@ private:
         }
     }
 
-    void TakeQueuedLocked(std::string& Str, size_t Want) {
-        FRx.Take(Str, Want);
+    void TakeQueuedLocked(std::string& Str, size_t Want, TRxArrivals* Arrivals) {
+        FRx.Take(Str, Want, Arrivals);
         ResumeReadingLocked();
     }
 
     // Reads what the driver has, up to Want bytes in Str in all; 0 or an error code.
-    int ReadDeviceLocked(std::string& Str, size_t Want) {
+    int ReadDeviceLocked(std::string& Str, size_t Want, TRxArrivals* Arrivals) {
         char buffer[4096];
         while (Str.size() < Want) {
             const ssize_t n = ::read(FFd.Get(), buffer, std::min(sizeof buffer, Want - Str.size()));
             if (n > 0) {
-                FRx.Filter(Str, buffer, static_cast<size_t>(n));
+                FRx.Filter(Str, buffer, static_cast<size_t>(n), Arrivals);
                 continue;
             }
             if (n == 0)
@@ -743,7 +751,7 @@ private:
 
     std::atomic<bool> FStop{false};
     std::atomic<bool> FWatched{false}; // an event thread reads the device
-    TLineEventState FEvents; // the enabled flags, those raised outside the wait, the lost line
+    TLineEventState FEvents;           // the enabled flags, those raised outside the wait, the lost line
     std::atomic<uint64_t> FWakeups{0};
     unsigned FEmptyWakeups = 0; // event thread only
 
@@ -767,6 +775,10 @@ private:
 };
 
 } // namespace
+
+bool PortLocked(const std::string&) {
+    return false;
+}
 
 std::unique_ptr<TComDevice> OpenDevice(const std::string& Port, int& Error) {
     const std::string path = DevicePath(Port);

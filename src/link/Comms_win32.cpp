@@ -10,11 +10,12 @@
 #include "link/ReadWait.h"
 #include "link/RxQueue.h"
 
+#include "common/Win32Handle.h"
 #include "common/Win32Text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -41,9 +42,8 @@ constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 constexpr unsigned kEmptyReadLimit = 1000;
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return (x | 0x20) == (y | 0x20);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return (x | 0x20) == (y | 0x20); });
 }
 
 // A write still running: the record the system fills in, its event, and the bytes it reads from.
@@ -54,11 +54,8 @@ struct TWrite {
     bool Finished = false;
     DWORD Count = 0;
     DWORD Error = 0;
-    TWrite() { Ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
-    ~TWrite() {
-        if (Ov.hEvent)
-            ::CloseHandle(Ov.hEvent);
-    }
+    THandle Event{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    TWrite() { Ov.hEvent = Event.Get(); }
     TWrite(const TWrite&) = delete;
     TWrite& operator=(const TWrite&) = delete;
 };
@@ -113,10 +110,9 @@ std::wstring PortLockName(const std::string& DevicePath) {
 
 class TWin32Device final : public TComDevice {
 public:
-    TWin32Device(HANDLE Handle, HANDLE PortLock) : FHandle(Handle), FPortLock(PortLock) {
-        FWake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        FReadOv.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        FModemOv.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    TWin32Device(HANDLE Handle, HANDLE PortLock) : FDevice(Handle), FPortLock(PortLock), FHandle(Handle) {
+        FReadOv.hEvent = FReadEvent.Get();
+        FModemOv.hEvent = FModemEvent.Get();
     }
 
     bool Start() {
@@ -141,11 +137,7 @@ public:
             ::GetOverlappedResult(FHandle, &FModemOv, &n, TRUE);
         for (const auto& write : FWrites)
             ::GetOverlappedResult(FHandle, &write->Ov, &n, TRUE);
-        ::CloseHandle(FHandle);
-        ::CloseHandle(FPortLock);
-        for (HANDLE event : {FWake, FReadOv.hEvent, FModemOv.hEvent})
-            if (event)
-                ::CloseHandle(event);
+        // The members close the device, the port's lock and the events.
     }
 
     int SetQueueSizes(uint32_t ReadSize, uint32_t WriteSize) override {
@@ -189,6 +181,15 @@ public:
         dcb.EvtChar = static_cast<char>(Settings.EvtChar);
         if (!::SetCommState(FHandle, &dcb))
             return static_cast<int>(::GetLastError());
+        // A driver may take a setting without a word and keep another: what the line does is
+        // what counts, so the settings that shape every character are read back.
+        DCB applied{};
+        applied.DCBlength = sizeof applied;
+        if (!::GetCommState(FHandle, &applied))
+            return static_cast<int>(::GetLastError());
+        if (applied.BaudRate != dcb.BaudRate || applied.ByteSize != dcb.ByteSize || applied.Parity != dcb.Parity ||
+            applied.StopBits != dcb.StopBits)
+            return ERROR_INVALID_PARAMETER;
         std::lock_guard lock(FRxLock);
         FRxQueue.SetFilter(Settings.fNull != 0, Settings.EvtChar);
         return 0;
@@ -248,13 +249,20 @@ public:
         return {TOpResult::Pending, 0, 0};
     }
 
-    TOpResult StartRead(TPendingOp*, std::string& Str, int Count, bool Wait) override {
+    void SetTickSource(std::function<uint32_t()> Source) override {
+        std::lock_guard lock(FRxLock);
+        FRxQueue.SetClock(std::move(Source));
+    }
+
+    TOpResult StartRead(TPendingOp*, std::string& Str, int Count, bool Wait, TRxArrivals* Arrivals) override {
+        if (Arrivals != nullptr)
+            Arrivals->clear();
         Str.clear();
         if (Count <= 0)
             return {TOpResult::Done, 0, 0};
         const size_t want = static_cast<size_t>(Count);
         std::unique_lock lock(FRxLock);
-        Take(Str, want);
+        Take(Str, want, Arrivals);
         if (Str.empty() && FEvents.Lost())
             return {TOpResult::Failed, 0, FEvents.LostError()};
         if (!Wait || Str.size() >= want)
@@ -281,7 +289,7 @@ public:
             else
                 FRxArrived.wait_until(lock, until);
             const size_t before = Str.size();
-            Take(Str, want);
+            Take(Str, want, Arrivals);
             if (Str.size() > before)
                 lastByte = Clock::now();
             if (Str.size() >= want || (firstByteEnds && !Str.empty()) || FEvents.Lost())
@@ -344,9 +352,8 @@ public:
 
     TLineEvents WaitEvents() override {
         std::unique_lock lock(FEventLock);
-        FEventsReady.wait(lock, [this] {
-            return FStop.load() || FEvents.HasPending() || (FEvents.Lost() && !FLostReported);
-        });
+        FEventsReady.wait(
+            lock, [this] { return FStop.load() || FEvents.HasPending() || (FEvents.Lost() && !FLostReported); });
         if (FStop.load())
             return {true, 0, 0};
         TLineEvents result;
@@ -358,6 +365,9 @@ public:
         }
         return result;
     }
+
+    // The device thread reads on while the handlers run: nothing to catch up with.
+    void Delivered() override {}
 
     void RequestStop() override {
         {
@@ -398,9 +408,9 @@ private:
     // ---- receive side ----
 
     // Moves queued bytes to Str; wakes the device thread when that made room for its next read.
-    void Take(std::string& Str, size_t Want) {
+    void Take(std::string& Str, size_t Want, TRxArrivals* Arrivals) {
         const bool wasFull = FRxQueue.Full();
-        FRxQueue.Take(Str, Want);
+        FRxQueue.Take(Str, Want, Arrivals);
         if (wasFull && !FRxQueue.Full())
             ::SetEvent(FWake);
     }
@@ -436,6 +446,9 @@ private:
             {
                 std::lock_guard lock(FRxLock);
                 room = std::min(FRxQueue.Room(), sizeof FReadBuffer);
+                // A full queue stops the reads: what arrives meanwhile waits in the driver.
+                if (room == 0)
+                    FRxQueue.StopWatching();
             }
             if (room == 0)
                 return false;
@@ -444,6 +457,10 @@ private:
             if (!::ClearCommError(FHandle, &errors, &status)) {
                 LineLost(::GetLastError());
                 return false;
+            }
+            {
+                std::lock_guard lock(FRxLock);
+                FRxQueue.ResumeWatching(status.cbInQue);
             }
             CollectLineErrors(errors);
             const DWORD want = status.cbInQue == 0 ? 1 : static_cast<DWORD>(std::min<size_t>(status.cbInQue, room));
@@ -638,9 +655,13 @@ private:
         }
     }
 
-    const HANDLE FHandle;
-    const HANDLE FPortLock;
-    HANDLE FWake = nullptr; // auto-reset: new writes, room in the queue, a changed mask, shutdown
+    THandle FDevice;
+    THandle FPortLock;
+    const HANDLE FHandle; // FDevice's, for the calls
+    THandle FWakeEvent{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    const HANDLE FWake = FWakeEvent.Get(); // auto-reset: new writes, room in the queue, a changed mask, shutdown
+    THandle FReadEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    THandle FModemEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::thread FIoThread;
     std::atomic<bool> FIoStop{false};
     std::atomic<uint64_t> FWakeups{0};
@@ -673,42 +694,34 @@ private:
 } // namespace
 
 bool PortLocked(const std::string& Port) {
-    HANDLE lock = ::OpenMutexW(SYNCHRONIZE, FALSE, PortLockName(DevicePath(Port)).c_str());
-    if (!lock)
-        return false;
-    ::CloseHandle(lock);
-    return true;
+    const THandle lock(::OpenMutexW(SYNCHRONIZE, FALSE, PortLockName(DevicePath(Port)).c_str()));
+    return lock.Valid();
 }
 
 std::unique_ptr<TComDevice> OpenDevice(const std::string& Port, int& Error) {
     const std::string device = DevicePath(Port);
-    HANDLE portLock = ::CreateMutexW(nullptr, FALSE, PortLockName(device).c_str());
-    if (!portLock || ::GetLastError() == ERROR_ALREADY_EXISTS) {
-        Error = portLock ? ERROR_ACCESS_DENIED : static_cast<int>(::GetLastError());
-        if (portLock)
-            ::CloseHandle(portLock);
+    THandle portLock(::CreateMutexW(nullptr, FALSE, PortLockName(device).c_str()));
+    if (!portLock.Valid() || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        Error = portLock.Valid() ? ERROR_ACCESS_DENIED : static_cast<int>(::GetLastError());
         return nullptr;
     }
     // No sharing: a second program gets ERROR_ACCESS_DENIED.
-    HANDLE handle = ::CreateFileW(Widen(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    THandle handle(::CreateFileW(Widen(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OVERLAPPED, nullptr));
+    if (!handle.Valid()) {
         Error = static_cast<int>(::GetLastError());
-        ::CloseHandle(portLock);
         return nullptr;
     }
     // A file or another device is nothing a tracer can hang on.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     COMMTIMEOUTS timeouts{};
-    if (!::GetCommState(handle, &dcb) || !::SetCommTimeouts(handle, &timeouts)) {
+    if (!::GetCommState(handle.Get(), &dcb) || !::SetCommTimeouts(handle.Get(), &timeouts)) {
         Error = static_cast<int>(::GetLastError());
-        ::CloseHandle(handle);
-        ::CloseHandle(portLock);
         return nullptr;
     }
-    ::PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    auto opened = std::make_unique<TWin32Device>(handle, portLock);
+    ::PurgeComm(handle.Get(), PURGE_RXCLEAR | PURGE_TXCLEAR);
+    auto opened = std::make_unique<TWin32Device>(handle.Release(), portLock.Release());
     if (!opened->Start()) {
         Error = static_cast<int>(::GetLastError());
         return nullptr;

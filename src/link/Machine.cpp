@@ -8,17 +8,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
 
 namespace {
-
-uint32_t SteadyTick() {
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
-    return static_cast<uint32_t>(ms.count()); // wraps like the system tick count
-}
 
 bool StartsWithIgnoreCase(const std::string& Text, std::string_view Prefix) {
     if (Text.size() < Prefix.size())
@@ -37,11 +31,11 @@ const std::string kDevicePrefix = "\\\\.\\"; // backslash, backslash, full stop,
 
 } // namespace
 
-TCustomMachine::TCustomMachine(QObject* Owner) : QObject(Owner), FTickSource(SteadyTick) {
+TCustomMachine::TCustomMachine(QObject* Owner) : QObject(Owner) {
     FComPort = new TComPort(this);
     FServerSocket = new QTcpServer(this);
     FComPort->OnRxChar = [this](QObject* Sender, int InQue) { ComPortRxChar(Sender, InQue); };
-    FComPort->OnEventError = [this](QObject*, const std::string& Message) { ReportLinkError(Message); };
+    FComPort->OnEventError = [this](QObject*, const std::string& Message) { ComPortEventError(Message); };
     // Only the events handled here: any other one costs the event thread a blocking round trip
     // to this thread, and "all sent" would make one after every reply, just when the tracer's
     // next packet may arrive (about a tenth of the reply latency). A lost line is reported
@@ -138,7 +132,7 @@ void TCustomMachine::SetPortNumber(uint16_t Value) {
 }
 
 void TCustomMachine::SetTickSource(std::function<uint32_t()> Source) {
-    FTickSource = Source ? std::move(Source) : std::function<uint32_t()>(SteadyTick);
+    FComPort->SetTickSource(std::move(Source));
 }
 
 void TCustomMachine::SetLoopbackSink(std::function<void(const std::string&)> Sink) {
@@ -219,28 +213,54 @@ void TCustomMachine::SetWriteBufSize(uint16_t Value) {
 
 void TCustomMachine::AppendLimited(std::string_view Bytes) {
     FRxBuffer.append(Bytes);
-    if (FRxBuffer.size() > MaxRxBuffer) {
-        const size_t length = FRxBuffer.size();
-        FRxBuffer.clear(); // the new bytes too; exactly MaxRxBuffer survives
-        if (OnRxDiscarded)
-            OnRxDiscarded(this, length);
-    }
+    if (FRxBuffer.size() > MaxRxBuffer)
+        Discard(rdTooLong); // the new bytes too; exactly MaxRxBuffer survives
+}
+
+void TCustomMachine::Discard(TRxDiscard Reason) {
+    const size_t length = FRxBuffer.size();
+    if (length == 0)
+        return;
+    FRxBuffer.clear();
+    if (OnRxDiscarded)
+        OnRxDiscarded(this, length, Reason);
+}
+
+std::string TCustomMachine::RxDiscardedText(size_t Length, TRxDiscard Reason) {
+    std::string text = "Discarded " + std::to_string(Length) + " characters received without a complete packet (";
+    text += Reason == rdLineLost ? std::string("the line was lost") : "limit " + std::to_string(MaxRxBuffer);
+    return text + ")";
 }
 
 void TCustomMachine::ComPortRxChar(QObject* Sender, int InQue) {
-    // The gap is measured from the previous reception, modulo 2^32.
-    const uint32_t now = FTickSource();
-    if (static_cast<uint32_t>(now - FLastRxTick) > FBufferTimeout)
-        FRxBuffer.clear();
-    FLastRxTick = now;
     auto* port = qobject_cast<TComPort*>(Sender);
     if (port == nullptr)
         port = FComPort;
     std::string chunk;
-    port->Read(chunk, InQue, false);
-    AppendLimited(chunk);
+    TRxArrivals arrivals;
+    port->Read(chunk, InQue, false, arrivals);
+    // The gap is the silence on the line: from the arrival of the previous bytes to the arrival
+    // of the next ones, modulo 2^32, however late either was read. A silence inside this chunk
+    // drops what came before it too.
+    size_t keepFrom = 0;
+    for (const TRxArrival& arrival : arrivals) {
+        if (static_cast<uint32_t>(arrival.Tick - FLastRxTick) > FBufferTimeout) {
+            FRxBuffer.clear();
+            keepFrom = arrival.Offset;
+        }
+        FLastRxTick = arrival.Tick;
+    }
+    AppendLimited(std::string_view(chunk).substr(std::min(keepFrom, chunk.size())));
     if (OnRecvData)
         OnRecvData(this); // its exceptions travel back through the port's delivery
+}
+
+void TCustomMachine::ComPortEventError(const std::string& Message) {
+    // A packet the lost line left unfinished can never be completed; kept, it would spoil the
+    // first packet of the next line.
+    if (IsConnectionLost(Message))
+        Discard(rdLineLost);
+    ReportLinkError(Message);
 }
 
 void TCustomMachine::AcceptClients() {

@@ -28,6 +28,12 @@ public:
     using Exception::Exception;
 };
 
+// Why received characters were dropped without making a packet.
+enum TRxDiscard : uint8_t {
+    rdTooLong = 0,  // the receive buffer grew beyond MaxRxBuffer
+    rdLineLost = 1, // the serial line was lost: what it left unfinished can never be completed
+};
+
 using TOnSendDataEvent = std::function<void(QObject* Sender, const std::string& Data)>;
 using TLinkErrorEvent = std::function<void(QObject* Sender, const std::string& Message)>;
 
@@ -57,7 +63,9 @@ public:
     QTcpServer* ServerSocket() const { return FServerSocket; }
 
     const std::string& RxBuffer() const { return FRxBuffer; }
-    // The 32-bit wrapping millisecond tick used for the receive gap; null restores the steady clock.
+    // The 32-bit wrapping millisecond tick that dates serial receptions for the receive gap; the
+    // serial port calls it on its reading thread, when the bytes arrive. Null restores the steady
+    // clock.
     void SetTickSource(std::function<uint32_t()> Source);
     // In-process loopback for tools and fuzzing: bytes appended as a TCP reception would be (no gap
     // test, the same size limit), then OnRecvData; its exceptions reach the caller.
@@ -70,9 +78,11 @@ public:
     // Errors that have no caller to reach: exceptions thrown by OnRecvData (serial and TCP paths)
     // and the loss of the serial line.
     TLinkErrorEvent OnLinkError;
-    // The receive buffer was emptied at the size limit; Length is how many characters were
-    // dropped (the new ones included). Only a log entry is due: the line itself is fine.
-    std::function<void(QObject* Sender, size_t Length)> OnRxDiscarded;
+    // The receive buffer was emptied without a packet: at the size limit (Length counts the new
+    // characters too), or when the serial line was lost. Only a log entry is due.
+    std::function<void(QObject* Sender, size_t Length, TRxDiscard Reason)> OnRxDiscarded;
+    // The log's words for such a discard.
+    static std::string RxDiscardedText(size_t Length, TRxDiscard Reason);
 
 protected:
     void SendData(const std::string& Data);
@@ -93,6 +103,8 @@ private:
     void AcceptClients();
     void SocketClientRead(QTcpSocket* Socket);
     void AppendLimited(std::string_view Bytes);
+    void Discard(TRxDiscard Reason);
+    void ComPortEventError(const std::string& Message);
     void ReportLinkError(const std::string& Message);
 
     const uint16_t FBufferTimeout = 20000;
@@ -101,7 +113,6 @@ private:
     TPortType FPortType = ptSerialPort;
     uint32_t FLastRxTick = 0;
     uint16_t FPortNumber = 0;
-    std::function<uint32_t()> FTickSource;
     std::function<void(const std::string&)> FLoopbackSink;
     std::vector<QPointer<QTcpSocket>> FClients;
     QPointer<QTcpSocket> FReplySocket; // the connection whose bytes were received last

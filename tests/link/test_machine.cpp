@@ -39,9 +39,9 @@ public:
     void ConsumeFront(size_t count) { FRxBuffer.erase(0, count); }
 };
 
-// A manual clock for the receive gap.
+// A manual clock for the receive gap; the port's reading thread reads it.
 struct TTick {
-    uint32_t Now = 0;
+    std::atomic<uint32_t> Now{0};
 };
 
 std::string MessageOf(const std::function<void()>& action) {
@@ -275,7 +275,7 @@ TEST(TCustomMachineSerial, TheReceiveGapIsMeasuredFromThePreviousReceptionModulo
     TPtyPair pty;
     TTestTracer machine;
     TTick tick;
-    machine.SetTickSource([&tick] { return tick.Now; });
+    machine.SetTickSource([&tick] { return tick.Now.load(); });
     machine.ComPort()->SetPort(pty.SlavePath());
     int notified = 0;
     machine.OnRecvData = [&](QObject* sender) {
@@ -302,6 +302,69 @@ TEST(TCustomMachineSerial, TheReceiveGapIsMeasuredFromThePreviousReceptionModulo
         EXPECT_TRUE(WaitFor([&] { return notified > before && machine.RxBuffer() == step.Buffer; }))
             << step.Chunk << ": " << machine.RxBuffer();
     }
+}
+
+TEST(TCustomMachineSerial, TheGapIsTheSilenceOnTheLineHoweverLateTheBytesAreRead) {
+    TPtyPair pty;
+    TTestTracer machine;
+    TTick tick;
+    machine.SetTickSource([&tick] { return tick.Now.load(); });
+    machine.ComPort()->SetPort(pty.SlavePath());
+    machine.SetActive(true);
+    tick.Now = 1000;
+    ASSERT_TRUE(pty.Send("\x1cREQ="));
+    ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ="; }));
+
+    // This thread stops handling events (a slow disk, a stopped process) while the tracer goes on
+    // at once: the event thread takes the next bytes, then the rest waits in the driver.
+    tick.Now = 2000;
+    ASSERT_TRUE(pty.Send("TRC"));
+    ASSERT_TRUE(link_test::WaitWithoutEvents([&] { return machine.ComPort()->InQueCount() == 3; }));
+    tick.Now = 3000;
+    ASSERT_TRUE(pty.Send("\r\nJOB=1"));
+    ASSERT_TRUE(link_test::WaitWithoutEvents([&] { return pty.SlaveDriverQueue() == 7; }));
+    // Only 40 s later are the bytes read: the line was never silent for long, so nothing is lost.
+    tick.Now = 40000;
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ=TRC\r\nJOB=1"; })) << machine.RxBuffer();
+
+    // A silence the line really had drops the unfinished packet, though it is read at once.
+    tick.Now = 40000 + 20001;
+    ASSERT_TRUE(pty.Send("\x1c"));
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1c"; })) << machine.RxBuffer();
+}
+
+TEST(TCustomMachineSerial, ALostLineDiscardsTheUnfinishedPacketAndSaysSo) {
+    auto pty = std::make_unique<TPtyPair>();
+    TTestTracer machine;
+    machine.ComPort()->SetPort(pty->SlavePath());
+    std::vector<std::string> log;
+    machine.OnRxDiscarded = [&](QObject* sender, size_t length, TRxDiscard reason) {
+        EXPECT_EQ(sender, &machine);
+        log.push_back(TCustomMachine::RxDiscardedText(length, reason));
+    };
+    machine.OnLinkError = [&](QObject*, const std::string& message) {
+        log.push_back(IsConnectionLost(message) ? "lost" : message);
+    };
+    machine.SetActive(true);
+    const std::string cutOff = "\x1cREQ=TRC\r\nJOB=12\r\nR=2480;24";
+    ASSERT_TRUE(pty->Send(cutOff));
+    ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer() == cutOff; }));
+    pty->CloseMaster();
+    ASSERT_TRUE(WaitFor([&] { return log.size() == 2; }));
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "Discarded 27 characters received without a complete packet (the line was lost)", "lost"}));
+    EXPECT_TRUE(machine.RxBuffer().empty());
+
+    // The next line's first packet stands on its own.
+    machine.SetActive(false);
+    pty = std::make_unique<TPtyPair>();
+    machine.ComPort()->SetPort(pty->SlavePath());
+    machine.SetActive(true);
+    ASSERT_TRUE(pty->Send("\x1cREQ=INI"));
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ=INI"; })) << machine.RxBuffer();
+    EXPECT_EQ(log.size(), 2u);
+    EXPECT_EQ(TCustomMachine::RxDiscardedText(50002, rdTooLong),
+              "Discarded 50002 characters received without a complete packet (limit 50000)");
 }
 
 TEST(TCustomMachineSerial, TheBufferIsEmptiedBeyondFiftyThousandCharacters) {
@@ -429,7 +492,7 @@ TEST(TCustomMachine, OpeningAPortThatIsNotThereRaisesAndStaysClosed) {
 TEST(TCustomMachineTcp, BytesFromClientsGatherInOneBufferAndRepliesGoToTheLastSender) {
     TTestTracer machine;
     TTick tick;
-    machine.SetTickSource([&tick] { return tick.Now; });
+    machine.SetTickSource([&tick] { return tick.Now.load(); });
     machine.SetPortType(ptTCPIP);
     machine.SetActive(true);
     ASSERT_TRUE(machine.Active());
@@ -563,7 +626,10 @@ TEST(TCustomMachine, LoopbackTransportForToolsAndFuzzing) {
     EXPECT_THROW(machine.InjectReceived("boom"), Exception); // here the caller gets it
     machine.ConsumeFront(4);
     std::vector<size_t> discarded;
-    machine.OnRxDiscarded = [&](QObject*, size_t length) { discarded.push_back(length); };
+    machine.OnRxDiscarded = [&](QObject*, size_t length, TRxDiscard reason) {
+        EXPECT_EQ(reason, rdTooLong);
+        discarded.push_back(length);
+    };
     machine.InjectReceived(std::string(50000, 'a'));
     EXPECT_EQ(machine.RxBuffer().size(), 50000u);
     EXPECT_TRUE(discarded.empty());

@@ -61,6 +61,59 @@ TEST(TRxQueue, KeepsOrderAcrossManyPartialTakesAndReportsRoom) {
     EXPECT_EQ(queue.Queued(), 0u);
 }
 
+TEST(TRxQueue, DatesBytesWhenTheyArriveAndABacklogWhenWatchingStopped) {
+    TRxQueue queue;
+    queue.SetSize(1024);
+    queue.SetFilter(true, 0);
+    uint32_t now = 10;
+    queue.SetClock([&now] { return now; });
+    queue.Receive("ab", 2);
+    queue.Receive("\0c", 2); // the same millisecond: one arrival; a dropped NUL counts for nothing
+    now = 25;
+    queue.Receive("de", 2);
+    now = 30;
+    queue.StopWatching(); // the reader goes to deliver
+    now = 90;
+    queue.StopWatching(); // still away: the first moment counts
+    queue.ResumeWatching(2);
+    now = 100;
+    queue.Receive("fgh", 3); // two bytes waited in the driver, one came now
+    std::string first;
+    TRxArrivals arrivals;
+    queue.Take(first, 4, &arrivals);
+    EXPECT_EQ(first, "abcd");
+    EXPECT_EQ(arrivals, (TRxArrivals{{0, 10}, {3, 25}}));
+    std::string rest = "x";
+    arrivals.clear();
+    queue.Take(rest, 10, &arrivals);
+    EXPECT_EQ(rest, "xefgh");
+    EXPECT_EQ(arrivals, (TRxArrivals{{1, 25}, {2, 30}, {4, 100}}));
+
+    // A direct read dates its bytes itself; a backlog is never dated before them.
+    now = 150;
+    queue.StopWatching();
+    now = 200;
+    std::string direct;
+    arrivals.clear();
+    queue.Filter(direct, "\0yz", 3, &arrivals);
+    EXPECT_EQ(direct, "yz");
+    EXPECT_EQ(arrivals, (TRxArrivals{{0, 200}}));
+    queue.ResumeWatching(1);
+    now = 300;
+    queue.Receive("z", 1);
+    std::string late;
+    arrivals.clear();
+    queue.Take(late, 1, &arrivals);
+    EXPECT_EQ(arrivals, (TRxArrivals{{0, 200}}));
+    queue.Receive("w", 1);
+    queue.Clear(); // dates go with the bytes
+    queue.Receive("v", 1);
+    arrivals.clear();
+    queue.Take(late, 2, &arrivals);
+    EXPECT_EQ(late, "zv");
+    EXPECT_EQ(arrivals, (TRxArrivals{{1, 300}}));
+}
+
 namespace {
 // A driver that takes a fixed number of bytes per call, then blocks; or fails.
 struct TFakeDriver {
@@ -159,7 +212,12 @@ TEST(ReadWaitFor, TheTimeoutsRecordAsAWaitingReadAppliesIt) {
         {"10 ms per byte and 100 ms", {0, 10, 100, 0, 0}, false, false, 10 * 8 + 100, 0},
         {"interval only", {50, 0, 0, 0, 0}, false, false, 0, 50},
         {"no timeouts: wait for all", {0, 0, 0, 0, 0}, false, false, 0, 0},
-        {"infinite constant is no first-byte read", {kMax, kMax, kMax, 0, 0}, false, false, uint64_t(kMax) * 8 + kMax, 0},
+        {"infinite constant is no first-byte read",
+         {kMax, kMax, kMax, 0, 0},
+         false,
+         false,
+         uint64_t(kMax) * 8 + kMax,
+         0},
     };
     for (const auto& c : cases) {
         const TReadWait wait = ReadWaitFor(c.Timeouts, 8);

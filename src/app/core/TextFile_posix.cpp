@@ -3,6 +3,7 @@
 #include "app/core/TextFilePlatform.h"
 
 #include "common/Errors.h"
+#include "common/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,31 +22,6 @@ namespace {
 std::string SystemMessage(int error) {
     return std::system_category().message(error);
 }
-
-// Closes the descriptor it holds when it goes out of scope.
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd = -1) : FFd(fd) {}
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    ~TFileDescriptor() { Reset(); }
-    int Get() const { return FFd; }
-    void Reset() {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-    }
-    // Closes now and reports the result: on some file systems the last write error only shows
-    // at close.
-    int Close() {
-        const int fd = FFd;
-        FFd = -1;
-        return ::close(fd);
-    }
-
-private:
-    int FFd;
-};
 
 // The process's file creation mask. Reading it with umask() means setting it for a moment, which
 // another thread creating a file at that instant would feel; /proc tells it without a change.
@@ -115,7 +91,7 @@ std::string ReadWholeFile(const std::string& fileName) {
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         RefuseRead(fileName, SystemMessage(errno));
-    TFileDescriptor holder(fd);
+    TUniqueFd holder(fd);
     if (::fstat(fd, &info) != 0)
         RefuseRead(fileName, SystemMessage(errno));
     if (!S_ISREG(info.st_mode))
@@ -155,7 +131,7 @@ void WriteFileAtomically(const std::string& fileName, std::string_view content) 
         throw EInOutError("Cannot write " + fileName + ": " + SystemMessage(error));
     };
 
-    TFileDescriptor file(::mkostemp(tempName.data(), O_CLOEXEC));
+    TUniqueFd file(::mkostemp(tempName.data(), O_CLOEXEC));
     if (file.Get() < 0)
         fail({}, errno);
     // mkostemp creates the file readable by its owner only; a saved file gets the mode any other
@@ -202,7 +178,7 @@ std::string FolderWriteProblem(const std::string& folder) {
     // Named like the temporary file of a rewrite, so that a crash right here leaves nothing that
     // the next start would not clean up.
     std::string probe = where + "/" + TempBaseName("write-check");
-    TFileDescriptor file(::mkostemp(probe.data(), O_CLOEXEC));
+    TUniqueFd file(::mkostemp(probe.data(), O_CLOEXEC));
     if (file.Get() < 0)
         return SystemMessage(errno);
     file.Reset();

@@ -4,6 +4,7 @@
 #include "app/core/TextFilePlatform.h"
 
 #include "common/Errors.h"
+#include "common/Win32Handle.h"
 #include "common/Win32Text.h"
 
 #include <algorithm>
@@ -19,31 +20,6 @@ using textfile_detail::kTempRandomLength;
 using textfile_detail::TempBaseName;
 
 namespace {
-
-// Closes the handle it holds when it goes out of scope.
-class THandle {
-public:
-    explicit THandle(HANDLE handle = INVALID_HANDLE_VALUE) : FHandle(handle) {}
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    ~THandle() { Reset(); }
-    HANDLE Get() const { return FHandle; }
-    void Assign(HANDLE handle) {
-        Reset();
-        FHandle = handle;
-    }
-    bool Valid() const { return FHandle != INVALID_HANDLE_VALUE; }
-    void Reset() {
-        if (Valid())
-            ::CloseHandle(FHandle);
-        FHandle = INVALID_HANDLE_VALUE;
-    }
-    // Closes now and reports the result.
-    bool Close() { return ::CloseHandle(std::exchange(FHandle, INVALID_HANDLE_VALUE)) != 0; }
-
-private:
-    HANDLE FHandle;
-};
 
 bool WriteAll(HANDLE file, std::string_view content) {
     while (!content.empty()) {

@@ -1,6 +1,8 @@
 // The serial port list: which device names are candidates, which of them can be opened, the order.
-#include "DialogTestSupport.h"
 #include "link/PortList.h"
+
+#include "DeviceFolder.h"
+#include "PtyPair.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,9 +10,9 @@
 #include <climits>
 #include <cstdlib>
 
-using dialog_test::TDeviceFolder;
-using dialog_test::TLineLock;
-using dialog_test::TPty;
+using test_support::TDeviceFolder;
+using test_support::TLineLock;
+using TPty = test_support::TPtyPair;
 using testing::ElementsAre;
 using testing::Field;
 
