@@ -5,21 +5,6 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace {
-constexpr unsigned char LowerAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
-}
-} // namespace
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(static_cast<unsigned char>(a[i])) != LowerAscii(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 std::string_view TRecordList::LabelOfLine(std::string_view line) {
     const auto eq = line.find('=');
     return eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);

@@ -2,6 +2,8 @@
 // Packets, device records, job records, settings and job trace files are all record lists.
 #pragma once
 
+#include "common/Text.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -46,6 +48,3 @@ public:
 private:
     std::vector<std::string> FLines;
 };
-
-// ASCII letter case is ignored; other bytes compare as they are.
-bool SameTextAscii(std::string_view a, std::string_view b);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/RecordList.h"
+#include "common/Text.h"
 
 #include <ctime>
 #include <string>
@@ -12,10 +13,6 @@
 
 // The file's bytes; raises EInOutError with the file system's message when it cannot be read.
 std::string ReadWholeFile(const std::string& fileName);
-
-// CR, LF and CR LF each end a line; a line end at the very end of the text makes no empty line.
-// Empty lines inside the text are kept.
-std::vector<std::string> SplitLines(std::string_view text);
 
 // The lines of a file (as SplitLines); raises EInOutError when it cannot be read.
 std::vector<std::string> ReadLines(const std::string& fileName);
