@@ -1,7 +1,6 @@
 // Record list operations.
 #include "common/RecordList.h"
 
-#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -50,10 +49,6 @@ void TRecordList::Delete(std::size_t index) {
     if (index >= FLines.size())
         throw std::out_of_range("record index out of range");
     FLines.erase(FLines.begin() + static_cast<std::ptrdiff_t>(index));
-}
-
-void TRecordList::Sort(const TCompare& less) {
-    std::stable_sort(FLines.begin(), FLines.end(), less);
 }
 
 void TRecordList::Reorder(const std::vector<std::size_t>& order) {

@@ -5,15 +5,12 @@
 #include "common/Text.h"
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class TRecordList {
 public:
-    using TCompare = std::function<bool(const std::string& a, const std::string& b)>;
-
     std::size_t Count() const { return FLines.size(); }
     bool Empty() const { return FLines.empty(); }
     const std::string& Line(std::size_t index) const { return FLines.at(index); }
@@ -38,8 +35,6 @@ public:
     void Delete(std::size_t index);
     void Clear() { FLines.clear(); }
     void Assign(const TRecordList& other) { FLines = other.FLines; }
-    // `less` orders two lines; lines that compare equal keep their order.
-    void Sort(const TCompare& less);
     // Puts the lines in the given order: order[k] is the index of the line that goes to place k.
     void Reorder(const std::vector<std::size_t>& order);
 
