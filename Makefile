@@ -141,3 +141,8 @@ windows: windows-build
 # the Linux build's, a screenshot, uninstall.
 windows-proof: windows build
 	./scripts/wine-proof.sh $(WINDOWS_BUILD) $(BUILD)
+
+# Lists the sources that differ from .clang-format, changing nothing.
+.PHONY: format-check
+format-check:
+	./scripts/format-check.sh

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <time.h>
 #include <vector>
@@ -25,6 +26,20 @@ std::vector<int> FrameRadii(int n) {
     for (int i = 0; i < n; ++i) {
         const double t = 2 * M_PI * i / n;
         radii.push_back(static_cast<int>(2400 + 350 * std::cos(2 * t) + 60 * std::sin(5 * t) + (i % 3)));
+    }
+    return radii;
+}
+
+// An outline whose differences are bytes that travel escaped (ACK, CR, ESC, FS, ...): rising in such
+// steps, then back to the start by an absolute value. Nearly every byte of its format-3 record is
+// escaped.
+std::vector<int> EscapedStepRadii(int n) {
+    constexpr int kSteps[] = {6, 10, 13, 17, 19, 21, 26, 27, 28, 29, 30};
+    std::vector<int> radii;
+    int radius = 2000;
+    for (int i = 0; i < n; ++i) {
+        radii.push_back(radius);
+        radius = radius > 2600 ? 2000 : radius + kSteps[i % std::size(kSteps)];
     }
     return radii;
 }
@@ -161,6 +176,41 @@ void DecodeFormat3BesideFloor(benchmark::State& state) {
     FloorAndDecoder(state, floor, [&] { benchmark::DoNotOptimize(DecodeBinaryDifferential(data)); });
 }
 
+// Format 3 with nearly every byte escaped, beside a floor that unescapes as it unpacks: one pass
+// over the record text, no copy of the bytes.
+void DecodeFormat3ManyEscapesBesideFloor(benchmark::State& state) {
+    const std::string data = EncodeBinaryDifferential(Words(EscapedStepRadii(kPoints)));
+    std::vector<int16_t> values(kPoints + 1);
+    const auto floor = [&] {
+        const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+        const auto* const end = p + data.size();
+        const auto next = [&]() -> unsigned {
+            if (p == end)
+                return 0;
+            unsigned c = *p++;
+            if (c == 0x1B)
+                c = p < end ? (*p++ & 0x7F) : 0;
+            return c;
+        };
+        const unsigned low = next();
+        int16_t value = static_cast<int16_t>(low | next() << 8);
+        std::size_t n = 0;
+        values[n++] = value;
+        while (p < end) {
+            const unsigned b = next();
+            if (b == 0x80) {
+                const unsigned absoluteLow = next();
+                value = static_cast<int16_t>(absoluteLow | next() << 8);
+            } else {
+                value = static_cast<int16_t>(value + static_cast<int8_t>(b));
+            }
+            values[n++] = value;
+        }
+        benchmark::DoNotOptimize(values.data());
+    };
+    FloorAndDecoder(state, floor, [&] { benchmark::DoNotOptimize(DecodeBinaryDifferential(data)); });
+}
+
 // Format 4 beside its floor: unescape, then the 16/8/4-bit packed stream to int16.
 void DecodeFormat4BesideFloor(benchmark::State& state) {
     const std::string data = EncodePackedBinary(Words(FrameRadii(kPoints)));
@@ -252,6 +302,7 @@ void BM_ParseAndBuildPacket(benchmark::State& state) {
 BENCHMARK(DecodeFormat1BesideFloor);
 BENCHMARK(DecodeFormat2BesideFloor);
 BENCHMARK(DecodeFormat3BesideFloor);
+BENCHMARK(DecodeFormat3ManyEscapesBesideFloor);
 BENCHMARK(DecodeFormat4BesideFloor);
 BENCHMARK(BM_ParsePacket);
 BENCHMARK(BM_BuildPacket);

@@ -1,2 +1,2 @@
 tracer_add_fuzz_target(oma_parse LIBS protocol_core)
-tracer_add_fuzz_target(trace_decoders LIBS protocol_core)
+tracer_add_fuzz_target(trace_decoders LIBS protocol_core trace_reference)

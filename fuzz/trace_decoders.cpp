@@ -1,10 +1,12 @@
 // Fuzz target: the trace decoders and the block walk. The first byte picks a decoder and a point
-// count; the rest is the record text. Then the whole input, split into lines, is walked as the
-// records of a packet. Only EOMAParseException may come out of the walk.
+// count; the rest is the record text. Each byte format must decode exactly as its slow reference
+// does. Then the whole input, split into lines, is walked as the records of a packet. Only
+// EOMAParseException may come out of the walk.
+#include "FuzzCheck.h"
+#include "TraceReference.h"
 #include "protocol/TraceFormats.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,26 +18,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned pick = data[0];
     TWidthCheck check;
     std::string decoded;
+    // The byte formats against their slow reference: the same text and the same first value
+    // without a four-character form.
+    std::vector<int64_t> reference;
+    int64_t lowestNarrow = 0;
     switch (pick % 4) {
     case 0:
         decoded = DecodeAsciiValues(text, &check);
         break;
     case 1:
         decoded = DecodeBinaryAbsolute(text, &check);
+        reference = trace_reference::Format2Values(text);
+        FUZZ_CHECK(decoded == trace_reference::UnsignedText(reference));
         break;
     case 2:
         decoded = DecodeBinaryDifferential(text, &check);
+        reference = trace_reference::Format3Values(text);
+        lowestNarrow = -999;
+        FUZZ_CHECK(decoded == trace_reference::SignedText(reference));
         break;
     default: {
-        const std::size_t count = (pick / 4) * 67; // up to 4200, past the largest count
+        const std::size_t count = (pick / 4) * 67; // up to 4221, past the largest count
         decoded = DecodePackedBinary(text, count, &check);
-        if (count <= kMaxPackedPoints && !check.Overflow && decoded.size() != count * 4)
-            std::abort();
+        if (count > kMaxPackedPoints) {
+            FUZZ_CHECK(decoded.empty() && !check.Overflow);
+            break;
+        }
+        reference = trace_reference::Format4Values(text, count);
+        FUZZ_CHECK(decoded == trace_reference::UnsignedText(reference));
     }
     }
-    // A text without wide values is whole four-character groups (format 1 may pad short fields).
-    if (!check.Overflow && pick % 4 != 0 && decoded.size() % 4 != 0)
-        std::abort();
+    if (pick % 4 != 0) {
+        const std::string firstWide = trace_reference::FirstWideValue(reference, lowestNarrow);
+        FUZZ_CHECK(check.Overflow == !firstWide.empty());
+        FUZZ_CHECK(check.FirstValue == firstWide);
+    }
     const std::vector<std::string> fields = SplitFields(text);
     if (pick % 4 == 0) {
         // Format 1 has a one-pass path for plain digit fields; it must give what the general
@@ -46,8 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 expected.append(4 - field.size(), '0');
             expected += field;
         }
-        if (decoded != expected)
-            std::abort();
+        FUZZ_CHECK(decoded == expected);
     }
 
     TRecordList records;
@@ -62,8 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         DecodeTraceBlocks(records, right, left);
         // Accepted radii are always whole four-character groups: short fields are padded and
         // wide values refused.
-        if (right.Radii.size() % 4 != 0 || left.Radii.size() % 4 != 0)
-            std::abort();
+        FUZZ_CHECK(right.Radii.size() % 4 == 0 && left.Radii.size() % 4 == 0);
     } catch (const EOMAParseException&) {
     }
     (void)FormatAnswer(records, "TRCFMT", 4096);

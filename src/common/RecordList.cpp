@@ -1,24 +1,8 @@
 // Record list operations.
 #include "common/RecordList.h"
 
-#include <algorithm>
 #include <cstring>
 #include <stdexcept>
-
-namespace {
-constexpr unsigned char LowerAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
-}
-} // namespace
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(static_cast<unsigned char>(a[i])) != LowerAscii(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 std::string_view TRecordList::LabelOfLine(std::string_view line) {
     const auto eq = line.find('=');
@@ -65,10 +49,6 @@ void TRecordList::Delete(std::size_t index) {
     if (index >= FLines.size())
         throw std::out_of_range("record index out of range");
     FLines.erase(FLines.begin() + static_cast<std::ptrdiff_t>(index));
-}
-
-void TRecordList::Sort(const TCompare& less) {
-    std::stable_sort(FLines.begin(), FLines.end(), less);
 }
 
 void TRecordList::Reorder(const std::vector<std::size_t>& order) {

@@ -2,16 +2,15 @@
 // Packets, device records, job records, settings and job trace files are all record lists.
 #pragma once
 
+#include "common/Text.h"
+
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class TRecordList {
 public:
-    using TCompare = std::function<bool(const std::string& a, const std::string& b)>;
-
     std::size_t Count() const { return FLines.size(); }
     bool Empty() const { return FLines.empty(); }
     const std::string& Line(std::size_t index) const { return FLines.at(index); }
@@ -36,8 +35,6 @@ public:
     void Delete(std::size_t index);
     void Clear() { FLines.clear(); }
     void Assign(const TRecordList& other) { FLines = other.FLines; }
-    // `less` orders two lines; lines that compare equal keep their order.
-    void Sort(const TCompare& less);
     // Puts the lines in the given order: order[k] is the index of the line that goes to place k.
     void Reorder(const std::vector<std::size_t>& order);
 
@@ -46,6 +43,3 @@ public:
 private:
     std::vector<std::string> FLines;
 };
-
-// ASCII letter case is ignored; other bytes compare as they are.
-bool SameTextAscii(std::string_view a, std::string_view b);

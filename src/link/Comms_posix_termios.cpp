@@ -1,8 +1,10 @@
 // How the serial port's settings become POSIX terms: a port name as a device path under /dev, and
 // the line settings record (rate, character size, parity, stop bits, flow control) as a raw termios
 // setup. No descriptor is touched here; the device that applies the result is in Comms_posix.cpp.
-#include "link/Comms_posix.h"
 #include "link/CommDevice.h"
+#include "link/Comms_posix.h"
+
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,26 +12,6 @@
 #include <string_view>
 
 namespace comms_os {
-
-namespace {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 // Port names: "//./" and then "\\.\" in front are dropped (the open path and the machine's
 // PortName put them there); a name beginning with "/" is a device path used as it is; COM1, COM2, ...
@@ -43,7 +25,7 @@ std::string DevicePath(const std::string& Port) {
         name.remove_prefix(4);
     if (!name.empty() && name.front() == '/')
         return std::string(name);
-    if (name.size() >= 3 && EqualsIgnoreCase(name.substr(0, 3), "com")) {
+    if (StartsWithTextAscii(name, "com")) {
         const std::string_view rest = name.substr(3);
         const bool digits = !rest.empty() && rest.size() <= 9 &&
                             std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; });

@@ -10,6 +10,7 @@
 #include "link/ReadWait.h"
 #include "link/RxQueue.h"
 
+#include "common/Text.h"
 #include "common/Win32Handle.h"
 #include "common/Win32Text.h"
 
@@ -40,11 +41,6 @@ constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 // A read that keeps completing with no byte would make the thread spin; after this many in a row
 // the line is taken as gone.
 constexpr unsigned kEmptyReadLimit = 1000;
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return (x | 0x20) == (y | 0x20); });
-}
 
 // A write still running: the record the system fills in, its event, and the bytes it reads from.
 // Shared between the port's record and the device, so that neither outlives the system's use.
@@ -91,7 +87,7 @@ std::string DevicePath(const std::string& Port) {
     if (name.substr(0, 9) == "/dev/ttyS" && name.size() > 9 && name.size() <= 18 &&
         std::all_of(name.begin() + 9, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return "\\\\.\\COM" + std::to_string(std::stoul(std::string(name.substr(9))) + 1);
-    if (name.size() > 3 && EqualsIgnoreCase(name.substr(0, 3), "com"))
+    if (name.size() > 3 && StartsWithTextAscii(name, "com"))
         return "\\\\.\\COM" + std::string(name.substr(3));
     return Port;
 }

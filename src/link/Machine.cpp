@@ -3,6 +3,7 @@
 #include "link/Machine.h"
 
 #include "common/Numbers.h"
+#include "common/Text.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -14,18 +15,6 @@
 
 namespace {
 
-bool StartsWithIgnoreCase(const std::string& Text, std::string_view Prefix) {
-    if (Text.size() < Prefix.size())
-        return false;
-    for (size_t i = 0; i < Prefix.size(); ++i) {
-        char c = Text[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != Prefix[i])
-            return false;
-    }
-    return true;
-}
 
 const std::string kDevicePrefix = "\\\\.\\"; // backslash, backslash, full stop, backslash
 
@@ -112,7 +101,7 @@ std::string TCustomMachine::PortName() const {
 void TCustomMachine::SetPortName(const std::string& Value) {
     std::string name = Value;
     if (name.compare(0, 2, "\\\\") != 0) {
-        if (!StartsWithIgnoreCase(name, "com"))
+        if (!StartsWithTextAscii(name, "com"))
             name = "COM" + name;
         name = kDevicePrefix + name;
     }

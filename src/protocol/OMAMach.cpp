@@ -90,25 +90,36 @@ std::string EscapeText(std::string_view text) {
 }
 
 void UnescapeTextInto(std::string_view text, std::string& out) {
-    out.clear();
-    out.reserve(text.size());
+    // The result is never longer than the text: written through a pointer, without a capacity
+    // check per byte.
+    out.resize(text.size());
+    char* o = out.data();
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p < end) {
         const char* esc = static_cast<const char*>(std::memchr(p, ESC, static_cast<std::size_t>(end - p)));
         if (esc == nullptr) {
-            out.append(p, end);
+            std::memcpy(o, p, static_cast<std::size_t>(end - p));
+            o += end - p;
             break;
         }
-        out.append(p, esc);
-        if (esc + 1 < end) {
-            out.push_back(static_cast<char>(static_cast<unsigned char>(esc[1]) & 0x7F));
-            p = esc + 2;
-        } else {
-            out.push_back('\0');
-            p = end;
+        std::memcpy(o, p, static_cast<std::size_t>(esc - p));
+        o += esc - p;
+        p = esc;
+        // Escapes come in runs in binary records (the differences of a smooth outline repeat):
+        // the bytes are taken one at a time until a stretch without an escape, where searching
+        // pays again.
+        const char* quietFrom = p;
+        while (p < end && p - quietFrom < 16) {
+            char c = *p++;
+            if (c == ESC) {
+                c = p < end ? static_cast<char>(*p++ & 0x7F) : '\0';
+                quietFrom = p;
+            }
+            *o++ = c;
         }
     }
+    out.resize(static_cast<std::size_t>(o - out.data()));
 }
 
 std::string UnescapeText(std::string_view text) {

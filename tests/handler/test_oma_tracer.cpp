@@ -94,12 +94,6 @@ const std::string kCircle = Repeat("2500", 400);
 
 } // namespace
 
-TEST(OMATracer, FieldSplitWorksWhereQtHeadersAreIncluded) {
-    std::vector<std::string> fields;
-    ForEachField("1;400;E;B", [&](std::string_view f) { fields.emplace_back(f); });
-    EXPECT_EQ(fields, (std::vector<std::string>{"1", "400", "E", "B"}));
-}
-
 TEST(OMATracer, TypicalConversationIsAnsweredByteForByte) {
     Harness h;
     h.Feed(Pkt({"REQ=INF"}));

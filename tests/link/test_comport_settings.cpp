@@ -1,45 +1,87 @@
 // The serial port's settings without a line: defaults, the line settings and timeouts records built
 // from the properties, port names, and the termios setup a DCB becomes.
+#include "link/CommDevice.h"
 #include "link/Comms.h"
 #include "link/Comms_posix.h"
-#include "link/CommDevice.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <functional>
 
-TEST(TComPortSettings, ANewPortHasTheDocumentedDefaults) {
+namespace {
+template <class T> int64_t Number(T value) {
+    return static_cast<int64_t>(value);
+}
+} // namespace
+
+// What a port is before anything is set, and the line settings record that becomes.
+TEST(TComPortSettings, ANewPortAndItsDCBHaveTheDocumentedDefaults) {
     TComPort port;
-    EXPECT_FALSE(port.Active());
+    const TDCB dcb = port.BuildDCB();
+    const struct {
+        const char* Name;
+        int64_t Value;
+        int64_t Expected;
+    } cases[] = {
+        {"Active", Number(port.Active()), 0},
+        {"BaudRate", Number(port.BaudRate()), 9600},
+        {"DataBits", Number(port.DataBits()), 8},
+        {"StopBits", Number(port.StopBits()), Number(sbOneStopBit)},
+        {"Parity.Bits", Number(port.Parity().Bits()), Number(prNone)},
+        {"Parity.Check", Number(port.Parity().Check()), 0},
+        {"Parity.Replace", Number(port.Parity().Replace()), 0},
+        {"Parity.ReplaceChar", Number(port.Parity().ReplaceChar()), 0},
+        {"DiscardNull", Number(port.DiscardNull()), 0},
+        {"EventChar", Number(port.EventChar()), 0},
+        {"ReadBufSize", Number(port.ReadBufSize()), 1024},
+        {"WriteBufSize", Number(port.WriteBufSize()), 1024},
+        {"FlowControl.OutCtsFlow", Number(port.FlowControl().OutCtsFlow()), 0},
+        {"FlowControl.OutDsrFlow", Number(port.FlowControl().OutDsrFlow()), 0},
+        {"FlowControl.ControlDtr", Number(port.FlowControl().ControlDtr()), Number(dtrDisable)},
+        {"FlowControl.ControlRts", Number(port.FlowControl().ControlRts()), Number(rtsDisable)},
+        {"FlowControl.XonXoffOut", Number(port.FlowControl().XonXoffOut()), 0},
+        {"FlowControl.XonXoffIn", Number(port.FlowControl().XonXoffIn()), 0},
+        {"Timeouts.ReadInterval", Number(port.Timeouts().ReadInterval()), -1},
+        {"Timeouts.ReadTotalMultiplier", Number(port.Timeouts().ReadTotalMultiplier()), 0},
+        {"Timeouts.ReadTotalConstant", Number(port.Timeouts().ReadTotalConstant()), 0},
+        {"Timeouts.WriteTotalMultiplier", Number(port.Timeouts().WriteTotalMultiplier()), 100},
+        {"Timeouts.WriteTotalConstant", Number(port.Timeouts().WriteTotalConstant()), 1000},
+        {"Events", Number(EventMask(port.Events())), Number(EventMask(TEvents::All()))},
+        {"SyncMethod", Number(port.SyncMethod()), Number(smSynchronize)},
+        {"HasPendingOps", Number(port.HasPendingOps()), 0},
+        {"WaitForLastOp", Number(port.WaitForLastOp()), -2},
+        {"EventThreadWakeups", Number(port.EventThreadWakeups()), 0},
+
+        {"DCB.DCBlength", Number(dcb.DCBlength), 28},
+        {"DCB.BaudRate", Number(dcb.BaudRate), 9600},
+        {"DCB.fBinary", Number(dcb.fBinary), 1},
+        {"DCB.fParity", Number(dcb.fParity), 0},
+        {"DCB.fOutxCtsFlow", Number(dcb.fOutxCtsFlow), 0},
+        {"DCB.fOutxDsrFlow", Number(dcb.fOutxDsrFlow), 0},
+        {"DCB.fDtrControl", Number(dcb.fDtrControl), Number(dtrDisable)},
+        {"DCB.fDsrSensitivity", Number(dcb.fDsrSensitivity), 0},
+        {"DCB.fTXContinueOnXoff", Number(dcb.fTXContinueOnXoff), 0},
+        {"DCB.fOutX", Number(dcb.fOutX), 0},
+        {"DCB.fInX", Number(dcb.fInX), 0},
+        {"DCB.fErrorChar", Number(dcb.fErrorChar), 0},
+        {"DCB.fNull", Number(dcb.fNull), 0},
+        {"DCB.fRtsControl", Number(dcb.fRtsControl), Number(rtsDisable)},
+        {"DCB.fAbortOnError", Number(dcb.fAbortOnError), 0},
+        {"DCB.XonLim", Number(dcb.XonLim), 256},
+        {"DCB.XoffLim", Number(dcb.XoffLim), 256},
+        {"DCB.ByteSize", Number(dcb.ByteSize), 8},
+        {"DCB.Parity", Number(dcb.Parity), Number(prNone)},
+        {"DCB.StopBits", Number(dcb.StopBits), Number(sbOneStopBit)},
+        {"DCB.XonChar", Number(dcb.XonChar), 0x11},
+        {"DCB.XoffChar", Number(dcb.XoffChar), 0x13},
+        {"DCB.ErrorChar", Number(dcb.ErrorChar), 0},
+        {"DCB.EofChar", Number(dcb.EofChar), 0},
+        {"DCB.EvtChar", Number(dcb.EvtChar), 0},
+    };
     EXPECT_EQ(port.Port(), "COM1");
-    EXPECT_EQ(port.BaudRate(), 9600);
-    EXPECT_EQ(port.DataBits(), 8);
-    EXPECT_EQ(port.StopBits(), sbOneStopBit);
-    EXPECT_EQ(port.Parity().Bits(), prNone);
-    EXPECT_FALSE(port.Parity().Check());
-    EXPECT_FALSE(port.Parity().Replace());
-    EXPECT_EQ(port.Parity().ReplaceChar(), 0);
-    EXPECT_FALSE(port.DiscardNull());
-    EXPECT_EQ(port.EventChar(), 0);
-    EXPECT_EQ(port.ReadBufSize(), 1024u);
-    EXPECT_EQ(port.WriteBufSize(), 1024u);
-    EXPECT_FALSE(port.FlowControl().OutCtsFlow());
-    EXPECT_FALSE(port.FlowControl().OutDsrFlow());
-    EXPECT_EQ(port.FlowControl().ControlDtr(), dtrDisable);
-    EXPECT_EQ(port.FlowControl().ControlRts(), rtsDisable);
-    EXPECT_FALSE(port.FlowControl().XonXoffOut());
-    EXPECT_FALSE(port.FlowControl().XonXoffIn());
-    EXPECT_EQ(port.Timeouts().ReadInterval(), -1);
-    EXPECT_EQ(port.Timeouts().ReadTotalMultiplier(), 0);
-    EXPECT_EQ(port.Timeouts().ReadTotalConstant(), 0);
-    EXPECT_EQ(port.Timeouts().WriteTotalMultiplier(), 100);
-    EXPECT_EQ(port.Timeouts().WriteTotalConstant(), 1000);
-    EXPECT_EQ(port.Events(), TEvents::All());
-    EXPECT_EQ(port.SyncMethod(), smSynchronize);
-    EXPECT_FALSE(port.HasPendingOps());
-    EXPECT_EQ(port.WaitForLastOp(), -2);
-    EXPECT_EQ(port.EventThreadWakeups(), 0u);
+    for (const auto& c : cases)
+        EXPECT_EQ(c.Value, c.Expected) << c.Name;
 }
 
 TEST(TComPortSettings, EventsMapToTheirLineEventFlags) {
@@ -59,36 +101,6 @@ TEST(TComPortSettings, EventsMapToTheirLineEventFlags) {
     some.Exclude(evRxChar);
     EXPECT_EQ(EventMask(some), EV_ERR);
     EXPECT_TRUE(TEvents{}.Empty());
-}
-
-TEST(TComPortSettings, TheDefaultDCB) {
-    TComPort port;
-    const TDCB dcb = port.BuildDCB();
-    EXPECT_EQ(dcb.DCBlength, 28u);
-    EXPECT_EQ(dcb.BaudRate, 9600u);
-    EXPECT_EQ(dcb.fBinary, 1);
-    EXPECT_EQ(dcb.fParity, 0);
-    EXPECT_EQ(dcb.fOutxCtsFlow, 0);
-    EXPECT_EQ(dcb.fOutxDsrFlow, 0);
-    EXPECT_EQ(dcb.fDtrControl, dtrDisable);
-    EXPECT_EQ(dcb.fDsrSensitivity, 0);
-    EXPECT_EQ(dcb.fTXContinueOnXoff, 0);
-    EXPECT_EQ(dcb.fOutX, 0);
-    EXPECT_EQ(dcb.fInX, 0);
-    EXPECT_EQ(dcb.fErrorChar, 0);
-    EXPECT_EQ(dcb.fNull, 0);
-    EXPECT_EQ(dcb.fRtsControl, rtsDisable);
-    EXPECT_EQ(dcb.fAbortOnError, 0);
-    EXPECT_EQ(dcb.XonLim, 256);
-    EXPECT_EQ(dcb.XoffLim, 256);
-    EXPECT_EQ(dcb.ByteSize, 8);
-    EXPECT_EQ(dcb.Parity, prNone);
-    EXPECT_EQ(dcb.StopBits, sbOneStopBit);
-    EXPECT_EQ(dcb.XonChar, 0x11);
-    EXPECT_EQ(dcb.XoffChar, 0x13);
-    EXPECT_EQ(dcb.ErrorChar, 0);
-    EXPECT_EQ(dcb.EofChar, 0);
-    EXPECT_EQ(dcb.EvtChar, 0);
 }
 
 TEST(TComPortSettings, XonXoffLimitsAreAQuarterOfTheReadQueueInSixteenBits) {

@@ -2,6 +2,8 @@
 // received packet, and the format answers.
 #include "protocol/TraceFormats.h"
 
+#include "TraceReference.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -14,6 +16,47 @@ std::string Bytes(std::initializer_list<int> bytes) {
     for (int b : bytes)
         s.push_back(static_cast<char>(b));
     return EscapeText(s);
+}
+
+// Bytes as they stand in a record, for texts whose escapes are written out by hand.
+std::string Raw(std::initializer_list<int> bytes) {
+    std::string s;
+    for (int b : bytes)
+        s.push_back(static_cast<char>(b));
+    return s;
+}
+
+// A byte format's decoder and its reference, each with the first value it finds too wide.
+struct TDecoded {
+    std::string text;
+    std::string firstWide;
+};
+
+TDecoded DecodeFast(int format, std::string_view escaped, std::size_t count) {
+    TWidthCheck check;
+    TDecoded d;
+    if (format == 2)
+        d.text = DecodeBinaryAbsolute(escaped, &check);
+    else if (format == 3)
+        d.text = DecodeBinaryDifferential(escaped, &check);
+    else
+        d.text = DecodePackedBinary(escaped, count, &check);
+    d.firstWide = check.FirstValue;
+    return d;
+}
+
+TDecoded DecodeReference(int format, std::string_view escaped, std::size_t count) {
+    using namespace trace_reference;
+    if (format == 2) {
+        const auto values = Format2Values(escaped);
+        return {UnsignedText(values), FirstWideValue(values, 0)};
+    }
+    if (format == 3) {
+        const auto values = Format3Values(escaped);
+        return {SignedText(values), FirstWideValue(values, -999)};
+    }
+    const auto values = Format4Values(escaped, count);
+    return {UnsignedText(values), FirstWideValue(values, 0)};
 }
 
 TRecordList Records(std::initializer_list<std::string> lines) {
@@ -94,6 +137,83 @@ TEST(TraceFormats, DecodersOnFixedExamples) {
     EXPECT_EQ(DecodePackedBinary("", kMaxPackedPoints + 1), "");
     // 16-bit arithmetic wraps: 0 then an 8-bit difference of -1 gives 65535.
     EXPECT_EQ(DecodePackedBinary(Bytes({0x00, 0x00, 0x00, 0x80, 0xFF}), 2), "000065535");
+}
+
+// Fixed cases for the byte formats, each decoded by the decoder and by the reference: every mode
+// switch of the packed format in both directions and at odd unit positions, and escaped bytes
+// where a record begins and ends.
+TEST(TraceFormats, ByteFormatsAndTheirReferenceOnFixedCases) {
+    struct Case {
+        const char* what;
+        int format;
+        std::string escaped;
+        std::size_t count;
+        std::string text;
+    };
+    const Case cases[] = {
+        // 2479 in 16-bit; to 8-bit; -7; to 4-bit; the difference -7 + 1, then unchanged.
+        {"16 to 8 to 4", 4, Bytes({0xAF, 0x09, 0x00, 0x80, 0xF9, 0x80, 0x10}), 4, "2479247224662460"},
+        // 1000; to 8-bit; +5; to 4-bit; d 5+1; back to 8-bit; -3; to 16-bit; 2000.
+        {"4 to 8 to 16", 4, Bytes({0xE8, 0x03, 0x00, 0x80, 0x05, 0x80, 0x18, 0xFD, 0x81, 0xD0, 0x07}), 5,
+         "10001005101110082000"},
+        // Two 16-bit points set the difference (10) that 4-bit mode then changes by 0, +1, -1.
+        {"16-bit difference carried into 4-bit", 4, Bytes({0x64, 0x00, 0x6E, 0x00, 0x00, 0x80, 0x80, 0x01, 0xF0}), 5,
+         "01000110012001310141"},
+        // 4-bit +0, +0, then to 8-bit at an odd unit: the 8-bit field -2 spans two bytes.
+        {"8-bit field across bytes", 4, Bytes({0xF4, 0x01, 0x00, 0x80, 0x02, 0x80, 0x00, 0x8F, 0xE8, 0x00}), 6,
+         "050005020504050605040502"},
+        // 4-bit, to 8-bit at an odd unit, at once to 16-bit: the 16-bit field 1234 spans three bytes.
+        {"16-bit field across bytes", 4, Bytes({0x2C, 0x01, 0x00, 0x80, 0x01, 0x80, 0x00, 0x88, 0x1D, 0x20, 0x40}), 5,
+         "03000301030203031234"},
+        // The first point straight after the switch to 4-bit: the difference is the first value.
+        {"4-bit after the first point", 4, Bytes({0xF4, 0x01, 0x00, 0x80, 0x80, 0x00}), 2, "05001000"},
+        {"4-bit wraps below zero", 4, Bytes({0x01, 0x00, 0x00, 0x80, 0xFE, 0x80, 0x0F}), 4, "0001655356553365530"},
+        // 16 to 8 to 16, 16; 16 to 8 to 4 to 8, +112 from a unit past the end.
+        {"every switch, the last field past the end", 4, Bytes({0x00, 0x80, 0x81, 0x10, 0x00, 0x00, 0x80, 0x80, 0x87}),
+         2, "00160128"},
+        {"escaped first and last bytes", 4, Raw({0x1B, 0x8A, 0x1B, 0x8D, 0x00, 0x80, 0x1B, 0x9B}), 2, "33383365"},
+        {"ESC ending the record", 4, Raw({0xE8, 0x03, 0x1B}), 2, "10000000"},
+        {"16-bit value 0x8000 only switches", 4, Bytes({0x00, 0x80, 0x00, 0x80}), 1, "0000"},
+
+        {"escaped first byte", 2, Raw({0x1B, 0x8D, 0x00}), 0, "0013"},
+        {"escaped last byte", 2, Raw({0x00, 0x1B, 0x9B}), 0, "6912"},
+        {"escaped odd last byte ignored", 2, Raw({0xAF, 0x09, 0x1B, 0x8D}), 0, "2479"},
+        {"ESC ending the record", 2, Raw({0xAF, 0x1B}), 0, "0175"},
+
+        {"escaped first value", 3, Raw({0x1B, 0x86, 0x1B, 0x9B}), 0, "6918"},
+        {"escaped last difference", 3, Raw({0xE8, 0x03, 0x1B, 0x9B}), 0, "10001027"},
+        {"escaped absolute value at the end", 3, Raw({0xE8, 0x03, 0x80, 0x1B, 0x8D, 0x1B, 0x9B}), 0, "10006925"},
+        {"ESC ending the record", 3, Raw({0xE8, 0x03, 0x1B}), 0, "10001000"},
+        {"ESC after 0x80 ending the record", 3, Raw({0xE8, 0x03, 0x80, 0x1B}), 0, "10000000"},
+        {"ESC 0x80 is a zero difference", 3, Raw({0xE8, 0x03, 0x1B, 0x80, 0x05, 0x00}), 0, "1000100010051005"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("format ") + std::to_string(c.format) + ": " + c.what);
+        EXPECT_EQ(DecodeReference(c.format, c.escaped, c.count).text, c.text);
+        EXPECT_EQ(DecodeFast(c.format, c.escaped, c.count).text, c.text);
+    }
+}
+
+// The decoders against their reference on many texts built from the bytes that matter: the mode
+// switches, the absolute-value mark, ESC and escaped bytes, and values near the width limits.
+TEST(TraceFormats, ByteFormatsDecodeAsTheirReference) {
+    const int interesting[] = {0x00, 0x01, 0x07, 0x08, 0x0F, 0x10, 0x1B, 0x27, 0x7F,
+                               0x80, 0x81, 0x88, 0x8D, 0x9B, 0xF0, 0xF8, 0xFE, 0xFF};
+    std::mt19937 rng(21);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const std::size_t length = rng() % 48;
+        for (std::size_t i = 0; i < length; ++i)
+            text.push_back(
+                static_cast<char>(rng() % 3 == 0 ? rng() % 256 : interesting[rng() % std::size(interesting)]));
+        const std::size_t count = rng() % 40;
+        for (int format : {2, 3, 4}) {
+            const TDecoded fast = DecodeFast(format, text, count);
+            const TDecoded reference = DecodeReference(format, text, count);
+            ASSERT_EQ(fast.text, reference.text) << "format " << format << ", round " << round;
+            ASSERT_EQ(fast.firstWide, reference.firstWide) << "format " << format << ", round " << round;
+        }
+    }
 }
 
 TEST(TraceFormats, WidthCheckNamesTheFirstValueWithoutAFourCharacterForm) {

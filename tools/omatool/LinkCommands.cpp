@@ -4,6 +4,7 @@
 
 #include "common/Json.h"
 #include "common/Numbers.h"
+#include "common/Text.h"
 #include "handler/OMATracer.h"
 
 #include <QCoreApplication>
@@ -46,27 +47,6 @@ std::unique_ptr<QCoreApplication> MakeApplication() {
     static char name[] = "omatool";
     static char* argv[] = {name, nullptr};
     return std::make_unique<QCoreApplication>(argc, argv);
-}
-
-// Splits a text into lines as the communication log does: CR, LF and CR LF each end a line; a
-// line end at the very end makes no empty line.
-std::vector<std::string> LogLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            line.push_back(c);
-        }
-    }
-    if (!line.empty())
-        lines.push_back(line);
-    return lines;
 }
 
 #ifdef _WIN32
@@ -150,13 +130,13 @@ int CmdListen(const TArgs& args) {
     TOMATracer tracer;
     tracer.OnRecvOMAPacket = [&](QObject*, std::string& packet) {
         print("--------- In from tracer ------------");
-        for (const auto& line : LogLines(TOMATracer::RenderPacket(packet)))
+        for (const auto& line : SplitLines(TOMATracer::RenderPacket(packet)))
             print(line);
         std::fflush(stdout);
     };
     tracer.OnSendOMAPacket = [&](QObject*, std::string& packet) {
         print("--------- Out to tracer -------------");
-        for (const auto& line : LogLines(TOMATracer::RenderPacket(packet)))
+        for (const auto& line : SplitLines(TOMATracer::RenderPacket(packet)))
             print(line);
         std::fflush(stdout);
     };

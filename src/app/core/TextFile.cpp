@@ -38,25 +38,6 @@ std::string TooLargeReason() {
     return "the file is larger than " + std::to_string(kMaxReadFileSize >> 20) + " MB";
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (c != '\r' && c != '\n') {
-            ++i;
-            continue;
-        }
-        lines.emplace_back(text.substr(start, i - start));
-        i += (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-        start = i;
-    }
-    if (start < text.size())
-        lines.emplace_back(text.substr(start));
-    return lines;
-}
-
 std::vector<std::string> ReadLines(const std::string& fileName) {
     return SplitLines(ReadWholeFile(fileName));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/RecordList.h"
+#include "common/Text.h"
 
 #include <cstddef>
 #include <ctime>
@@ -22,10 +23,6 @@ std::string ReadWholeFile(const std::string& fileName);
 
 // The reason given for a file larger than kMaxReadFileSize.
 std::string TooLargeReason();
-
-// CR, LF and CR LF each end a line; a line end at the very end of the text makes no empty line.
-// Empty lines inside the text are kept.
-std::vector<std::string> SplitLines(std::string_view text);
 
 // The lines of a file (as SplitLines); raises EInOutError when it cannot be read.
 std::vector<std::string> ReadLines(const std::string& fileName);

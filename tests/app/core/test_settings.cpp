@@ -116,7 +116,3 @@ TEST(Settings, ReadersFallBackToTheirDefaults) {
         EXPECT_EQ(SettingYes(list, "K"), c.Yes) << c.Line;
     }
 }
-
-TEST(Settings, OneListPerProcess) {
-    EXPECT_EQ(&SettingsList(), &SettingsList());
-}

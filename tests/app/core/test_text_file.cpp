@@ -58,27 +58,6 @@ std::string MessageOfWrite(const std::string& fileName, const std::string& conte
 }
 } // namespace
 
-TEST(SplitLines, EachLineEndKindEndsALineAndAFinalEndAddsNoEmptyLine) {
-    const struct {
-        std::string Text;
-        TLines Lines;
-    } cases[] = {
-        {"", {}},
-        {"a", {"a"}},
-        {"a\r\nb", {"a", "b"}},
-        {"a\rb\nc", {"a", "b", "c"}},
-        {"a\r\n", {"a"}},
-        {"a\n\n", {"a", ""}},
-        {"a\r\r\nb", {"a", "", "b"}},
-        {"a\n\rb", {"a", "", "b"}},
-        {"\r\n", {""}},
-        {"\r\n\r\nx", {"", "", "x"}},
-        {std::string("a\0b\x1c", 4), {std::string("a\0b\x1c", 4)}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(SplitLines(c.Text), c.Lines) << testing::PrintToString(c.Text);
-}
-
 TEST(JoinLinesCRLF, EveryLineEndsWithCRLF) {
     TRecordList list;
     EXPECT_EQ(JoinLinesCRLF(list), "");
