@@ -12,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
 #include <QStringList>
@@ -28,6 +29,12 @@ void TakeDecimalSeparator() {
     const QString point = QLocale().decimalPoint();
     if (point.size() == 1 && point.at(0).unicode() < 0x80)
         SetDecimalSeparator(static_cast<char>(point.at(0).unicode()));
+}
+
+// Both as the file system names them: a link or a trailing slash makes no other folder.
+bool SameFolder(const QString& a, const QString& b) {
+    const QString left = QFileInfo(a).canonicalFilePath();
+    return !left.isEmpty() && left == QFileInfo(b).canonicalFilePath();
 }
 
 } // namespace
@@ -48,7 +55,8 @@ int main(int argc, char** argv) {
                        "  run from its own folder (a build, a copy): beside the program;\n"
                        "  installed: settings.txt in ~/.config/tracer-interface,\n"
                        "             traces in ~/.local/share/tracer-interface (XDG folders);\n"
-                       "  --folder <dir>: both in <dir>."));
+                       "  --folder <dir>: both in <dir>.\n"
+                       "One program runs per folder: a start for a folder in use brings its window to the front."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption folderOption(
@@ -95,13 +103,17 @@ int main(int argc, char** argv) {
 #else
     const std::string installBinFolder = TRACER_INSTALL_BINDIR;
 #endif
-    const TFolders folders = ChooseFolders({
+    TFolderPlaces places{
         LocalPath(QCoreApplication::applicationDirPath()),
         installBinFolder,
-        parser.isSet(folderOption) ? LocalPath(QDir(parser.value(folderOption)).absolutePath()) : std::string(),
+        std::string(),
         LocalPath(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
         LocalPath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
-    });
+    };
+    const TFolders defaultFolders = ChooseFolders(places);
+    if (parser.isSet(folderOption))
+        places.FolderOption = LocalPath(QDir(parser.value(folderOption)).absolutePath());
+    const TFolders folders = ChooseFolders(places);
     // The user's folders are made on first use; a missing one would only fail later and quietly.
     QDir().mkpath(FromLocalPath(folders.SettingsFolder));
     QDir().mkpath(FromLocalPath(folders.DataFolder));
@@ -109,9 +121,21 @@ int main(int argc, char** argv) {
 
     TSignalWatcher watcher;
 
-    TInstanceManager instance;
-    if (!instance.Claim())
+    // One program per folder: the folder a start was not told of keeps the plain instance name.
+    const bool ownFolder = !SameFolder(folder, FromLocalPath(defaultFolders.DataFolder));
+    TInstanceManager instance(ownFolder ? folder : QString());
+    switch (instance.Claim()) {
+    case TInstanceManager::TClaim::First:
+        break;
+    case TInstanceManager::TClaim::HandedOver:
+        std::fprintf(stderr, "tracer-interface: already running for %s; brought it to the front.\n",
+                     qPrintable(QDir::toNativeSeparators(folder)));
         return 0;
+    case TInstanceManager::TClaim::NoAnswer:
+        std::fprintf(stderr, "tracer-interface: already running for %s but not answering; not started again.\n",
+                     qPrintable(QDir::toNativeSeparators(folder)));
+        return 0;
+    }
 
     const std::string settingsFile = folders.SettingsFolder + "/" + kSettingsFileName;
     LoadSettings(SettingsList(), settingsFile);
