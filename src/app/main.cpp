@@ -2,12 +2,12 @@
 // loop; termination signals end it the normal way, so the settings are saved.
 #include "app/Application.h"
 #include "app/NativePath.h"
-#include "app/SignalWatcher.h"
 #include "app/Unit1.h"
 #include "app/core/Folders.h"
 #include "app/core/Settings.h"
 #include "app/shell/InstanceManager.h"
 #include "common/Numbers.h"
+#include "process/SignalWatcher.h"
 
 #include <QCommandLineParser>
 #include <QDir>
