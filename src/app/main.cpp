@@ -2,6 +2,7 @@
 // loop; termination signals end it the normal way, so the settings are saved.
 #include "app/Application.h"
 #include "app/NativePath.h"
+#include "app/ProgramPlaces.h"
 #include "app/Unit1.h"
 #include "app/core/Folders.h"
 #include "app/core/Settings.h"
@@ -14,12 +15,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QStandardPaths>
 #include <QStringList>
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -53,10 +52,10 @@ int main(int argc, char** argv) {
         QStringLiteral("Tracer Interface: takes in the jobs of a spectacle-frame tracer.\n\n"
                        "Where it keeps settings.txt and the traces folder:\n"
                        "  run from its own folder (a build, a copy): beside the program;\n"
-                       "  installed: settings.txt in ~/.config/tracer-interface,\n"
-                       "             traces in ~/.local/share/tracer-interface (XDG folders);\n"
+                       "  installed: %1;\n"
                        "  --folder <dir>: both in <dir>.\n"
-                       "One program runs per folder: a start for a folder in use brings its window to the front."));
+                       "One program runs per folder: a start for a folder in use brings its window to the front.")
+            .arg(UserFoldersText()));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption folderOption(
@@ -93,22 +92,12 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-#ifdef _WIN32
-    // Installed under Program Files, where an operator may not write: the user's own folders.
-    std::vector<std::string> programRoots;
-    for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432"})
-        programRoots.push_back(LocalPath(qEnvironmentVariable(variable)));
-    const std::string installBinFolder =
-        InstalledUnder(LocalPath(QCoreApplication::applicationDirPath()), programRoots);
-#else
-    const std::string installBinFolder = TRACER_INSTALL_BINDIR;
-#endif
     TFolderPlaces places{
         LocalPath(QCoreApplication::applicationDirPath()),
-        installBinFolder,
+        InstallBinFolder(QCoreApplication::applicationDirPath()),
         std::string(),
-        LocalPath(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
-        LocalPath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
+        LocalPath(UserSettingsFolder()),
+        LocalPath(UserDataFolder()),
     };
     const TFolders defaultFolders = ChooseFolders(places);
     if (parser.isSet(folderOption))
