@@ -1,8 +1,10 @@
 // POSIX: the package's install folder is fixed at build time; settings and traces follow the XDG
-// folders.
+// folders; a terminal's streams are inherited as they are.
 #include "app/ProgramPlaces.h"
 
 #include <QStandardPaths>
+
+void UseStartingTerminal() {}
 
 std::string InstallBinFolder(const QString&) {
     return TRACER_INSTALL_BINDIR;

@@ -39,6 +39,7 @@ bool SameFolder(const QString& a, const QString& b) {
 } // namespace
 
 int main(int argc, char** argv) {
+    UseStartingTerminal();
     // The options are read before the application exists: printing help or the version needs no
     // display.
     QCoreApplication::setApplicationName(QStringLiteral("tracer-interface"));
