@@ -78,16 +78,4 @@ TEST(ConsoleEvents, PassOnWithoutAWatcher) {
     EXPECT_EQ(ConsoleEventForWatcher(CTRL_BREAK_EVENT), FALSE);
 }
 
-// The whole road: a console of our own raises Ctrl+Break for this process group.
-TEST(ConsoleEvents, ARealConsoleEventArrives) {
-    if (!::GetConsoleWindow() && !::AllocConsole())
-        GTEST_SKIP() << "no console can be made here";
-    TSignalWatcher watcher;
-    std::vector<int> received;
-    watcher.OnSignal = [&](int signalNumber) { received.push_back(signalNumber); };
-    ASSERT_TRUE(::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, 0));
-    ASSERT_TRUE(SpinUntil(received));
-    EXPECT_EQ(received, std::vector<int>{SIGTERM});
-}
-
 } // namespace
