@@ -132,11 +132,14 @@ void TInstanceManager::ReadKnock(QLocalSocket* socket) {
         return;
     }
     const QByteArray line = socket->readLine(kLongestKnock + 1);
-    if (line == kKnock) {
-        if (OnSecondInstance)
-            OnSecondInstance();
-        socket->write(kAnswer);
-        socket->flush();
+    if (line != kKnock) {
+        socket->abort();
+        return;
     }
-    socket->disconnectFromServer();
+    if (OnSecondInstance)
+        OnSecondInstance();
+    // The caller hangs up once it has the answer. Hanging up here could lose the answer on the
+    // way (a Windows pipe closed with data still in it), and the caller would knock a second time.
+    socket->write(kAnswer);
+    socket->flush();
 }
