@@ -102,8 +102,9 @@ fuzz:
 		[ $$status -eq 0 ] || { echo "fuzz_$$name failed: see fuzz-out/$$name.log"; exit 1; }; \
 	done
 
+# Every build folder made here (the package and Windows ones are named further down).
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD) $(WINDOWS_BUILD)
 
 # The Debian package (build-package/tracer-interface_*.deb), and its install-and-run check (root).
 PACKAGE_BUILD ?= build-package

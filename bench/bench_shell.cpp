@@ -21,7 +21,7 @@ void SecondStartUntilRestored(benchmark::State& state) {
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     TInstanceManager guard;
-    if (!guard.Claim() || !guard.Guarded()) {
+    if (guard.Claim() != TInstanceManager::TClaim::First || !guard.Guarded()) {
         state.SkipWithError("this process could not become the first instance");
         return;
     }

@@ -20,7 +20,7 @@ mkfifo "$fifo"
 "$sim" --pty --wait-open 60000 --settle 500 --jobs 100000 --delay $((interval * 1000)) \
     --format cycle --job 20001 --verbose >"$fifo" &
 sim_pid=$!
-trap 'kill $sim_pid 2>/dev/null || true; rm -f "$fifo"' EXIT
+trap 'kill $sim_pid 2>/dev/null || true; rm -f "$fifo" "$demo/settings.txt.new"' EXIT
 
 exec 3<"$fifo"
 read -r word line <&3

@@ -67,6 +67,22 @@ step "the installer, silently"
 wine "$setup" /S
 installed=$WINEPREFIX/drive_c/Program\ Files/TracerInterface
 [ -f "$installed/tracer-interface.exe" ] || fail "the installer put no program in Program Files"
+# A GUI program (no console window beside it) with its icon and version block.
+# (Read whole first: grep -q ending early would fail the pipe under pipefail.)
+headers=$(x86_64-w64-mingw32-objdump -p "$installed/tracer-interface.exe")
+grep -q 'Subsystem.*Windows GUI' <<<"$headers" || fail "the program is not built for the Windows subsystem"
+texts=$(strings -el "$installed/tracer-interface.exe")
+grep -qx "$version" <<<"$texts" || fail "the program has no version block"
+grep -q IHDR "$installed/tracer-interface.exe" || fail "the program has no icon"
+[ "$(wine "$installed/tracer-interface.exe" --version | tr -d '\r')" = "tracer-interface $version" ] ||
+    fail "--version does not reach the caller"
+for text in tracer-interface-copyright GPL-3 LGPL-3 Qt-copyright MinGW-GCC-runtime-copyright; do
+    [ -s "$installed/licences/$text.txt" ] || fail "the installer shipped no $text.txt"
+done
+entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TracerInterface'
+for value in Publisher EstimatedSize; do
+    wine reg query "$entry" /v "$value" >/dev/null 2>&1 || fail "the uninstall entry has no $value"
+done
 
 step "the installed program takes the jobs over COM1"
 start_sim wine

@@ -133,8 +133,8 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     RemoveStaleTempFiles(LocalPath(TracesFolder()), std::time(nullptr));
     // Said before the first job arrives rather than discovered when it is lost.
     if (const std::string problem = FolderWriteProblem(LocalPath(TracesFolder())); !problem.empty())
-        FTracesProblem = QStringLiteral("Jobs cannot be saved in ") + TracesFolder() + QStringLiteral(": ") +
-                         QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
+        FTracesProblem = QStringLiteral("Jobs cannot be saved in ") + QDir::toNativeSeparators(TracesFolder()) +
+                         QStringLiteral(": ") + QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
     FSettingsFile = FProgramFolder + QLatin1Char('/') + QString::fromLatin1(kSettingsFileName);
 
     SetUpShell();
@@ -251,8 +251,8 @@ void TForm1::SetSettingsFile(const QString& fileName) {
     const std::string problem = FolderWriteProblem(LocalPath(folder));
     FSettingsProblem = problem.empty()
                            ? QString()
-                           : QStringLiteral("Settings cannot be saved in ") + folder + QStringLiteral(": ") +
-                                 QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
+                           : QStringLiteral("Settings cannot be saved in ") + QDir::toNativeSeparators(folder) +
+                                 QStringLiteral(": ") + QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
     ShowPortStatus(FPortText, FPortReady);
 }
 

@@ -18,6 +18,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -138,8 +139,9 @@ void TForm1::Button1Click() {
         TSettingsDialogContext context;
         context.DeviceFolder = DeviceFolder;
         context.CurrentPortOpen = FTracer->Active();
-        context.SettingsFile = FSettingsFile;
-        context.TracesFolder = TracesFolder();
+        // Shown as the system writes names (backslashes on Windows), as the clipboard has them.
+        context.SettingsFile = QDir::toNativeSeparators(FSettingsFile);
+        context.TracesFolder = QDir::toNativeSeparators(TracesFolder());
         result = RunSettingsDialog(this, SettingsList(), context);
         portChanged = result.PortChanged;
         ApplyPanelColours();

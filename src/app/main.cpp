@@ -2,23 +2,23 @@
 // loop; termination signals end it the normal way, so the settings are saved.
 #include "app/Application.h"
 #include "app/NativePath.h"
-#include "app/SignalWatcher.h"
+#include "app/ProgramPlaces.h"
 #include "app/Unit1.h"
 #include "app/core/Folders.h"
 #include "app/core/Settings.h"
 #include "app/shell/InstanceManager.h"
 #include "common/Numbers.h"
+#include "process/SignalWatcher.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
-#include <QStandardPaths>
 #include <QStringList>
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -30,9 +30,16 @@ void TakeDecimalSeparator() {
         SetDecimalSeparator(static_cast<char>(point.at(0).unicode()));
 }
 
+// Both as the file system names them: a link or a trailing slash makes no other folder.
+bool SameFolder(const QString& a, const QString& b) {
+    const QString left = QFileInfo(a).canonicalFilePath();
+    return !left.isEmpty() && left == QFileInfo(b).canonicalFilePath();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    UseStartingTerminal();
     // The options are read before the application exists: printing help or the version needs no
     // display.
     QCoreApplication::setApplicationName(QStringLiteral("tracer-interface"));
@@ -46,9 +53,10 @@ int main(int argc, char** argv) {
         QStringLiteral("Tracer Interface: takes in the jobs of a spectacle-frame tracer.\n\n"
                        "Where it keeps settings.txt and the traces folder:\n"
                        "  run from its own folder (a build, a copy): beside the program;\n"
-                       "  installed: settings.txt in ~/.config/tracer-interface,\n"
-                       "             traces in ~/.local/share/tracer-interface (XDG folders);\n"
-                       "  --folder <dir>: both in <dir>."));
+                       "  installed: %1;\n"
+                       "  --folder <dir>: both in <dir>.\n"
+                       "One program runs per folder: a start for a folder in use brings its window to the front.")
+            .arg(UserFoldersText()));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption folderOption(
@@ -85,23 +93,17 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-#ifdef _WIN32
-    // Installed under Program Files, where an operator may not write: the user's own folders.
-    std::vector<std::string> programRoots;
-    for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432"})
-        programRoots.push_back(LocalPath(qEnvironmentVariable(variable)));
-    const std::string installBinFolder =
-        InstalledUnder(LocalPath(QCoreApplication::applicationDirPath()), programRoots);
-#else
-    const std::string installBinFolder = TRACER_INSTALL_BINDIR;
-#endif
-    const TFolders folders = ChooseFolders({
+    TFolderPlaces places{
         LocalPath(QCoreApplication::applicationDirPath()),
-        installBinFolder,
-        parser.isSet(folderOption) ? LocalPath(QDir(parser.value(folderOption)).absolutePath()) : std::string(),
-        LocalPath(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)),
-        LocalPath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
-    });
+        InstallBinFolder(QCoreApplication::applicationDirPath()),
+        std::string(),
+        LocalPath(UserSettingsFolder()),
+        LocalPath(UserDataFolder()),
+    };
+    const TFolders defaultFolders = ChooseFolders(places);
+    if (parser.isSet(folderOption))
+        places.FolderOption = LocalPath(QDir(parser.value(folderOption)).absolutePath());
+    const TFolders folders = ChooseFolders(places);
     // The user's folders are made on first use; a missing one would only fail later and quietly.
     QDir().mkpath(FromLocalPath(folders.SettingsFolder));
     QDir().mkpath(FromLocalPath(folders.DataFolder));
@@ -109,9 +111,21 @@ int main(int argc, char** argv) {
 
     TSignalWatcher watcher;
 
-    TInstanceManager instance;
-    if (!instance.Claim())
+    // One program per folder: the folder a start was not told of keeps the plain instance name.
+    const bool ownFolder = !SameFolder(folder, FromLocalPath(defaultFolders.DataFolder));
+    TInstanceManager instance(ownFolder ? folder : QString());
+    switch (instance.Claim()) {
+    case TInstanceManager::TClaim::First:
+        break;
+    case TInstanceManager::TClaim::HandedOver:
+        std::fprintf(stderr, "tracer-interface: already running for %s; brought it to the front.\n",
+                     qPrintable(QDir::toNativeSeparators(folder)));
         return 0;
+    case TInstanceManager::TClaim::NoAnswer:
+        std::fprintf(stderr, "tracer-interface: already running for %s but not answering; not started again.\n",
+                     qPrintable(QDir::toNativeSeparators(folder)));
+        return 0;
+    }
 
     const std::string settingsFile = folders.SettingsFolder + "/" + kSettingsFileName;
     LoadSettings(SettingsList(), settingsFile);

@@ -1,7 +1,7 @@
 // The general error handler around event delivery and the termination signals turned into a
 // call on the event loop.
 #include "app/Application.h"
-#include "app/SignalWatcher.h"
+#include "process/SignalWatcher.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 // The real program against the simulated tracer: tracer-sim on a pseudo-terminal sends jobs in
 // all four encodings and checks every reply; the jobs land in the traces folder; a second start
-// ends at once; SIGTERM ends the program normally with its settings saved.
+// for the same folder ends at once; SIGTERM ends the program normally with its settings saved.
 #include "PollUntil.h"
 #include "Process.h"
 
@@ -93,11 +93,11 @@ TEST(Program, TakesJobsInEveryEncodingAndEndsNormallyOnSigterm) {
         EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
     }
 
-    // A second start tells the first one and ends without a window or any settings of its own.
-    TTempFolder other;
-    const TProcessResult second = RunProcess({TRACER_INTERFACE_PATH, "--folder", other.Path.string()}, {}, 20000);
+    // A second start for the same folder tells the first one, says so, and ends without a window
+    // or touching the settings (a start for another folder would run beside it).
+    const TProcessResult second = RunProcess({TRACER_INTERFACE_PATH, "--folder", folder.Path.string()}, {}, 20000);
     EXPECT_EQ(second.exitCode, 0) << second.err;
-    EXPECT_FALSE(fs::exists(other.Path / "settings.txt"));
+    EXPECT_NE(second.err.find("already running for"), std::string::npos) << second.err;
 
     const TProcessResult end = program.Stop(SIGTERM, 20000);
     EXPECT_EQ(end.exitCode, 0) << end.err;

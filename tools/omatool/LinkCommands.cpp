@@ -6,20 +6,13 @@
 #include "common/Numbers.h"
 #include "common/Text.h"
 #include "handler/OMATracer.h"
+#include "process/SignalWatcher.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -49,20 +42,6 @@ std::unique_ptr<QCoreApplication> MakeApplication() {
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-#ifdef _WIN32
-// Ctrl+C and Ctrl+Break arrive on a thread of their own: the quit is queued to the event loop.
-BOOL WINAPI OnConsoleEvent(DWORD) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
-    return TRUE;
-}
-#else
-int gSignalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto n = write(gSignalPipe[1], &byte, 1);
-}
-#endif
 
 } // namespace
 
@@ -172,20 +151,11 @@ int CmdListen(const TArgs& args) {
     std::fprintf(stderr, "listening on %s\n",
                  device.empty() ? ("TCP port " + std::to_string(tcpPort)).c_str() : device.c_str());
 
-#ifdef _WIN32
-    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    // Termination signals (Ctrl+C, SIGTERM, a closed console) end the event loop, so the port
+    // closes cleanly.
+    TSignalWatcher watcher;
+    watcher.OnSignal = [](int) { QCoreApplication::quit(); };
     QCoreApplication::exec();
-    ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
-#else
-    // SIGINT and SIGTERM end the event loop through a pipe, so the port closes cleanly.
-    if (pipe(gSignalPipe) != 0)
-        return Fail("cannot create a pipe for signals");
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    QSocketNotifier notifier(gSignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
-    QCoreApplication::exec();
-#endif
     tracer.SetActive(false);
     return 0;
 }

@@ -1,24 +1,21 @@
-// The single-instance guard over a lock file and a local socket in the user's runtime folder.
+// The single-instance guard over a system lock and a local socket.
 //
-// The lock file decides who is first: the first instance takes it and holds it for its whole
-// life, so the name stays taken exactly as long as that process lives (a lock left by a crashed
-// or killed process is stale and taken over). The first instance then listens on a local socket;
-// a later start that finds the lock taken connects there, knocks, waits until the first one has
-// handled the knock, and goes away.
+// The lock decides who is first: the first instance takes it and holds it for its whole life, and
+// the system lets go of it when that process ends, however it ends. The first instance then
+// listens on a local socket; a later start that finds the lock taken connects there, knocks,
+// waits until the first one has handled the knock, and goes away.
 #include "app/shell/InstanceManager.h"
 
+#include "app/shell/InstanceLock.h"
+
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace {
 const QByteArray kKnock = QByteArrayLiteral("restore\n");
@@ -27,22 +24,24 @@ constexpr qint64 kLongestKnock = 64;
 constexpr int kConnectMsecs = 250;
 constexpr int kRetryMsecs = 20;
 
-QString UserId() {
-#ifdef Q_OS_UNIX
-    return QString::number(::getuid());
-#else
-    return qEnvironmentVariable("USERNAME");
-#endif
+// One folder, however it is written: a link, a trailing slash or (where the file system ignores
+// it) letter case make no second instance for it.
+QString FolderTag(const QString& folder) {
+    QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = QDir::cleanPath(QDir(folder).absolutePath());
+    if (QFileInfo(canonical).exists() && QFileInfo(canonical.toUpper()).exists() &&
+        QFileInfo(canonical.toLower()).exists())
+        canonical = canonical.toLower();
+    return QString::fromLatin1(
+        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
 }
 } // namespace
 
-TInstanceManager::TInstanceManager(const QString& name, QObject* parent)
-    : QObject(parent), FBaseName(name + QLatin1Char('-') + UserId()) {
-    // The runtime folder is the user's own; the user id in the name keeps users apart also in the
-    // shared temporary folder used when there is no runtime folder.
-    FFolder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (FFolder.isEmpty())
-        FFolder = QDir::tempPath();
+TInstanceManager::TInstanceManager(const QString& folder, const QString& name, QObject* parent)
+    : QObject(parent), FKey(name + QLatin1Char('-') + TInstanceLock::UserId()) {
+    if (!folder.isEmpty())
+        FKey += QLatin1Char('-') + FolderTag(folder);
 }
 
 TInstanceManager::~TInstanceManager() {
@@ -53,43 +52,34 @@ TInstanceManager::~TInstanceManager() {
     FLock.reset();
 }
 
-QString TInstanceManager::LockFileName() const {
-    return QDir(FFolder).filePath(FBaseName + QStringLiteral(".lock"));
-}
-
-QString TInstanceManager::ServerName() const {
-    return QDir(FFolder).filePath(FBaseName);
-}
-
 bool TInstanceManager::Guarded() const {
-    return FLock && FServer && FServer->isListening();
+    return FLock && FLock->Held() && FServer && FServer->isListening();
 }
 
-bool TInstanceManager::Claim() {
+TInstanceManager::TClaim TInstanceManager::Claim() {
     if (FLock)
-        return true;
-    QDir().mkpath(FFolder);
-    auto lock = std::make_unique<QLockFile>(LockFileName());
-    // Held for the whole run: only a dead owner makes the lock stale, never its age.
-    lock->setStaleLockTime(0);
-
+        return TClaim::First;
+    auto lock = std::make_unique<TInstanceLock>(FKey);
     const QDeadlineTimer deadline(kWaitMsecs);
     for (;;) {
-        if (lock->tryLock(0)) {
+        if (lock->TryLock()) {
             FLock = std::move(lock);
             Listen();
-            return true;
+            return TClaim::First;
         }
-        if (lock->error() != QLockFile::LockFailedError) {
+        if (!lock->ErrorString().isEmpty()) {
             // No lock can be made here at all. Ending quietly would look like a program that
             // never starts; running unguarded is the lesser evil.
-            FError = QStringLiteral("The instance lock %1 cannot be created.").arg(LockFileName());
+            FError = lock->ErrorString();
             qWarning("%s", qPrintable(FError));
-            return true;
+            FLock = std::move(lock);
+            return TClaim::First;
         }
         // Taken: by a running first instance (which may not listen yet) or one that is ending.
-        if (deadline.hasExpired() || Knock(static_cast<int>(deadline.remainingTime())))
-            return false;
+        if (deadline.hasExpired())
+            return TClaim::NoAnswer;
+        if (Knock(static_cast<int>(deadline.remainingTime())))
+            return TClaim::HandedOver;
         QThread::msleep(kRetryMsecs);
     }
 }
@@ -97,24 +87,26 @@ bool TInstanceManager::Claim() {
 bool TInstanceManager::Knock(int msecsLeft) {
     const QDeadlineTimer deadline(msecsLeft);
     QLocalSocket socket;
-    socket.connectToServer(ServerName());
+    socket.connectToServer(TInstanceLock(FKey).ServerName());
     if (!socket.waitForConnected(qMin(msecsLeft, kConnectMsecs)))
         return false;
     socket.write(kKnock);
     if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
         return false;
-    // The first instance answers once it has handled the knock; hanging up counts as well.
+    // The first instance answers once it has handled the knock. One that hangs up without an
+    // answer is ending: the lock is tried again, and this start may become the first.
     while (socket.state() == QLocalSocket::ConnectedState && !socket.canReadLine() && !deadline.hasExpired())
         socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-    return true;
+    return socket.canReadLine() && socket.readLine(kLongestKnock + 1) == kAnswer;
 }
 
 void TInstanceManager::Listen() {
     FServer = new QLocalServer(this);
     FServer->setSocketOptions(QLocalServer::UserAccessOption);
     // A socket file left by a crashed instance would refuse the name; the lock says none is alive.
-    QLocalServer::removeServer(ServerName());
-    if (!FServer->listen(ServerName())) {
+    const QString serverName = FLock->ServerName();
+    QLocalServer::removeServer(serverName);
+    if (!FServer->listen(serverName)) {
         FError = QStringLiteral("Later starts cannot reach this instance: %1").arg(FServer->errorString());
         qWarning("%s", qPrintable(FError));
         return;
@@ -140,11 +132,14 @@ void TInstanceManager::ReadKnock(QLocalSocket* socket) {
         return;
     }
     const QByteArray line = socket->readLine(kLongestKnock + 1);
-    if (line == kKnock) {
-        if (OnSecondInstance)
-            OnSecondInstance();
-        socket->write(kAnswer);
-        socket->flush();
+    if (line != kKnock) {
+        socket->abort();
+        return;
     }
-    socket->disconnectFromServer();
+    if (OnSecondInstance)
+        OnSecondInstance();
+    // The caller hangs up once it has the answer. Hanging up here could lose the answer on the
+    // way (a Windows pipe closed with data still in it), and the caller would knock a second time.
+    socket->write(kAnswer);
+    socket->flush();
 }

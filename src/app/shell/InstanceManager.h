@@ -1,6 +1,7 @@
-// The single-instance guard: the first start of the program claims the instance name for the
-// user and listens; a later start knocks on the first one's door (which restores its main
-// window) and ends quietly.
+// The single-instance guard, one instance per folder in use: the first start of the program for a
+// folder claims the instance name for that folder and listens; a later start for the same folder
+// knocks on the first one's door (which restores its main window) and ends quietly. A start for
+// another folder runs beside it.
 #pragma once
 
 #include <QObject>
@@ -11,7 +12,7 @@
 
 class QLocalServer;
 class QLocalSocket;
-class QLockFile;
+class TInstanceLock;
 
 inline constexpr const char* kInstanceName = "ZandrelOstmaraTracer2006";
 
@@ -21,25 +22,32 @@ public:
     // How long a later start waits for the first one (to take its lock, to listen, to answer).
     static constexpr int kWaitMsecs = 5000;
 
-    explicit TInstanceManager(const QString& name = QString::fromLatin1(kInstanceName), QObject* parent = nullptr);
+    enum class TClaim {
+        First,      // this process is the first instance for its folder and listens for later starts
+        HandedOver, // another instance runs for the folder and has restored its main window
+        NoAnswer,   // another instance holds the folder but did not answer within kWaitMsecs
+    };
+
+    // folder: the folder the program works in, or empty for the default one (which keeps the plain
+    // instance name, so that any start without a folder of its own meets the same guard). name:
+    // the instance name, changed only by tests.
+    explicit TInstanceManager(const QString& folder = QString(),
+                              const QString& name = QString::fromLatin1(kInstanceName), QObject* parent = nullptr);
     ~TInstanceManager() override;
 
     // Call once, after the application object exists (listening needs its event dispatcher).
-    // true: this process is the first instance and now listens for later starts (also when the
-    // guard could not be set up at all: see Guarded()).
-    // false: another instance runs; it has been asked to restore its main window (or did not
-    // answer within kWaitMsecs); the caller ends quietly with exit code 0 without touching the
-    // settings.
-    bool Claim();
+    // First also when the guard could not be set up at all (see Guarded()): a program that never
+    // starts would be worse than one running unguarded. Otherwise the caller ends with exit code 0
+    // without touching the settings.
+    TClaim Claim();
 
     // Whether this first instance holds the name and listens; false after a Claim that had to let
-    // the program run unguarded because the runtime folder was unusable (ErrorString says why).
+    // the program run unguarded (ErrorString says why).
     bool Guarded() const;
     QString ErrorString() const { return FError; }
 
-    // Where the lock file and the listening socket live (inside the per-user runtime folder).
-    QString LockFileName() const;
-    QString ServerName() const;
+    // The name of the lock and the local socket for this user and folder.
+    QString Key() const { return FKey; }
 
     std::function<void()> OnSecondInstance; // called on the UI thread when a later start knocks
 
@@ -49,9 +57,8 @@ private:
     void AcceptKnocks();
     void ReadKnock(QLocalSocket* socket);
 
-    QString FBaseName;
-    QString FFolder;
-    std::unique_ptr<QLockFile> FLock;
+    QString FKey;
+    std::unique_ptr<TInstanceLock> FLock;
     QLocalServer* FServer = nullptr;
     QString FError;
 };

@@ -1,16 +1,16 @@
-// The single-instance guard between real processes: each test gives its processes a runtime
-// folder of their own.
+// The single-instance guard between real processes: each test gives its processes an instance
+// name and a runtime folder of their own.
 #include "app/shell/InstanceManager.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -19,12 +19,15 @@ constexpr int kPatienceMsecs = 20000;
 
 class TProbe {
 public:
-    explicit TProbe(const QString& runtimeFolder, const QStringList& arguments = {}) {
+    TProbe(const QString& runtimeFolder, const QString& name, const QString& folder = QString()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeFolder);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         FProcess.setProcessEnvironment(environment);
         FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QStringList arguments{QStringLiteral("--name"), name};
+        if (!folder.isEmpty())
+            arguments << QStringLiteral("--folder") << folder;
         FProcess.start(QStringLiteral(INSTANCE_PROBE), arguments);
     }
     ~TProbe() {
@@ -61,8 +64,17 @@ private:
 class InstanceGuard : public testing::Test {
 protected:
     QTemporaryDir FRuntime; // mode 0700, as a runtime folder must be
-    QString LockFile() const {
-        return QDir(FRuntime.path()).filePath(QStringLiteral("%1-%2.lock").arg(kInstanceName).arg(::getuid()));
+    QTemporaryDir FFolders; // the folders the probes work in
+    // The lock of a system-wide kind (a named mutex) is shared by every test run at the same time.
+    const QString FName = QStringLiteral("%1Test%2").arg(kInstanceName).arg(QRandomGenerator::global()->generate());
+
+    std::unique_ptr<TProbe> Start(const QString& folder = QString()) {
+        return std::make_unique<TProbe>(FRuntime.path(), FName, folder);
+    }
+    QString Folder(const QString& name) {
+        const QString path = QDir(FFolders.path()).filePath(name);
+        QDir().mkpath(path);
+        return path;
     }
     void ExpectSecond(TProbe& probe) {
         EXPECT_EQ(probe.NextWord(), "second");
@@ -73,30 +85,36 @@ protected:
         first.Stop();
         ASSERT_TRUE(first.Finished());
         EXPECT_EQ(first.ExitCode(), 0);
-        EXPECT_FALSE(QFileInfo::exists(LockFile()));
+    }
+    // What an instance made (lock, socket) goes with it when it ends the normal way.
+    void ExpectNothingLeft() {
+        EXPECT_TRUE(QDir(FRuntime.path()).isEmpty(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            << QDir(FRuntime.path())
+                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                   .join(' ')
+                   .toStdString();
     }
 };
 
 TEST_F(InstanceGuard, SecondStartKnocksAndEnds) {
-    // Named unlike its file, which must not make its lock look abandoned.
-    TProbe first(FRuntime.path(), {QStringLiteral("Tracer Interface")});
-    ASSERT_EQ(first.NextWord(), "first");
-    EXPECT_TRUE(QFileInfo::exists(LockFile()));
+    auto first = Start();
+    ASSERT_EQ(first->NextWord(), "first");
 
-    TProbe second(FRuntime.path());
-    ExpectSecond(second);
-    EXPECT_EQ(first.NextWord(), "knock");
+    auto second = Start();
+    ExpectSecond(*second);
+    EXPECT_EQ(first->NextWord(), "knock");
 
-    TProbe third(FRuntime.path());
-    ExpectSecond(third);
-    EXPECT_EQ(first.NextWord(), "knock");
-    StopFirst(first);
+    auto third = Start();
+    ExpectSecond(*third);
+    EXPECT_EQ(first->NextWord(), "knock");
+    StopFirst(*first);
+    ExpectNothingLeft();
 }
 
 TEST_F(InstanceGuard, ThreeStartsAtOnceLeaveOne) {
     std::vector<std::unique_ptr<TProbe>> probes;
     for (int i = 0; i < 3; ++i)
-        probes.push_back(std::make_unique<TProbe>(FRuntime.path()));
+        probes.push_back(Start());
 
     int firsts = 0, seconds = 0;
     TProbe* first = nullptr;
@@ -122,32 +140,71 @@ TEST_F(InstanceGuard, ThreeStartsAtOnceLeaveOne) {
     StopFirst(*first);
 }
 
+// A killed instance releases nothing itself; the next start must not take what it left (a lock
+// file, a socket, its process id given to a new process) for a running copy.
 TEST_F(InstanceGuard, AKilledFirstInstanceDoesNotBlockTheNext) {
-    {
-        TProbe crashed(FRuntime.path());
-        ASSERT_EQ(crashed.NextWord(), "first");
-        crashed.Kill();
+    for (int round = 0; round < 2; ++round) {
+        auto crashed = Start();
+        ASSERT_EQ(crashed->NextWord(), "first");
+        crashed->Kill();
     }
-    // It left its lock file and its socket behind.
-    ASSERT_TRUE(QFileInfo::exists(LockFile()));
-
-    TProbe next(FRuntime.path());
-    ASSERT_EQ(next.NextWord(), "first");
-    TProbe later(FRuntime.path());
-    ExpectSecond(later);
-    EXPECT_EQ(next.NextWord(), "knock");
-    StopFirst(next);
+    auto next = Start();
+    ASSERT_EQ(next->NextWord(), "first");
+    auto later = Start();
+    ExpectSecond(*later);
+    EXPECT_EQ(next->NextWord(), "knock");
+    StopFirst(*next);
+    ExpectNothingLeft();
 }
 
 TEST_F(InstanceGuard, AStoppedFirstInstanceFreesTheName) {
     {
-        TProbe ended(FRuntime.path());
-        ASSERT_EQ(ended.NextWord(), "first");
-        StopFirst(ended);
+        auto ended = Start();
+        ASSERT_EQ(ended->NextWord(), "first");
+        StopFirst(*ended);
     }
-    TProbe next(FRuntime.path());
-    ASSERT_EQ(next.NextWord(), "first");
-    StopFirst(next);
+    auto next = Start();
+    ASSERT_EQ(next->NextWord(), "first");
+    StopFirst(*next);
+    ExpectNothingLeft();
+}
+
+// One instance per folder: starts for other folders run beside each other and beside the default
+// one; a start for a folder in use reaches the instance of that folder only, however the folder
+// is written.
+TEST_F(InstanceGuard, EachFolderHasItsOwnInstance) {
+    const QString a = Folder(QStringLiteral("a"));
+    const QString b = Folder(QStringLiteral("b"));
+    auto plain = Start();
+    auto inA = Start(a);
+    auto inB = Start(b);
+    ASSERT_EQ(plain->NextWord(), "first");
+    ASSERT_EQ(inA->NextWord(), "first");
+    ASSERT_EQ(inB->NextWord(), "first");
+
+    struct TCase {
+        QString Folder;
+        TProbe* Reached;
+    };
+    const TCase cases[] = {
+        {a, inA.get()},
+        {a + QStringLiteral("/"), inA.get()},
+        {QDir(FFolders.path()).filePath(QStringLiteral("b/../b")), inB.get()},
+        {QString(), plain.get()},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Folder.toStdString());
+        auto again = Start(c.Folder);
+        ExpectSecond(*again);
+        EXPECT_EQ(c.Reached->NextWord(), "knock");
+    }
+    // Nobody else heard a knock.
+    StopFirst(*plain);
+    StopFirst(*inA);
+    StopFirst(*inB);
+    for (TProbe* probe : {plain.get(), inA.get(), inB.get()})
+        EXPECT_EQ(probe->NextWord(0), QString());
+    ExpectNothingLeft();
 }
 
 } // namespace

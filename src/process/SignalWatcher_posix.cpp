@@ -1,6 +1,6 @@
 // The self-pipe: the signal handler only writes the signal's number into one end of a socket
 // pair (write() is async-signal-safe); the event loop reads the other end and calls OnSignal.
-#include "app/SignalWatcher.h"
+#include "process/SignalWatcher.h"
 
 #include <QSocketNotifier>
 
@@ -30,15 +30,33 @@ extern "C" void OnTerminationSignal(int signalNumber) {
 
 } // namespace
 
-TSignalWatcher::TSignalWatcher(QObject* parent) : QObject(parent) {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, FPipe) != 0)
-        throw std::runtime_error("Cannot create the signal pipe");
-    fcntl(FPipe[0], F_SETFL, fcntl(FPipe[0], F_GETFL) | O_NONBLOCK);
-    fcntl(FPipe[1], F_SETFL, fcntl(FPipe[1], F_GETFL) | O_NONBLOCK);
-    gWriteEnd = FPipe[1];
+struct TSignalWatcher::TSystem {
+    int Pipe[2] = {-1, -1};
+    QSocketNotifier* Notifier = nullptr;
+};
 
-    FNotifier = new QSocketNotifier(FPipe[0], QSocketNotifier::Read, this);
-    connect(FNotifier, &QSocketNotifier::activated, this, &TSignalWatcher::ReadPending);
+TSignalWatcher::TSignalWatcher(QObject* parent) : QObject(parent), FSystem(std::make_unique<TSystem>()) {
+    int* pipe = FSystem->Pipe;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipe) != 0)
+        throw std::runtime_error("Cannot create the signal pipe");
+    fcntl(pipe[0], F_SETFL, fcntl(pipe[0], F_GETFL) | O_NONBLOCK);
+    fcntl(pipe[1], F_SETFL, fcntl(pipe[1], F_GETFL) | O_NONBLOCK);
+    gWriteEnd = pipe[1];
+
+    FSystem->Notifier = new QSocketNotifier(pipe[0], QSocketNotifier::Read, this);
+    connect(FSystem->Notifier, &QSocketNotifier::activated, this, [this] {
+        unsigned char bytes[16];
+        for (;;) {
+            const ssize_t n = read(FSystem->Pipe[0], bytes, sizeof bytes);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
+            for (ssize_t i = 0; i < n; ++i)
+                if (OnSignal)
+                    OnSignal(bytes[i]);
+        }
+    });
 
     struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;
@@ -55,21 +73,7 @@ TSignalWatcher::~TSignalWatcher() {
     for (const int signalNumber : kWatched)
         sigaction(signalNumber, &action, nullptr);
     gWriteEnd = -1;
-    delete FNotifier;
-    close(FPipe[0]);
-    close(FPipe[1]);
-}
-
-void TSignalWatcher::ReadPending() {
-    unsigned char bytes[16];
-    for (;;) {
-        const ssize_t n = read(FPipe[0], bytes, sizeof bytes);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        for (ssize_t i = 0; i < n; ++i)
-            if (OnSignal)
-                OnSignal(bytes[i]);
-    }
+    delete FSystem->Notifier;
+    close(FSystem->Pipe[0]);
+    close(FSystem->Pipe[1]);
 }

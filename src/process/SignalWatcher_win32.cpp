@@ -2,7 +2,8 @@
 // the termination signals of Windows. The handler runs on a thread of its own: it queues the
 // call to the user-interface thread and, for the events after which Windows ends the process,
 // waits a little so that the settings can be saved first.
-#include "app/SignalWatcher.h"
+#include "process/SignalWatcher_win32.h"
+#include "process/SignalWatcher.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -41,6 +42,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 
 } // namespace
+
+struct TSignalWatcher::TSystem {};
+
+int ConsoleEventForWatcher(unsigned long event) {
+    return OnConsoleEvent(event);
+}
 
 TSignalWatcher::TSignalWatcher(QObject* parent) : QObject(parent) {
     gWatcher = this;

@@ -1,0 +1,9 @@
+#include "app/NativePath.h"
+
+std::string LocalPath(const QString& path) {
+    return path.toUtf8().toStdString();
+}
+
+QString FromLocalPath(const std::string& path) {
+    return QString::fromUtf8(path);
+}
