@@ -3,6 +3,7 @@
 #include "link/Comms.h"
 
 #include "link/CommDevice.h"
+#include "link/PortList.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -365,8 +366,9 @@ void TComPort::Open() {
     Close();
     int error = 0;
     std::unique_ptr<comms_os::TComDevice> device = comms_os::OpenDevice(FPort, error);
+    // Permission and a holder are told in words the operator can act on.
     if (!device)
-        throw EComPort("Unable to open " + FPort + ": " + comms_os::SystemErrorText(error));
+        throw EComPort("Unable to open " + FPort + ": " + PortOpenErrorText(FPort, error));
     FDevice = std::move(device);
     FActive = true;
     try {
@@ -666,7 +668,8 @@ void TComPort::CallEventError(const std::string& Message) {
 template <class Start> int TComPort::RunOperation(Start start, bool Wait, const char* failure) {
     comms_os::TPendingOp* op = comms_os::NewOp();
     FPending.Push(op);
-    const comms_os::TOpResult result = FDevice ? start(op) : comms_os::TOpResult{comms_os::TOpResult::Failed, 0, comms_os::kErrorNotOpen};
+    const comms_os::TOpResult result =
+        FDevice ? start(op) : comms_os::TOpResult{comms_os::TOpResult::Failed, 0, comms_os::kErrorNotOpen};
     if (result.Status == comms_os::TOpResult::Pending)
         return Wait ? WaitForLastOp() : -1;
     FPending.Pop();

@@ -1,5 +1,7 @@
-// Why a serial line does not open, in the operator's words: a line in use, a user without
-// permission and a name without a usable line behind it.
+// Why a serial line does not open, in the operator's words: the check behind the port list and
+// the serial port's own open error agree, for a line in use, a user without permission and a name
+// without a usable line behind it.
+#include "link/Comms.h"
 #include "link/PortList.h"
 
 #include "LinkTestSupport.h"
@@ -18,6 +20,21 @@
 
 using link_test::TPtyPair;
 using test_support::TDeniedDevice;
+
+namespace {
+
+std::string OpenMessage(const std::string& path) {
+    TComPort port;
+    port.SetPort(path);
+    try {
+        port.Open();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(opened)";
+}
+
+} // namespace
 
 TEST(PortAccess, ErrorCodesBecomeTheOperatorsWords) {
     const struct {
@@ -44,6 +61,7 @@ TEST(PortAccess, ALineHeldByAnotherProgramIsInUseForTheCheckAndTheOpen) {
     const TPortCheck check = CheckSerialPort(pty.SlavePath());
     EXPECT_EQ(check.State, psInUse);
     EXPECT_EQ(check.Reason, "in use by another program");
+    EXPECT_EQ(OpenMessage(pty.SlavePath()), "Unable to open " + pty.SlavePath() + ": in use by another program");
     ::close(holder);
     EXPECT_TRUE(CanOpenSerialPort(pty.SlavePath()));
 }
@@ -77,6 +95,7 @@ TEST(PortAccess, AUserWithoutPermissionIsToldWhichGroupToJoin) {
             const TPortCheck check = CheckSerialPort(pty.SlavePath());
             EXPECT_EQ(check.State, psNoPermission);
             EXPECT_EQ(check.Reason, words);
+            EXPECT_EQ(OpenMessage(pty.SlavePath()), "Unable to open " + pty.SlavePath() + ": " + words);
         }
         ASSERT_EQ(::chown(pty.SlavePath().c_str(), static_cast<uid_t>(-1), before.st_gid), 0);
     }
