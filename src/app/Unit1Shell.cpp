@@ -18,7 +18,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QTimer>
 
 void TForm1::SetUpShell() {
@@ -115,15 +114,13 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::BitBtn1Click() {
-    // The guide is part of the program: a folder named on the command line holds the operator's
-    // settings and traces, and need not hold a copy of it.
-    QString help = HelpFileName(FProgramFolder);
-    if (!QFileInfo::exists(help))
-        help = HelpFileName(QCoreApplication::applicationDirPath());
-    // The package keeps it with the program's documentation.
-    if (!QFileInfo::exists(help))
-        help = HelpFileName(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/tracer-interface"));
-    OpenHelp(this, help);
+    // The guide is part of the program; an installed copy, for the browser, is looked for in a
+    // folder named on the command line, beside the program (a build) and in the package's folder.
+    const QString programs = QCoreApplication::applicationDirPath();
+    const QString installed =
+        FindHelpFile({FProgramFolder + QStringLiteral("/help"), programs + QStringLiteral("/help"),
+                      programs + QStringLiteral("/../share/tracer-interface/help"), programs});
+    ShowHelpWindow(this, installed);
 }
 
 void TForm1::Button1Click() {
