@@ -8,6 +8,7 @@
 #include "app/core/Settings.h"
 #include "app/dialogs/SettingsForm.h"
 #include "app/dialogs/ShowLog.h"
+#include "app/shell/AppIcon.h"
 #include "app/shell/CloseConfirm.h"
 #include "app/shell/Help.h"
 #include "app/shell/Splash.h"
@@ -16,11 +17,15 @@
 #include "handler/OMATracer.h"
 #include "trace/TracePanel.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QTimer>
 
 void TForm1::SetUpShell() {
+    // Every window of the program shows the program's icon (title bar, task bar, window switcher),
+    // not the window system's generic one.
+    QApplication::setWindowIcon(AppIcon());
     auto* splash = new TSplashForm(this);
     splash->ShowSplash();
 

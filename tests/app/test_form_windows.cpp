@@ -1,8 +1,13 @@
-// The windows around the main window: the guide shown inside the program with its pictures.
+// The windows around the main window: the guide shown inside the program with its pictures, and
+// the program's icon on every window.
 #include "FormTestSupport.h"
+#include "WhenModal.h"
 
+#include "app/dialogs/SettingsForm.h"
+#include "app/dialogs/ShowLog.h"
 #include "app/shell/Help.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,6 +48,22 @@ TEST_F(FormWindows, HelpShowsTheGuideWithItsPicturesInsideTheProgram) {
     // A second click brings the same window back rather than a second one.
     QTest::mouseClick(Control<QPushButton>(*FForm, "HelpButton"), Qt::LeftButton);
     EXPECT_EQ(FForm->findChildren<THelpWindow*>().size(), 1);
+}
+
+TEST_F(FormWindows, EveryWindowShowsTheProgramsIcon) {
+    StartForm();
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_FALSE(FForm->windowIcon().isNull());
+    EXPECT_FALSE(ShowHelpWindow(FForm.get(), QString())->windowIcon().isNull());
+    EXPECT_FALSE(ShowLogWindow(FForm.get())->windowIcon().isNull());
+    bool settingsIcon = false;
+    WhenModal<TSettingsForm>([&](TSettingsForm* form) {
+        settingsIcon = !form->windowIcon().isNull();
+        form->close();
+    });
+    TRecordList settings;
+    RunSettingsDialog(FForm.get(), settings, FFolder.path().toStdString());
+    EXPECT_TRUE(settingsIcon);
 }
 
 TEST(HelpFile, FoldersAreSearchedInOrderAndTheNameIsPlain) {
