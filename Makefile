@@ -109,6 +109,8 @@ clean:
 # The Debian package (build-package/tracer-interface_*.deb), and its install-and-run check (root).
 PACKAGE_BUILD ?= build-package
 .PHONY: package package-check
+# File times and the release's date come from the commit built: two builds give the same bytes.
+package: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct)
 package:
 	@./scripts/install-deps.sh dpkg-dev file lintian desktop-file-utils appstream
 	cmake -S . -B $(PACKAGE_BUILD) $$(./scripts/generator.sh $(PACKAGE_BUILD)) -DCMAKE_BUILD_TYPE=Release \
@@ -117,7 +119,7 @@ package:
 	cd $(PACKAGE_BUILD) && rm -f tracer-interface_*.deb && cpack
 
 package-check:
-	@./scripts/install-deps.sh dpkg-dev file lintian desktop-file-utils appstream
+	@./scripts/install-deps.sh dpkg-dev file lintian desktop-file-utils appstream devscripts fontconfig
 	./scripts/package-check.sh $(PACKAGE_BUILD)
 
 # Windows, cross-built with MinGW-w64 against the prebuilt Qt for MinGW (scripts/windows-build.sh

@@ -13,12 +13,10 @@
 #include "app/core/TextFile.h"
 #include "handler/OMATracer.h"
 #include "link/Comms.h"
+#include "link/PortList.h"
 #include "trace/TracePanel.h"
 
 #include "ui_Unit1.h"
-
-#include <cerrno>
-#include <unistd.h>
 
 #include <QClipboard>
 #include <QDir>
@@ -42,9 +40,6 @@ constexpr int kSaveRetryIntervalMs = 5000;
 
 const QString kReadyOnPort = QStringLiteral("Ready on port ");
 const QString kCannotOpenPort = QStringLiteral("Cannot open tracer COM port.  Please see Settings.");
-// Serial devices belong to the group dialout; an operator outside it is told which group to join.
-const QString kPortPermissionDenied = QStringLiteral(
-    "Cannot open tracer COM port: permission denied.  Ask to join the group dialout, then log in again.");
 const QString kRetrying = QStringLiteral("  Trying again every %1 seconds.").arg(kReconnectIntervalMs / 1000);
 const QString kReceivingData = QStringLiteral("Receiving data");
 const QString kFileOnClipboard = QStringLiteral("The trace filename is on the clipboard for pasting");
@@ -217,10 +212,14 @@ void TForm1::ApplyPortSettings() {
     FTracer->ComPort()->SetBaudRate(SettingInt(SettingsList(), setting::BaudRate, setting::DefaultBaudRate));
 }
 
-bool TForm1::ActivatePort() {
+bool TForm1::ActivatePort(std::string* failure) {
     try {
         ApplyPortSettings();
         FTracer->SetActive(true);
+    } catch (const std::exception& e) {
+        if (failure)
+            *failure = e.what();
+        return false;
     } catch (...) {
         return false;
     }
@@ -230,12 +229,20 @@ bool TForm1::ActivatePort() {
 }
 
 void TForm1::OpenTracerPort() {
-    if (ActivatePort())
+    std::string failure;
+    if (ActivatePort(&failure))
         return;
     const std::string port = SettingsList().Value(setting::TracerCOMPort);
-    const bool denied = port.starts_with('/') && ::access(port.c_str(), F_OK) == 0 &&
-                        ::access(port.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
-    QString text = denied ? kPortPermissionDenied : kCannotOpenPort;
+    // What the operator can act on (a group to join, another program to end) is said; anything
+    // else sends the operator to Settings.
+    QString text = kCannotOpenPort;
+    const std::string prefix = "Unable to open " + port + ": ";
+    if (!port.empty() && failure.starts_with(prefix)) {
+        const std::string reason = failure.substr(prefix.size());
+        if (reason == kPortInUseReason || reason.starts_with(kNoPermissionStart))
+            text = QStringLiteral("Cannot open tracer COM port ") + FromRecord(port) + QStringLiteral(": ") +
+                   QString::fromStdString(reason) + QLatin1Char('.');
+    }
     // A named port may well appear later (an adapter plugged in, a simulator started): it is tried
     // again quietly until it opens.
     if (!port.empty()) {
@@ -380,7 +387,8 @@ void TForm1::LinkError(const std::string& message) {
 }
 
 void TForm1::LineLost(const QString& message) {
-    ShowPortStatus(message, false);
+    // The operator learns that nothing needs doing: the line comes back by itself when it can.
+    ShowPortStatus(message + (message.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral(".")) + kRetrying, false);
     // The report comes from inside the port's own delivery: it is closed once that has returned.
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { FTracer->SetActive(false); }); }, Qt::QueuedConnection);

@@ -136,8 +136,9 @@ private:
 
     // The port and the lost line.
     void ApplyPortSettings();
-    // Opens the port from the settings; on success "Ready on port" and no more retries.
-    bool ActivatePort();
+    // Opens the port from the settings; on success "Ready on port" and no more retries. A failure's
+    // message goes to `failure` when given.
+    bool ActivatePort(std::string* failure = nullptr);
     void ProtocolError(const std::string& message);
     void LinkError(const std::string& message);
     void LineLost(const QString& message);

@@ -8,6 +8,7 @@
 #include "app/core/Settings.h"
 #include "app/dialogs/SettingsForm.h"
 #include "app/dialogs/ShowLog.h"
+#include "app/shell/AppIcon.h"
 #include "app/shell/CloseConfirm.h"
 #include "app/shell/Help.h"
 #include "app/shell/Splash.h"
@@ -16,6 +17,7 @@
 #include "handler/OMATracer.h"
 #include "trace/TracePanel.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -23,6 +25,9 @@
 #include <QTimer>
 
 void TForm1::SetUpShell() {
+    // Every window of the program shows the program's icon (title bar, task bar, window switcher),
+    // not the window system's generic one.
+    QApplication::setWindowIcon(AppIcon());
     auto* splash = new TSplashForm(this);
     splash->ShowSplash();
 
@@ -119,15 +124,13 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::BitBtn1Click() {
-    // The guide is part of the program: a folder named on the command line holds the operator's
-    // settings and traces, and need not hold a copy of it.
-    QString help = HelpFileName(FProgramFolder);
-    if (!QFileInfo::exists(help))
-        help = HelpFileName(QCoreApplication::applicationDirPath());
-    // The package keeps it with the program's documentation.
-    if (!QFileInfo::exists(help))
-        help = HelpFileName(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/tracer-interface"));
-    OpenHelp(this, help);
+    // The guide is part of the program; an installed copy, for the browser, is looked for in a
+    // folder named on the command line, beside the program (a build) and in the package's folder.
+    const QString programs = QCoreApplication::applicationDirPath();
+    const QString installed =
+        FindHelpFile({FProgramFolder + QStringLiteral("/help"), programs + QStringLiteral("/help"),
+                      programs + QStringLiteral("/../share/tracer-interface/help"), programs});
+    ShowHelpWindow(this, installed);
 }
 
 void TForm1::Button1Click() {

@@ -6,6 +6,7 @@
 #include "link/ComDelivery.h"
 #include "link/ComPortSettings.h"
 #include "link/CommDevice.h"
+#include "link/PortList.h"
 
 using comport_detail::ChangeSetting;
 
@@ -146,8 +147,9 @@ void TComPort::Open() {
     Close();
     int error = 0;
     std::unique_ptr<comms_os::TComDevice> device = comms_os::OpenDevice(FPort, error);
+    // Permission and a holder are told in words the operator can act on.
     if (!device)
-        throw EComPort("Unable to open " + FPort + ": " + comms_os::SystemErrorText(error));
+        throw EComPort("Unable to open " + FPort + ": " + PortOpenErrorText(FPort, error));
     FDevice = std::move(device);
     FDevice->SetTickSource(FTickSource);
     FActive = true;

@@ -47,6 +47,14 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     return a.size() - i < b.size() - j;
 }
 
+std::string NoPermissionReason(std::string_view group) {
+    return std::string(kNoPermissionStart) + "join the group " + std::string(group) + ", then log in again";
+}
+
+bool CanOpenSerialPort(const std::string& path) {
+    return CheckSerialPort(path).State == psOpens;
+}
+
 std::vector<TSerialPortEntry> ListOpenableSerialPorts(const std::string& deviceFolder) {
     std::vector<TSerialPortEntry> entries = SerialPortCandidates(deviceFolder);
     std::erase_if(entries, [](const TSerialPortEntry& entry) { return !CanOpenSerialPort(entry.Port); });

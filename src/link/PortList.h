@@ -3,12 +3,28 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct TSerialPortEntry {
     std::string Port;    // the full device path; the serial port takes it as it is
     std::string Display; // what a list shows for it
+    std::string Problem; // why it cannot be opened now (see TPortState); empty when it can
 };
+
+// Why a port does not open, as far as the operator can act on it. A port that does not open for
+// any other reason (no hardware behind the name, not a terminal) is of no use to list.
+enum TPortState { psOpens, psNoPermission, psInUse, psUnusable };
+
+struct TPortCheck {
+    TPortState State = psOpens;
+    std::string Reason; // the operator's words for the state; empty for psOpens
+};
+
+// The words of the two states the operator can act on. The group is the one the device belongs to.
+inline constexpr std::string_view kNoPermissionStart = "no permission: ";
+std::string NoPermissionReason(std::string_view group);
+inline constexpr std::string_view kPortInUseReason = "in use by another program";
 
 // Candidates under `deviceFolder`: the serial lines' kernel names followed by a number (ttyS,
 // ttyUSB, ttyACM, ttyXRUSB, ttyAMA, ttyO, ttySAC, ttymxc, ttyTHS, rfcomm), and the stable names
@@ -16,9 +32,15 @@ struct TSerialPortEntry {
 // are kept; nothing is opened. Ascending in natural order (ttyS2 before ttyS10).
 std::vector<TSerialPortEntry> SerialPortCandidates(const std::string& deviceFolder);
 
-// True when the device can be opened as a terminal and nobody holds its lock; it is closed again
-// at once. Never blocks waiting for the line (carrier, another holder).
+// Opens the device as a terminal, takes its lock and closes it again at once, and says how that
+// went. Never blocks waiting for the line (carrier, another holder).
+TPortCheck CheckSerialPort(const std::string& path);
+// CheckSerialPort says psOpens.
 bool CanOpenSerialPort(const std::string& path);
+
+// The reason for a failed open of the serial device `port` with the system's error code `error`:
+// the words of psNoPermission or psInUse where the code means that, the system's text otherwise.
+std::string PortOpenErrorText(const std::string& port, int error);
 
 // The candidates that CanOpenSerialPort accepts, in the same order.
 std::vector<TSerialPortEntry> ListOpenableSerialPorts(const std::string& deviceFolder);

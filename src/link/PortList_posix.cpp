@@ -1,6 +1,8 @@
 // Finding and probing serial devices on POSIX systems.
 #include "link/PortList.h"
 
+#include "link/CommDevice.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -9,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -65,8 +68,30 @@ bool IsSerialName(const std::string& name) {
     return false;
 }
 
-} // namespace
+// The group whose members may use the device: its own group when that may read and write it,
+// else the one Debian and its kin give serial lines.
+std::string DeviceGroup(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && info.st_gid != 0 &&
+        (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+        group entry{};
+        group* found = nullptr;
+        char buffer[4096];
+        if (::getgrgid_r(info.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+            return found->gr_name;
+    }
+    return "dialout";
+}
 
+TPortCheck Refused(const std::string& path, int error) {
+    if (error == EACCES || error == EPERM)
+        return {psNoPermission, NoPermissionReason(DeviceGroup(path))};
+    if (error == EBUSY || error == EWOULDBLOCK)
+        return {psInUse, std::string(kPortInUseReason)};
+    return {psUnusable, comms_os::SystemErrorText(error)};
+}
+
+} // namespace
 
 std::vector<TSerialPortEntry> SerialPortCandidates(const std::string& deviceFolder) {
     std::vector<TSerialPortEntry> entries;
@@ -75,20 +100,20 @@ std::vector<TSerialPortEntry> SerialPortCandidates(const std::string& deviceFold
             continue;
         const std::string path = JoinPath(deviceFolder, name);
         if (IsCharacterDevice(path))
-            entries.push_back({path, path});
+            entries.push_back({path, path, {}});
     }
     const std::string byId = JoinPath(deviceFolder, "serial/by-id");
     for (const std::string& name : FolderEntries(byId)) {
         const std::string path = JoinPath(byId, name);
         if (IsCharacterDevice(path))
-            entries.push_back({path, path + " (" + ResolvedPath(path) + ")"});
+            entries.push_back({path, path + " (" + ResolvedPath(path) + ")", {}});
     }
     std::sort(entries.begin(), entries.end(),
               [](const TSerialPortEntry& a, const TSerialPortEntry& b) { return NaturalLess(a.Port, b.Port); });
     return entries;
 }
 
-bool CanOpenSerialPort(const std::string& path) {
+TPortCheck CheckSerialPort(const std::string& path) {
     // O_NONBLOCK keeps open() from waiting for carrier; O_NOCTTY keeps the line from becoming our
     // controlling terminal.
     int fd;
@@ -96,13 +121,19 @@ bool CanOpenSerialPort(const std::string& path) {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        return false;
+        return Refused(path, errno);
     termios settings{};
+    TPortCheck check;
     // A device node without hardware behind it (most ttyS entries) opens but fails tcgetattr.
-    bool usable = ::isatty(fd) == 1 && ::tcgetattr(fd, &settings) == 0;
+    if (::isatty(fd) != 1 || ::tcgetattr(fd, &settings) != 0)
+        check = {psUnusable, comms_os::SystemErrorText(errno)};
     // The serial port takes this lock while it is open, so a held lock means the line is in use.
-    if (usable)
-        usable = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        check = Refused(path, errno == EWOULDBLOCK ? EBUSY : errno);
     ::close(fd); // also releases the lock
-    return usable;
+    return check;
+}
+
+std::string PortOpenErrorText(const std::string& port, int error) {
+    return Refused(port, error).Reason;
 }

@@ -71,7 +71,7 @@ std::vector<TSerialPortEntry> SerialPortCandidates(const std::string&) {
         for (char& c : port)
             if (c >= 'a' && c <= 'z')
                 c = static_cast<char>(c - 'a' + 'A');
-        entries.push_back({port, port});
+        entries.push_back({port, port, {}});
     }
     std::sort(entries.begin(), entries.end(),
               [](const TSerialPortEntry& a, const TSerialPortEntry& b) { return NaturalLess(a.Port, b.Port); });
@@ -81,9 +81,21 @@ std::vector<TSerialPortEntry> SerialPortCandidates(const std::string&) {
     return entries;
 }
 
-bool CanOpenSerialPort(const std::string& path) {
+namespace {
+
+// A port another program holds refuses a second, exclusive open with "access denied"; Windows
+// has no per-user rights on serial ports.
+TPortCheck Refused(int error) {
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+        return {psInUse, std::string(kPortInUseReason)};
+    return {psUnusable, comms_os::SystemErrorText(error)};
+}
+
+} // namespace
+
+TPortCheck CheckSerialPort(const std::string& path) {
     if (comms_os::PortLocked(path))
-        return false;
+        return Refused(ERROR_ACCESS_DENIED);
     std::string device = path;
     if (device.rfind("\\\\.\\", 0) != 0)
         device = "\\\\.\\" + device;
@@ -91,10 +103,16 @@ bool CanOpenSerialPort(const std::string& path) {
     HANDLE handle = ::CreateFileW(Widen(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return false;
+        return Refused(static_cast<int>(::GetLastError()));
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    const bool usable = ::GetCommState(handle, &dcb) != 0;
+    TPortCheck check;
+    if (::GetCommState(handle, &dcb) == 0)
+        check = {psUnusable, comms_os::SystemErrorText(static_cast<int>(::GetLastError()))};
     ::CloseHandle(handle);
-    return usable;
+    return check;
+}
+
+std::string PortOpenErrorText(const std::string&, int error) {
+    return Refused(error).Reason;
 }

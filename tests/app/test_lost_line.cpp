@@ -45,6 +45,9 @@ TEST_F(LostLine, PortIsReopenedWhenTheDeviceComesBackAndTheJobStays) {
 
     FPty.Close();
     ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm).startsWith(QStringLiteral("Connection lost on ")); }));
+    // The operator is told that nothing needs doing.
+    EXPECT_TRUE(StatusText(*FForm).endsWith(QStringLiteral(".  Trying again every 3 seconds.")))
+        << StatusText(*FForm).toStdString();
     EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
     EXPECT_TRUE(StatusBold(*FForm));
     EXPECT_TRUE(FForm->Reconnecting());

@@ -5,6 +5,8 @@
 #include "app/dialogs/SettingsForm.h"
 #include "handler/OMATracer.h"
 
+#include "OtherUser.h"
+
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -15,9 +17,29 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace form_test;
 
 namespace {
+
+// Another program holding the line, as the serial port itself holds it.
+class TLineHolder {
+public:
+    explicit TLineHolder(const std::string& path) : FFd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+        if (FFd >= 0)
+            ::flock(FFd, LOCK_EX | LOCK_NB);
+    }
+    ~TLineHolder() { ::close(FFd); }
+    TLineHolder(const TLineHolder&) = delete;
+    TLineHolder& operator=(const TLineHolder&) = delete;
+
+private:
+    int FFd;
+};
 
 QColor StatusColour(const TForm1& form) {
     return Control<QLabel>(form, "StatusLabel")->palette().color(QPalette::WindowText);
@@ -50,6 +72,36 @@ TEST_F(PortAndSaving, PortThatAppearsLaterIsOpenedByTheRetry) {
     ASSERT_FALSE(DeliverJob().empty());
     EXPECT_TRUE(QFile::exists(TracePath(QStringLiteral("123.txt"))));
     EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+}
+
+TEST_F(PortAndSaving, APortThatDoesNotOpenSaysWhatTheOperatorCanDo) {
+    const std::string port = FPty.SlavePath();
+    const QString retry = QStringLiteral(".  Trying again every 3 seconds.");
+    {
+        const TLineHolder otherProgram(port);
+        StartForm();
+        EXPECT_EQ(StatusText(*FForm),
+                  QString::fromStdString("Cannot open tracer COM port " + port + ": in use by another program") +
+                      retry);
+        FForm.reset();
+    }
+    {
+        // The operator may write the program's folder; only the line is refused.
+        ASSERT_EQ(::chmod(FFolder.path().toLocal8Bit().constData(), 0777), 0);
+        const test_support::TDeniedDevice outsideTheGroup(port, 0600);
+        if (!outsideTheGroup.Denied())
+            GTEST_SKIP() << "this system cannot refuse the line to this test";
+        StartForm();
+        EXPECT_EQ(StatusText(*FForm),
+                  QString::fromStdString("Cannot open tracer COM port " + port +
+                                         ": no permission: join the group dialout, then log in again") +
+                      retry);
+        EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
+        EXPECT_TRUE(FForm->Reconnecting());
+    }
+    // Once the operator may use the line, the retry opens it.
+    ASSERT_TRUE(WaitUntil([&] { return FForm->OMATracer1()->Active(); }));
+    EXPECT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + port));
 }
 
 TEST_F(PortAndSaving, SettingsLeaveAnUnchangedLineAloneAndANewPortEndsTheOldRetries) {

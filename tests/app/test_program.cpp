@@ -117,7 +117,7 @@ TEST(Program, OptionsPrintWithoutADisplayAndABadFolderIsRefused) {
         std::string out, err;
     } cases[] = {
         {{"--help"}, 0, "--folder <dir>", ""},
-        {{"--version"}, 0, "tracer-interface 0.1.0\n", ""},
+        {{"--version"}, 0, "tracer-interface " TRACER_VERSION "\n", ""},
         {{"--folder", (folder.Path / "file" / "sub").string()}, 1, "", "cannot create the folder"},
     };
     for (const auto& c : cases) {
@@ -131,5 +131,22 @@ TEST(Program, OptionsPrintWithoutADisplayAndABadFolderIsRefused) {
         EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
         EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
         EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    }
+}
+
+// The version the build was configured with, in every program.
+TEST(Program, EveryProgramStatesTheBuildsVersion) {
+    const struct {
+        const char* Path;
+        std::string Out;
+    } cases[] = {
+        {TRACER_INTERFACE_PATH, "tracer-interface " TRACER_VERSION "\n"},
+        {OMATOOL_PATH, "omatool " TRACER_VERSION "\n"},
+        {TRACER_SIM_PATH, "tracer-sim " TRACER_VERSION "\n"},
+    };
+    for (const auto& c : cases) {
+        const TProcessResult result = RunProcess({c.Path, "--version"}, {}, 20000);
+        EXPECT_EQ(result.exitCode, 0) << c.Path << ": " << result.err;
+        EXPECT_EQ(result.out, c.Out);
     }
 }

@@ -203,7 +203,7 @@ TEST(TComPortLine, ASecondOpenerIsRefusedWhileTheLineIsInUse) {
     first.Open();
     TComPort second;
     second.SetPort(pty.SlavePath());
-    EXPECT_EQ(MessageOf([&] { second.Open(); }), "Unable to open " + pty.SlavePath() + ": Device or resource busy");
+    EXPECT_EQ(MessageOf([&] { second.Open(); }), "Unable to open " + pty.SlavePath() + ": in use by another program");
     EXPECT_FALSE(second.Active());
     // The first one is unharmed.
     EXPECT_EQ(first.Write("still mine", true), 10);

@@ -24,12 +24,17 @@ const char kHelp[] = R"(usage: omatool COMMAND [ARGS]
         answers a real tracer without the operator program, printing the communication log
         and one JSON line per trace; runs until interrupted
 
-Failures print {"error": "..."} and exit 1; usage errors exit 2.
+omatool --version prints the version. Failures print {"error": "..."} and exit 1; usage errors
+exit 2.
 )";
 } // namespace
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("omatool %s\n", TRACER_VERSION);
+        return 0;
+    }
     if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
         std::fputs(kHelp, argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;

@@ -63,6 +63,7 @@ Checking and output:
   --verbose           one line per job on standard error
   --quiet             no per-job lines, even with --verbose
   --help              this text
+  --version           the version
 
 Exit status: 0 every reply right ("OK <n> jobs" on standard output), 1 a missing or wrong reply
 or a failing line, 2 a usage error.
@@ -150,6 +151,8 @@ private:
         bool flag = true;
         if (n == "--help" || n == "-h")
             FOut.Help = true;
+        else if (n == "--version")
+            FOut.Version = true;
         else if (n == "--pty")
             SetLink(lkPty);
         else if (n == "--z")
@@ -286,7 +289,7 @@ private:
     }
 
     void Check() {
-        if (FOut.Help)
+        if (FOut.Help || FOut.Version)
             return;
         if (FOut.Link == lkNone)
             Fail("give one of --device PATH, --pty or --tcp HOST:PORT");

@@ -20,6 +20,7 @@ struct TCommandLine {
     int SettleMs = 100;
     std::string TcpAddress; // HOST:PORT
     bool Help = false;
+    bool Version = false;
     bool Quiet = false;
     bool Verbose = false;
 };

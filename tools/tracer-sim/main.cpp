@@ -56,6 +56,10 @@ int main(int argc, char** argv) {
         std::cout << sim::kUsage;
         return 0;
     }
+    if (command.Version) {
+        std::cout << "tracer-sim " << TRACER_VERSION << '\n';
+        return 0;
+    }
     // A program that drops the connection must give an error message, not a silent death.
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);

@@ -44,7 +44,7 @@ void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPo
     const bool listed = std::any_of(candidates.begin(), candidates.end(),
                                     [&](const TSerialPortEntry& entry) { return entry.Port == extraPort; });
     if (!listed && !extraPort.empty() && extraPort.front() == '/') {
-        candidates.push_back({extraPort, extraPort});
+        candidates.push_back({extraPort, extraPort, {}});
         std::sort(candidates.begin(), candidates.end(),
                   [](const TSerialPortEntry& a, const TSerialPortEntry& b) { return NaturalLess(a.Port, b.Port); });
     }
@@ -58,18 +58,22 @@ void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPo
     };
     const std::string held = extraIsOpen ? device(extraPort) : std::string();
 
-    std::vector<TSerialPortEntry> openable;
+    std::vector<TSerialPortEntry> shown;
     for (TSerialPortEntry& candidate : candidates) {
         if (extraIsOpen && (candidate.Port == extraPort || device(candidate.Port) == held)) {
-            openable.push_back(std::move(candidate));
+            shown.push_back(std::move(candidate));
             continue;
         }
         if (!BeginOpen())
             return;
-        const bool ok = CanOpenSerialPort(candidate.Port);
+        const TPortCheck check = CheckSerialPort(candidate.Port);
         EndOpen();
-        if (ok)
-            openable.push_back(std::move(candidate));
+        // A line the operator can make usable (join a group, end the other program) is listed with
+        // what stands in the way; a name without a line behind it is not.
+        if (check.State == psUnusable)
+            continue;
+        candidate.Problem = check.Reason;
+        shown.push_back(std::move(candidate));
     }
 
     // Posting under the lock: Cancel() cannot return, and so the receiver cannot be destroyed,
@@ -79,7 +83,7 @@ void TPortProbe::Run(const std::string& deviceFolder, const std::string& extraPo
         return;
     QMetaObject::invokeMethod(
         FReceiver,
-        [self = shared_from_this(), ports = std::move(openable)] {
+        [self = shared_from_this(), ports = std::move(shown)] {
             if (!self->FCancelled)
                 self->FDone(ports);
         },

@@ -19,8 +19,9 @@ public:
 
     // Probes the candidates under `deviceFolder`, and `extraPort` too when it is a device path that
     // is not among them; with `extraIsOpen` (this program holds it) `extraPort` is listed without a
-    // probe. `done` runs on `receiver`'s thread, never after Cancel() has returned. `receiver` must
-    // call Cancel() before it is destroyed.
+    // probe. Ports that open, and those that do not for want of permission or because another
+    // program holds them (with the reason in Problem), are handed to `done`. `done` runs on `receiver`'s thread, never
+    // after Cancel() has returned. `receiver` must call Cancel() before it is destroyed.
     static std::shared_ptr<TPortProbe> Start(QObject* receiver, std::string deviceFolder, std::string extraPort,
                                              bool extraIsOpen, TDone done);
 

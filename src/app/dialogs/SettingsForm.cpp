@@ -147,12 +147,18 @@ void TSettingsForm::CheckPort() {
     const std::string port = PortText();
     QComboBox* box = FUi->COMPortComboBox;
     const bool listed = port.empty() || (box->findData(FromBytes(port)) >= 0 && FOpenable.contains(port));
-    if (listed || (port == FCurrentPort && FCurrentPortOpen) || CanOpenSerialPort(port)) {
+    if (listed || (port == FCurrentPort && FCurrentPortOpen)) {
         FUi->PortNoteLabel->hide();
         return;
     }
-    FUi->PortNoteLabel->setText(QStringLiteral("Cannot open ") + FromBytes(port) +
-                                QStringLiteral(" now; it is kept and tried again every few seconds."));
+    const TPortCheck check = CheckSerialPort(port);
+    if (check.State == psOpens) {
+        FUi->PortNoteLabel->hide();
+        return;
+    }
+    FUi->PortNoteLabel->setText(QStringLiteral("Cannot open ") + FromBytes(port) + QStringLiteral(" now: ") +
+                                FromBytes(check.Reason) +
+                                QStringLiteral(".  It is kept and tried again every few seconds."));
     FUi->PortNoteLabel->show();
 }
 
@@ -182,9 +188,12 @@ void TSettingsForm::FillPorts(const std::vector<TSerialPortEntry>& ports) {
     box->clear();
     FOpenable.clear();
     for (const TSerialPortEntry& entry : ports) {
-        box->addItem(FromBytes(entry.Display), FromBytes(entry.Port));
-        box->setItemData(box->count() - 1, FromBytes(entry.Display), Qt::ToolTipRole);
-        FOpenable.insert(entry.Port);
+        // A port that does not open says why, so that the operator knows what to do about it.
+        const std::string shown = entry.Problem.empty() ? entry.Display : entry.Display + ": " + entry.Problem;
+        box->addItem(FromBytes(shown), FromBytes(entry.Port));
+        box->setItemData(box->count() - 1, FromBytes(shown), Qt::ToolTipRole);
+        if (entry.Problem.empty())
+            FOpenable.insert(entry.Port);
     }
     int index = box->findData(FromBytes(keep));
     // A port that does not open now (unplugged, the simulator not started yet) is still the

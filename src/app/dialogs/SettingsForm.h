@@ -69,7 +69,7 @@ public:
     // The port's setting value: the device path of the item chosen, or the path typed in; "" when
     // the field is empty. Until the probe has filled the list, the list holds only FCurrentPort.
     std::string PortText() const;
-    // Says below the port field that the port cannot be opened now (empty: nothing to say).
+    // Says below the port field that the port cannot be opened now, and why (empty: nothing to say).
     QString PortNote() const;
     // Shows where settings.txt and the traces folder live.
     void ShowPlaces(const QString& settingsFile, const QString& tracesFolder);
@@ -88,7 +88,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Runs on the user-interface thread with the ports the probe could open.
+    // Runs on the user-interface thread with the ports the probe listed.
     void FillPorts(const std::vector<TSerialPortEntry>& ports);
     // A port that is not among those that open is kept, and the note says so.
     void CheckPort();
@@ -96,7 +96,7 @@ private:
     std::unique_ptr<Ui::TSettingsForm> FUi;
     std::string FDeviceFolder = "/dev";
     std::shared_ptr<TPortProbe> FProbe;
-    std::set<std::string> FOpenable; // the ports the probe could open
+    std::set<std::string> FOpenable; // the listed ports that the probe could open
     bool FViewLogRequested = false;
     bool FPortsProbed = false;
 };

@@ -74,7 +74,7 @@ protected:
 TEST_F(SettingsDialogTest, FreshListGetsTheKeysInTheirOrder) {
     TRecordList settings;
     WhenShown([&](TSettingsForm* form) {
-        EXPECT_EQ(form->PortText(), "");     // nothing configured, nothing preselected
+        EXPECT_EQ(form->PortText(), "");         // nothing configured, nothing preselected
         EXPECT_EQ(form->BaudRateText(), "9600"); // no stored rate: the one the port opens at
         form->COMPortComboBox()->setCurrentIndex(form->COMPortComboBox()->findData(QString::fromStdString(TracerPort)));
         form->AllowModCheckBox()->setChecked(true);
@@ -107,8 +107,8 @@ TEST_F(SettingsDialogTest, EveryWayOfClosingStoresTheSettings) {
                                        "AllowMod=y", "BackColor=12345", "TraceColor=abc", "Other=1"});
         WhenShown([&](TSettingsForm* form) {
             EXPECT_EQ(form->PortText(), TracerPort);
-            EXPECT_EQ(form->BaudRateText(), "115200");               // not offered, but the rate in use
-            EXPECT_FALSE(form->AllowModCheckBox()->isChecked());     // only "Y" counts as yes
+            EXPECT_EQ(form->BaudRateText(), "115200");           // not offered, but the rate in use
+            EXPECT_FALSE(form->AllowModCheckBox()->isChecked()); // only "Y" counts as yes
             EXPECT_EQ(form->BackColorComboBox()->currentText(), "Custom");
             EXPECT_EQ(form->TraceColorComboBox()->currentText(), "White"); // not a number: the default
             EXPECT_FALSE(form->ViewLogRequested());
@@ -165,6 +165,34 @@ TEST_F(SettingsDialogTest, ConfiguredPortIsKeptAndOneThatDoesNotOpenIsSaidSo) {
         EXPECT_EQ(settings.Value(setting::TracerCOMPort), c.Configured);
         EXPECT_EQ(settings.Value(setting::BaudRate), "9600");
         EXPECT_FALSE(result.PortChanged);
+    }
+}
+
+TEST_F(SettingsDialogTest, APortHeldByAnotherProgramIsListedWithTheReason) {
+    TPty heldPty;
+    const std::string held = Dev.Link("ttyUSB3", heldPty.SlavePath());
+    const dialog_test::TLineLock otherProgram(held);
+    const QString reason = QStringLiteral("in use by another program");
+    for (const std::string& configured : {TracerPort, held}) {
+        SCOPED_TRACE(configured);
+        TRecordList settings = ListOf({"TracerCOMPort=" + configured});
+        WhenShown([&](TSettingsForm* form) {
+            QComboBox* box = form->COMPortComboBox();
+            const int index = box->findData(QString::fromStdString(held));
+            ASSERT_GE(index, 0);
+            EXPECT_EQ(box->itemText(index), QString::fromStdString(held) + QStringLiteral(": ") + reason);
+            EXPECT_EQ(form->PortText(), configured);
+            // The configured port that does not open says why, in the same words.
+            EXPECT_EQ(form->PortNote(), configured == held
+                                            ? QStringLiteral("Cannot open ") + QString::fromStdString(held) +
+                                                  QStringLiteral(" now: ") + reason +
+                                                  QStringLiteral(".  It is kept and tried again "
+                                                                 "every few seconds.")
+                                            : QString());
+            form->close();
+        });
+        RunSettingsDialog(Owner, settings, Dev.Path());
+        EXPECT_EQ(settings.Value(setting::TracerCOMPort), configured);
     }
 }
 
