@@ -20,18 +20,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <thread>
-#include <poll.h>
 #include <unistd.h>
 #include <vector>
 

@@ -19,8 +19,7 @@ void JobPacketToReply(benchmark::State& state, int format) {
     sim::TJobParams job;
     job.Eyes = sim::seRight;
     job.Format = format;
-    const std::string packet =
-        FramePacket(sim::JobPacketLines(job, sim::MakeJobShape(sim::TShapeParams{}, 400)));
+    const std::string packet = FramePacket(sim::JobPacketLines(job, sim::MakeJobShape(sim::TShapeParams{}, 400)));
     TOMATracer tracer;
     std::string reply;
     long long traces = 0;

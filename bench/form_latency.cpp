@@ -144,9 +144,9 @@ public:
         times.TotalMs = Ms(FDoneAt - sentAt);
         // Complete on disk when the program's write has returned (file and folder synced, its name
         // on the clipboard), as the floor is timed; else when the folder showed it.
-        const TClock::time_point there = FFileAt != TClock::time_point{}       ? FFileAt
+        const TClock::time_point there = FFileAt != TClock::time_point{}        ? FFileAt
                                          : FFileThereAt != TClock::time_point{} ? FFileThereAt
-                                                                                 : FDoneAt;
+                                                                                : FDoneAt;
         times.FileThereMs = Ms(there - sentAt);
         times.LinkMs = Ms(FPacketAt - sentAt);
         times.DecodeMs = Ms(FReplyAt - FPacketAt);

@@ -10,7 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: reply_floor PATH\n");
         return 2;

@@ -7,8 +7,8 @@
 #include "app/core/ShapeEdit.h"
 #include "common/Errors.h"
 
-#include <cmath>
 #include "FuzzCheck.h"
+#include <cmath>
 
 #include <cstdint>
 #include <cstring>

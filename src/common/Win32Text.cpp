@@ -14,8 +14,8 @@ std::wstring Widen(std::string_view Utf8) {
 std::string Narrow(std::wstring_view Utf16) {
     if (Utf16.empty())
         return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, Utf16.data(), static_cast<int>(Utf16.size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, Utf16.data(), static_cast<int>(Utf16.size()), nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<size_t>(size), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, Utf16.data(), static_cast<int>(Utf16.size()), narrow.data(), size, nullptr,
                           nullptr);

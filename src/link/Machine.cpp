@@ -15,7 +15,6 @@
 
 namespace {
 
-
 const std::string kDevicePrefix = "\\\\.\\"; // backslash, backslash, full stop, backslash
 
 } // namespace

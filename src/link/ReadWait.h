@@ -25,8 +25,8 @@ inline TReadWait ReadWaitFor(const TCommTimeouts& Timeouts, size_t Want) {
     }
     // Interval and multiplier "infinite", a constant: the first byte ends the wait.
     wait.FirstByteEnds = Timeouts.ReadIntervalTimeout == kMaxDword &&
-                         Timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
-                         Timeouts.ReadTotalTimeoutConstant != 0 && Timeouts.ReadTotalTimeoutConstant != kMaxDword;
+                         Timeouts.ReadTotalTimeoutMultiplier == kMaxDword && Timeouts.ReadTotalTimeoutConstant != 0 &&
+                         Timeouts.ReadTotalTimeoutConstant != kMaxDword;
     wait.TotalMs = wait.FirstByteEnds ? Timeouts.ReadTotalTimeoutConstant
                                       : static_cast<uint64_t>(Timeouts.ReadTotalTimeoutMultiplier) * Want +
                                             Timeouts.ReadTotalTimeoutConstant;

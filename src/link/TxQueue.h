@@ -34,8 +34,7 @@ public:
     void Push(TTxRecord* Record, const std::string& Data, size_t Offset);
     // Hands queued bytes to Write, oldest record first; true when the queue is empty afterwards
     // (all written, or all failed with the write's error).
-    template <class TWrite>
-    bool Flush(TWrite&& Write) {
+    template <class TWrite> bool Flush(TWrite&& Write) {
         while (!FQueue.empty()) {
             TTxRecord* record = FQueue.front();
             while (record->Offset < record->Data.size()) {

@@ -26,8 +26,8 @@ std::string TestPort() {
     return port ? port : "";
 }
 
-#define REQUIRE_PORT()                                                                                  \
-    if (TestPort().empty())                                                                             \
+#define REQUIRE_PORT()                                                                                                 \
+    if (TestPort().empty())                                                                                            \
     GTEST_SKIP() << "TRACER_TEST_COM names no COM port with an echoing peer"
 
 void RunEventsFor(int Milliseconds) {
@@ -76,9 +76,8 @@ TEST(Win32DevicePath, ComNamesAndLinuxSerialNamesOpenTheComDevice) {
         const char* Port;
         const char* Device;
     } cases[] = {
-        {"COM3", "\\\\.\\COM3"},      {"com12", "\\\\.\\COM12"},
-        {"\\\\.\\COM7", "\\\\.\\COM7"}, {"/dev/ttyS2", "\\\\.\\COM3"},
-        {"/dev/ttyS0", "\\\\.\\COM1"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"COM3", "\\\\.\\COM3"},       {"com12", "\\\\.\\COM12"},     {"\\\\.\\COM7", "\\\\.\\COM7"},
+        {"/dev/ttyS2", "\\\\.\\COM3"}, {"/dev/ttyS0", "\\\\.\\COM1"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(comms_os::DevicePath(c.Port), c.Device) << c.Port;
@@ -88,7 +87,8 @@ TEST(Win32SerialPort, BytesComeBackInOrderAndTheIdleThreadSleeps) {
     REQUIRE_PORT();
     TEchoPort echo;
     echo.Port.Open();
-    const std::string payload = RandomBytes(20000, 1) + "\x1c" "REQ=INI\r\n\x1d";
+    const std::string payload = RandomBytes(20000, 1) + "\x1c"
+                                                        "REQ=INI\r\n\x1d";
     // Packet by packet, each echo taken before the next goes out, as a conversation does (a writer
     // that never reads would fill both directions of the line and stall the peer).
     for (size_t at = 0; at < payload.size(); at += 997) {

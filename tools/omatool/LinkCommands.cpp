@@ -42,7 +42,6 @@ std::unique_ptr<QCoreApplication> MakeApplication() {
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-
 } // namespace
 
 int CmdReplay(const TArgs& args) {

@@ -1,8 +1,8 @@
 // Building the tracer's packets and checking the program's replies against the protocol.
 #include "Packets.h"
 
-#include "protocol/OMAMach.h"
 #include "common/RecordList.h"
+#include "protocol/OMAMach.h"
 #include "protocol/TraceFormats.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // The parts of the simulator's line that every platform shares.
-#include "SimError.h"
 #include "Transport.h"
+#include "SimError.h"
 
 namespace sim {
 

@@ -10,9 +10,9 @@
 #include <chrono>
 #include <thread>
 
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 namespace sim {
 
@@ -130,7 +130,7 @@ private:
 } // namespace
 
 bool IsStandardBaud(unsigned baud) {
-    static constexpr unsigned kRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,
+    static constexpr unsigned kRates[] = {110,   300,   600,   1200,  2400,   4800,  9600,
                                           14400, 19200, 38400, 57600, 115200, 230400};
     return std::find(std::begin(kRates), std::end(kRates), baud) != std::end(kRates);
 }
@@ -143,8 +143,8 @@ std::unique_ptr<TSimTransport> OpenSerialDevice(const std::string& path, unsigne
     std::string device = path;
     if (device.rfind("\\\\.\\", 0) != 0)
         device = "\\\\.\\" + device;
-    HANDLE handle = ::CreateFileW(Widen(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
+    HANDLE handle =
+        ::CreateFileW(Widen(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         throw ESimError("cannot open " + path + ": " + Win32ErrorText(::GetLastError()));
     DCB dcb{};

@@ -63,7 +63,7 @@ TEST(InstalledUnder, AProgramInsideProgramFilesIsInstalledAnyOtherIsNot) {
         {"C:/Program Files/TracerInterface", true},
         {"c:\\program files\\TracerInterface\\", true},
         {"C:/Program Files (x86)/Lab/TracerInterface", true},
-        {"C:/Program Files", false},           // the root itself holds no program
+        {"C:/Program Files", false},              // the root itself holds no program
         {"C:/Program Files Extra/Tracer", false}, // a sibling that starts alike
         {"D:/Tools/TracerInterface", false},
         {"", false},
