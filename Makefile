@@ -15,6 +15,8 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+# ON: compiler warnings fail every build (CI sets it).
+WERROR     ?= OFF
 
 # ccache, where present, keeps rebuilds of the several build folders cheap; paths under this
 # folder are hashed relative to it, so a second clone shares the cache (also for builds with
@@ -34,10 +36,10 @@ deps:
 	@./scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) $$(./scripts/generator.sh $(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
+	cmake -S . -B $(BUILD) $$(./scripts/generator.sh $(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACER_WERROR=$(WERROR) $(LAUNCHER)
 	cmake --build $(BUILD) -j $(JOBS)
 
-check: build
+check: build format-check
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
 
 test: check
@@ -48,7 +50,7 @@ test: check
 # scripts/lsan.supp; the program's own never are.
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $$(./scripts/generator.sh $(ASAN_BUILD)) \
-		-DCMAKE_BUILD_TYPE=Debug -DTRACER_SANITIZE=ON -DTRACER_CORE_ONLY=OFF -DTRACER_BENCH=OFF $(LAUNCHER)
+		-DCMAKE_BUILD_TYPE=Debug -DTRACER_WERROR=$(WERROR) -DTRACER_SANITIZE=ON -DTRACER_CORE_ONLY=OFF -DTRACER_BENCH=OFF $(LAUNCHER)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen \
 		ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
@@ -129,7 +131,7 @@ WINE_ENV = WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wineprefix WINEDEBUG=-all WINED
 	WINEPATH="$(CURDIR)/$(WINDOWS_BUILD)/qt6-mingw64/bin"
 .PHONY: windows-build test-windows windows windows-proof
 windows-build:
-	./scripts/windows-build.sh $(WINDOWS_BUILD) Release
+	./scripts/windows-build.sh $(WINDOWS_BUILD) Release -DTRACER_WERROR=$(WERROR)
 
 # A throwaway wine prefix per run; the serial tests map a pseudo-terminal as COM1 in it.
 test-windows: windows-build
