@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation2 fonts-dejavu-core ccache librsvg2-bin "$@")
+          qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation2 fonts-dejavu-core ccache librsvg2-bin
+          clang-format "$@")
 
 missing=()
 for p in "${packages[@]}"; do
