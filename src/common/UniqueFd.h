@@ -30,6 +30,8 @@ public:
             ::close(FFd);
         FFd = -1;
     }
+    // Gives the descriptor to a new owner.
+    int Release() { return std::exchange(FFd, -1); }
     // Closes now and gives close()'s result.
     int Close() { return ::close(std::exchange(FFd, -1)); }
 

@@ -3,6 +3,8 @@
 
 #include "SimError.h"
 
+#include "common/UniqueFd.h"
+
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -29,32 +31,6 @@ namespace sim {
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-// Owns one descriptor.
-class TFd {
-public:
-    explicit TFd(int fd = -1) : FFd(fd) {}
-    TFd(TFd&& other) noexcept : FFd(std::exchange(other.FFd, -1)) {}
-    TFd& operator=(TFd&& other) noexcept {
-        if (this != &other) {
-            Close();
-            FFd = std::exchange(other.FFd, -1);
-        }
-        return *this;
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    ~TFd() { Close(); }
-    int Get() const { return FFd; }
-    int Release() { return std::exchange(FFd, -1); }
-    void Close() {
-        if (FFd >= 0)
-            ::close(std::exchange(FFd, -1));
-    }
-
-private:
-    int FFd;
-};
 
 std::string ErrnoText(int error) {
     return std::strerror(error);
@@ -94,7 +70,7 @@ void SetNonBlockingCloseOnExec(int fd) {
 
 class TFdTransport final : public TSimTransport {
 public:
-    TFdTransport(TFd fd, std::string name) : FFd(std::move(fd)), FName(std::move(name)) {
+    TFdTransport(TUniqueFd fd, std::string name) : FFd(std::move(fd)), FName(std::move(name)) {
         SetNonBlockingCloseOnExec(FFd.Get());
         struct stat st {};
         FSocket = ::fstat(FFd.Get(), &st) == 0 && S_ISSOCK(st.st_mode);
@@ -190,7 +166,7 @@ private:
         throw ESimError(doing + " " + FName + ": " + ErrnoText(error));
     }
 
-    TFd FFd;
+    TUniqueFd FFd;
     std::string FName;
     bool FSocket = false;
     bool FRestore = false;
@@ -243,7 +219,7 @@ bool TFdTransport::WaitForPtyOpened(int master, const std::string& path, int tim
 } // namespace
 
 std::unique_ptr<TSimTransport> MakeFdTransport(int fd, std::string name) {
-    return std::make_unique<TFdTransport>(TFd(fd), std::move(name));
+    return std::make_unique<TFdTransport>(TUniqueFd(fd), std::move(name));
 }
 
 bool IsStandardBaud(unsigned baud) {
@@ -261,7 +237,7 @@ std::unique_ptr<TSimTransport> OpenSerialDevice(const std::string& path, unsigne
     if (speed == 0)
         throw ESimError("unsupported baud rate " + std::to_string(baud));
 
-    TFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0)
         throw ESimError("cannot open " + path + ": " + ErrnoText(errno));
     // Two programs on one line would each see half of the other's bytes; refuse a device in use.
@@ -297,7 +273,7 @@ std::unique_ptr<TSimTransport> OpenPty(const std::function<void(const std::strin
     int masterFd = -1, slaveFd = -1;
     if (::openpty(&masterFd, &slaveFd, nullptr, nullptr, nullptr) < 0)
         throw ESimError("cannot create a pseudo-terminal: " + ErrnoText(errno));
-    TFd master(masterFd), slave(slaveFd);
+    TUniqueFd master(masterFd), slave(slaveFd);
     char path[256];
     if (::ptsname_r(master.Get(), path, sizeof path) != 0)
         throw ESimError("cannot name the pseudo-terminal: " + ErrnoText(errno));
@@ -335,7 +311,7 @@ std::unique_ptr<TSimTransport> ConnectTcp(const std::string& hostPort, int timeo
     const auto deadline = DeadlineAfter(timeoutMs);
     int lastError = ECONNREFUSED;
     for (const addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
-        TFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+        TUniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
         if (fd.Get() < 0) {
             lastError = errno;
             continue;
