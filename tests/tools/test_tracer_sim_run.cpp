@@ -496,39 +496,52 @@ TEST(TracerSimTransport, PtyWaitsForTheOtherEndToBeOpened) {
     EXPECT_EQ(results.TraceEvents, 2);
 }
 
+// A pseudo-terminal whose program end is closed by the scripted peer and opened again once the
+// simulator has said that it waits for it; the simulator's progress lines are kept.
+struct TReopenedPty {
+    explicit TReopenedPty(TSimOptions& options) {
+        Line = OpenPty(
+            [&](const std::string& announced) {
+                Path = announced;
+                First = ::open(Path.c_str(), O_RDWR | O_NOCTTY);
+            },
+            10000, 0);
+        options.ReopenWaitMs = 10000;
+        options.Progress = [this](const std::string& text) {
+            Progress.push_back(text);
+            if (text.find("waiting") != std::string::npos)
+                Noticed = true;
+        };
+    }
+    std::function<int()> Reopen() {
+        return [this] {
+            for (int i = 0; i < 10000 && !Noticed; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return ::open(Path.c_str(), O_RDWR | O_NOCTTY);
+        };
+    }
+
+    std::unique_ptr<TSimTransport> Line;
+    std::string Path;
+    int First = -1;
+    std::atomic<bool> Noticed{false};
+    std::vector<std::string> Progress;
+};
+
 TEST(TracerSimTransport, PtyOutlivesTheProgramClosingAndReopeningIt) {
-    std::string path;
-    int first = -1;
-    auto line = OpenPty(
-        [&](const std::string& announced) {
-            path = announced;
-            first = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-        },
-        10000, 0);
-    ASSERT_GE(first, 0);
-    std::atomic<bool> noticed{false};
     TSimOptions options;
     options.Jobs = 4;
-    options.ReopenWaitMs = 10000;
-    std::vector<std::string> progress;
-    options.Progress = [&](const std::string& text) {
-        progress.push_back(text);
-        if (text.find("waiting") != std::string::npos)
-            noticed = true;
-    };
+    TReopenedPty pty(options);
+    ASSERT_GE(pty.First, 0);
     // The program closes its port on job 2 and opens it again once the simulator has seen it go.
-    TScriptedPeer peer(first, rfHangUp, 2, options.MaxNumPoints, [&] {
-        for (int i = 0; i < 10000 && !noticed; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return ::open(path.c_str(), O_RDWR | O_NOCTTY);
-    });
+    TScriptedPeer peer(pty.First, rfHangUp, 2, options.MaxNumPoints, pty.Reopen());
     TSimReport report;
-    EXPECT_EQ(RunConversation(*line, options, report), 0) << report.Error;
+    EXPECT_EQ(RunConversation(*pty.Line, options, report), 0) << report.Error;
     const TPeerResults results = peer.Stop();
     EXPECT_EQ(report.JobsDone, 3);
     EXPECT_EQ(results.Jobs, JobNumbers(1, 4));
     EXPECT_EQ(results.ParseErrors, 0);
-    EXPECT_EQ(progress,
+    EXPECT_EQ(pty.Progress,
               (std::vector<std::string>{"job 1: OK", "job 2: the line was closed; waiting for it to be opened again",
                                         "job 2: the line is open again", "job 3: OK", "job 4: OK"}));
 }
@@ -546,38 +559,19 @@ TEST(TracerSimTransport, PtyOutlivesTheProgramClosingItWhileTheTracerIntroducesI
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Step);
-        std::string path;
-        int first = -1;
-        auto line = OpenPty(
-            [&](const std::string& announced) {
-                path = announced;
-                first = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-            },
-            10000, 0);
-        ASSERT_GE(first, 0);
-        std::atomic<bool> noticed{false};
         TSimOptions options;
         options.SendInf = true;
         options.Jobs = 2;
-        options.ReopenWaitMs = 10000;
-        std::vector<std::string> progress;
-        options.Progress = [&](const std::string& text) {
-            progress.push_back(text);
-            if (text.find("waiting") != std::string::npos)
-                noticed = true;
-        };
-        TScriptedPeer peer(first, c.Fault, 1, options.MaxNumPoints, [&] {
-            for (int i = 0; i < 10000 && !noticed; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            return ::open(path.c_str(), O_RDWR | O_NOCTTY);
-        });
+        TReopenedPty pty(options);
+        ASSERT_GE(pty.First, 0);
+        TScriptedPeer peer(pty.First, c.Fault, 1, options.MaxNumPoints, pty.Reopen());
         TSimReport report;
-        EXPECT_EQ(RunConversation(*line, options, report), 0) << report.Error;
+        EXPECT_EQ(RunConversation(*pty.Line, options, report), 0) << report.Error;
         const TPeerResults results = peer.Stop();
         EXPECT_EQ(report.JobsDone, 2);
         EXPECT_EQ(results.Jobs, JobNumbers(1, 2));
         EXPECT_EQ(results.ParseErrors, 0);
-        EXPECT_EQ(progress,
+        EXPECT_EQ(pty.Progress,
                   (std::vector<std::string>{c.Step + ": the line was closed; waiting for it to be opened again",
                                             c.Step + ": the line is open again", "job 1: OK", "job 2: OK"}));
     }
