@@ -1,0 +1,45 @@
+#include "trace/EyeShape.h"
+
+#include "trace/TrceCalc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+TEyeShape::TEyeShape(std::string radii) : FRadii(std::move(radii)) {
+    if (FRadii.empty())
+        return;
+    TTraceCalc calc;
+    calc.SetTrace(FRadii);
+    FBoxA = calc.BoxA();
+    FBoxB = calc.BoxB();
+    FCircumference = calc.Circumference();
+
+    const std::size_t count = calc.PointCount();
+    FOutline.reserve(count);
+    const long double step = 2 * std::numbers::pi_v<long double> / static_cast<long double>(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        long double sine = 0;
+        long double cosine = 0;
+        ExtendedSinCos(step * static_cast<long double>(i), sine, cosine);
+        const double r = calc.Radius(i);
+        const TOutlinePoint p{static_cast<double>(r * cosine), static_cast<double>(r * sine)};
+        FOutline.push_back(p);
+        FLeft = std::min(FLeft, p.X);
+        FRight = std::max(FRight, p.X);
+        FBottom = std::min(FBottom, p.Y);
+        FTop = std::max(FTop, p.Y);
+    }
+    const double cx = BoxCentreX();
+    const double cy = BoxCentreY();
+    double farthest = 0;
+    for (const TOutlinePoint& p : FOutline)
+        farthest = std::max(farthest, std::hypot(p.X - cx, p.Y - cy));
+    FEffectiveDiameter = 2 * farthest;
+}
+
+TEyeShapePtr MakeEyeShape(std::string radii) {
+    if (radii.empty())
+        return nullptr;
+    return std::make_shared<const TEyeShape>(std::move(radii));
+}
