@@ -40,6 +40,12 @@ fail() {
     exit 1
 }
 
+# Under pipefail a reader that stops early (grep -q, head) can leave its writer a closed pipe, and
+# the writer's SIGPIPE fails the check now and then: readers here take the whole stream.
+first_line() {
+    zcat "$1" | sed -n 1p
+}
+
 cmake -S . -B "$build" $(./scripts/generator.sh "$build") -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX=/usr -DTRACER_BENCH=OFF -DTRACER_VERSION="$version"
 cmake --build "$build" -j "$(nproc)" --target tracer-interface omatool tracer-sim desktop_files debian_changelog
@@ -52,11 +58,13 @@ cp "$deb" "$work/first.deb"
 cmp "$deb" "$work/first.deb" || fail "two packings of the same build differ"
 
 lintian --fail-on error,warning "$deb"
-dpkg-deb -f "$deb" Depends | grep -q 'fonts-liberation2' || fail "the package does not depend on fonts-liberation2"
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q 'fonts-liberation2' <<<"$depends" || fail "the package does not depend on fonts-liberation2"
 metainfo="$build"/packaging/org.example.tracer_interface.metainfo.xml
 appstreamcli validate --no-net --pedantic "$metainfo"
 # "without notes": a pedantic hint is a finding too.
-if appstreamcli validate --no-net --pedantic "$metainfo" | grep -q '^[IPW]:'; then
+notes=$(appstreamcli validate --no-net --pedantic "$metainfo" || true)
+if grep -q '^[IPW]:' <<<"$notes"; then
     fail "appstreamcli has notes on the metainfo"
 fi
 
@@ -72,7 +80,8 @@ grep -q '^Keywords=' /usr/share/applications/tracer-interface.desktop || fail "t
 # compiling, so none can be protected: its compile commands show the flag instead.
 hardening-check --nocfprotection /usr/bin/tracer-interface /usr/bin/omatool
 hardening-check --nocfprotection --nofortify /usr/bin/tracer-sim
-grep '"file": ".*tools/tracer-sim/' -B3 "$build/compile_commands.json" | grep -q 'D_FORTIFY_SOURCE=2' ||
+sim_commands=$(grep '"file": ".*tools/tracer-sim/' -B3 "$build/compile_commands.json")
+grep -q 'D_FORTIFY_SOURCE=2' <<<"$sim_commands" ||
     fail "tracer-sim is not built with _FORTIFY_SOURCE"
 [ "$(fc-match -f '%{family}' Arial)" = "Liberation Sans" ] || fail "Arial has no metric-compatible face"
 
@@ -81,12 +90,12 @@ for program in tracer-interface omatool tracer-sim; do
     [ "$(env -u DISPLAY QT_QPA_PLATFORM=offscreen "$program" --version)" = "$program $version" ] ||
         fail "$program --version does not say $version"
 done
-zcat /usr/share/doc/tracer-interface/changelog.gz | head -1 | grep -qF "tracer-interface ($version)" ||
+first_line /usr/share/doc/tracer-interface/changelog.gz | grep -qF "tracer-interface ($version)" ||
     fail "the changelog does not start with $version"
 grep -qF "<release version=\"$version\" date=\"$release_date\"/>" \
     /usr/share/metainfo/org.example.tracer_interface.metainfo.xml || fail "the metainfo's release is not $version of $release_date"
 for page in tracer-interface omatool tracer-sim; do
-    zcat "/usr/share/man/man1/$page.1.gz" | head -1 | grep -qF "\"$release_date\" \"tracer-interface $version\"" ||
+    first_line "/usr/share/man/man1/$page.1.gz" | grep -qF "\"$release_date\" \"tracer-interface $version\"" ||
         fail "the man page $page does not carry $version of $release_date"
 done
 [ -f /usr/share/tracer-interface/help/tracer-interface.html ] && [ -f /usr/share/tracer-interface/help/main-window.png ] ||
@@ -98,7 +107,8 @@ if id "$user" >/dev/null 2>&1; then
 fi
 useradd --create-home --shell /bin/bash "$user"
 home=$(getent passwd "$user" | cut -d: -f6)
-! id -nG "$user" | grep -qw dialout || fail "the check user must not be in dialout"
+groups=$(id -nG "$user")
+! grep -qw dialout <<<"$groups" || fail "the check user must not be in dialout"
 
 # The simulated tracer makes the line, the user's settings name it, the program takes one job.
 cat >"$work/run.sh" <<'INNER'
