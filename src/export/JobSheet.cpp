@@ -249,8 +249,9 @@ std::string DxfOfJob(const TJobSheet& sheet) {
 
 TJobSheetLayout LayOutJobSheet(const TJobSheet& sheet, double pageWidth, double pageHeight) {
     constexpr double kMargin = 15;
-    constexpr double kTextHeight = 85; // heading, date and up to ten rows of the table
-    constexpr double kGap = 12;        // between the parts, room for the DBL's dimension line
+    constexpr double kTextHeight = 85;   // heading, date and up to ten rows of the table
+    constexpr double kGap = 12;          // between the text and the drawing, room for the eye letters
+    constexpr double kBelowDrawing = 16; // room for the DBL's dimension line and its value
     constexpr double kBarHeight = 5;
     constexpr double kBarSpace = kBarHeight + 10; // the bar and its caption
     TJobSheetLayout layout;
@@ -260,7 +261,7 @@ TJobSheetLayout LayOutJobSheet(const TJobSheet& sheet, double pageWidth, double 
 
     const TEyePair pair = LayOutEyes(sheet);
     const double drawingTop = kMargin + kTextHeight + kGap;
-    const double roomHeight = pageHeight - kMargin - kBarSpace - kGap - drawingTop;
+    const double roomHeight = pageHeight - kMargin - kBarSpace - kBelowDrawing - drawingTop;
     layout.Scale = 1;
     if (pair.Width() > width)
         layout.Scale = std::min(layout.Scale, width / pair.Width());
@@ -269,7 +270,7 @@ TJobSheetLayout LayOutJobSheet(const TJobSheet& sheet, double pageWidth, double 
     const double drawnWidth = pair.Width() * layout.Scale;
     const double drawnHeight = pair.Height() * layout.Scale;
     layout.Drawing = {(pageWidth - drawnWidth) / 2, drawingTop, drawnWidth, drawnHeight};
-    layout.Bar = {kMargin, drawingTop + drawnHeight + kGap, kCalibrationBarMm, kBarHeight};
+    layout.Bar = {kMargin, drawingTop + drawnHeight + kBelowDrawing, kCalibrationBarMm, kBarHeight};
     return layout;
 }
 

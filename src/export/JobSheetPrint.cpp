@@ -1,6 +1,8 @@
 // Painting the job sheet on a printer, a PDF page or an image.
 #include "export/JobSheetPrint.h"
 
+#include "common/Numbers.h"
+
 #include <QBuffer>
 #include <QFont>
 #include <QPainter>
@@ -117,7 +119,7 @@ void PaintEyes(TSheetPainter& p, const TJobSheetLayout& layout, const TJobSheet&
         painter.drawLine(p.Point(from, below - 1.5), p.Point(from, below + 1.5));
         painter.drawLine(p.Point(to, below - 1.5), p.Point(to, below + 1.5));
         p.Font(3.5);
-        const QString text = QStringLiteral("DBL ") + QString::number(*sheet.DBL, 'f', 2);
+        const QString text = QString::fromStdString("DBL " + FormatFixed(*sheet.DBL, 2));
         const double textWidth = painter.fontMetrics().horizontalAdvance(text) / p.Px(1);
         p.Text((from + to) / 2 - textWidth / 2, below + 5.5, text);
     }
