@@ -206,21 +206,8 @@ std::string DxfOfJob(const TJobSheet& sheet) {
     group(20, Coordinate(pair.Top));
     group(0, "ENDSEC");
 
-    group(0, "SECTION");
-    group(2, "TABLES");
-    group(0, "TABLE");
-    group(2, "LAYER");
-    group(70, std::to_string(pair.Eyes.size()));
-    for (const TPlacedEye& eye : pair.Eyes) {
-        group(0, "LAYER");
-        group(2, eye.Eye == 'R' ? "RIGHT" : "LEFT");
-        group(70, "0");
-        group(62, "7");
-        group(6, "CONTINUOUS");
-    }
-    group(0, "ENDTAB");
-    group(0, "ENDSEC");
-
+    // No TABLES section: R12 readers make the layers an entity names, and a layer table would
+    // have to bring the line types it names along with it.
     group(0, "SECTION");
     group(2, "ENTITIES");
     for (const TPlacedEye& eye : pair.Eyes) {

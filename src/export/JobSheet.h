@@ -46,7 +46,7 @@ TJobSheet JobSheetFromRecords(const TRecordList& fileRecords, std::string jobNum
 
 // Reads a job trace file: JobSheetFromRecords of its lines, the job number from its name and the
 // date of its last change in local time. Raises EInOutError when the file cannot be read and
-// Exception("<file> holds no trace") when it is no job trace file.
+// Exception("<file> holds no job: <why>") when it is no job trace file.
 TJobSheet ReadJobSheet(const std::string& fileName);
 
 // A date as the sheet shows it, "YYYY-MM-DD HH:MM" in local time.
