@@ -18,6 +18,8 @@ shift 2
 tarball=${QT_MINGW_TARBALL:-../shared/qt6-mingw64/qt6-mingw64.tar.xz}
 qt=$build/qt6-mingw64
 stamp=$build/qt6-mingw64.stamp # records the tarball the unpacked copy came from, and when
+# The stamp carries the tarball's own time: a tarball of any other time, newer or an older one put
+# back, is another Qt.
 if [ ! -f "$tarball" ]; then
     if [ -f "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ]; then
         echo "No Qt tarball at $tarball: building with the Qt unpacked before" >&2
@@ -26,7 +28,7 @@ if [ ! -f "$tarball" ]; then
         exit 1
     fi
 elif [ ! -f "$stamp" ] || [ ! -f "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ] || [ "$tarball" -nt "$stamp" ] ||
-    [ "$(cat "$stamp")" != "$(realpath "$tarball")" ]; then
+    [ "$tarball" -ot "$stamp" ] || [ "$(cat "$stamp")" != "$(realpath "$tarball")" ]; then
     echo "Unpacking $tarball into $build"
     mkdir -p "$build"
     # A failed or interrupted unpack leaves no half a Qt that a later run would take as whole.
