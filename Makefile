@@ -70,9 +70,11 @@ run: release
 demo: release
 	./scripts/demo.sh $(RELEASE_BUILD)
 
-# Screenshots of the main window, the settings dialog and the log window under Xvfb, for the README.
+# Screenshots of the main window, the settings dialog and the log window under Xvfb, and a page of
+# the job sheet, for the README.
 screenshots: release
 	@./scripts/install-deps.sh xvfb imagemagick xdotool x11-utils
+	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target job_sheet_image
 	./scripts/screenshots.sh $(RELEASE_BUILD) doc
 
 bench: build

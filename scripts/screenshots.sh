@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots for the README, taken of real windows on a virtual X display: the main window with a
-# job from the simulated tracer, the settings dialog and the communication log window.
+# job from the simulated tracer, the settings dialog and the communication log window; and a page
+# of that job's sheet.
 # Usage: screenshots.sh BUILD_FOLDER OUTPUT_FOLDER
 set -euo pipefail
 
@@ -8,6 +9,7 @@ build=${1:?usage: screenshots.sh BUILD_FOLDER OUTPUT_FOLDER}
 out=${2:?usage: screenshots.sh BUILD_FOLDER OUTPUT_FOLDER}
 program=$(realpath "$build/bin/tracer-interface")
 sim=$(realpath "$build/tools/tracer-sim/tracer-sim")
+sheet_image=$(realpath "$build/tests/export/job_sheet_image")
 mkdir -p "$out"
 out=$(realpath "$out")
 
@@ -57,6 +59,8 @@ XDG_RUNTIME_DIR=$work/run "$program" --folder "$work" >/dev/null 2>&1 &
 pids+=($!)
 main=$(window "Tracer Interface")
 for _ in $(seq 100); do [ -f "$work/traces/40517.txt" ] && break; sleep 0.1; done
+# The job sheet of that job as a printed page looks (A4, painted offscreen at 72 dpi).
+"$sheet_image" "$work/traces/40517.txt" "$out/job-sheet.png" 72
 sleep 3.5 # the splash hides itself after three seconds
 import -window "$main" "$out/main-window.png"
 
@@ -75,4 +79,4 @@ log=$(window "Communication Log")
 sleep 0.5
 import -window "$log" "$out/log-window.png"
 
-echo "Screenshots in $out: main-window.png settings-dialog.png log-window.png"
+echo "Screenshots in $out: main-window.png settings-dialog.png log-window.png job-sheet.png"

@@ -20,7 +20,7 @@ rm -rf "$build/dist"
 mkdir -p "$dist/platforms" "$dist/styles" "$dist/licences"
 cp "$build/bin/tracer-interface.exe" "$build/tools/omatool/omatool.exe" \
    "$build/tools/tracer-sim/tracer-sim.exe" "$build/bin/tracer-interface.html" "$dist/"
-for dll in Qt6Core Qt6Gui Qt6Widgets Qt6Network libstdc++-6 libgcc_s_seh-1 libwinpthread-1; do
+for dll in Qt6Core Qt6Gui Qt6Widgets Qt6Network Qt6PrintSupport libstdc++-6 libgcc_s_seh-1 libwinpthread-1; do
     cp "$qt/bin/$dll.dll" "$dist/"
 done
 cp "$qt/plugins/platforms/qwindows.dll" "$dist/platforms/"

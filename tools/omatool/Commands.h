@@ -13,6 +13,13 @@ int CmdDecodeBlock(const TArgs& args);
 int CmdMeasure(const TArgs& args);
 int CmdReplay(const TArgs& args);
 int CmdListen(const TArgs& args);
+int CmdExport(const TArgs& args);
+
+// measure's argument names a job trace file when it is not made of a radii group's characters
+// alone (digits, blanks, signs) and names an existing file or holds a "." or a path separator;
+// anything else is a radii text, as before files were read.
+bool NamesJobFile(const std::string& argument);
+int CmdMeasureJob(const std::string& fileName);
 
 // Shared by the commands.
 // Reads a whole file, or standard input for an empty name or "-". Raises std::runtime_error.

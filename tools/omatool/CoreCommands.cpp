@@ -152,7 +152,12 @@ int CmdMeasure(const TArgs& args) {
         }
     }
     if (!radii)
-        return Usage("measure: give a radii text");
+        return Usage("measure: give a radii text or a job trace file");
+    if (*radii != "-" && NamesJobFile(*radii)) {
+        if (change || lockB)
+            return Usage("measure: --box-a, --box-b, --circ and --lock-b change a radii text, not a file");
+        return CmdMeasureJob(*radii);
+    }
     std::string text = *radii == "-" ? ReadInput("-") : *radii;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();

@@ -17,6 +17,11 @@ const char kHelp[] = R"(usage: omatool COMMAND [ARGS]
         decodes one radii record's value (the text after "R=", escaped as received)
   measure RADII [--box-a MM | --box-b MM | --circ MM] [--lock-b]
         measures a radii text (RADII, or - for standard input), after an optional size change
+  measure FILE
+        measures both eyes of a job trace file: box A, box B, circumference, effective diameter
+  export FILE OUT
+        writes a job trace file's eyes as OUT: .svg or .dxf (the outlines in millimetres, right
+        eye on the left as seen from the front) or .pdf (the job sheet, both eyes at true size)
   replay [--chunk N] [FILE]
         feeds a recorded byte stream (N bytes at a time) to the real protocol handler; writes
         every reply's bytes to standard output and one JSON event a line to standard error
@@ -41,7 +46,8 @@ int main(int argc, char** argv) {
     }
     const std::map<std::string, int (*)(const TArgs&)> commands{
         {"parse", CmdParse},     {"build", CmdBuild},   {"decode-block", CmdDecodeBlock},
-        {"measure", CmdMeasure}, {"replay", CmdReplay}, {"listen", CmdListen}};
+        {"measure", CmdMeasure}, {"replay", CmdReplay}, {"listen", CmdListen},
+        {"export", CmdExport}};
     const auto command = commands.find(argv[1]);
     if (command == commands.end())
         return Usage(std::string("unknown command '") + argv[1] + "'");
