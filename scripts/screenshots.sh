@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots for the README, taken of real windows on a virtual X display: the main window with a
-# job from the simulated tracer, the settings dialog and the communication log window; and a page
-# of that job's sheet.
+# job from the simulated tracer, the settings dialog, the communication log window and the main
+# window's true-scale view; and a page of that job's sheet.
 # Usage: screenshots.sh BUILD_FOLDER OUTPUT_FOLDER
 set -euo pipefail
 
@@ -64,6 +64,17 @@ for _ in $(seq 100); do [ -f "$work/traces/40517.txt" ] && break; sleep 0.1; don
 sleep 3.5 # the splash hides itself after three seconds
 import -window "$main" "$out/main-window.png"
 
+# The true-scale view by its accelerator, the window moved to the corner and widened so that both
+# eyes and the DBL fit at this display's resolution; the fitted view again afterwards.
+xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
+xdotool windowmove --sync "$main" 0 0 2>/dev/null || xdotool windowmove "$main" 0 0
+xdotool windowsize --sync "$main" 920 420 2>/dev/null || xdotool windowsize "$main" 920 420
+sleep 0.3
+xdotool key --window "$main" alt+t
+sleep 0.5
+import -window "$main" "$out/true-scale.png"
+xdotool key --window "$main" alt+t
+
 # The settings dialog: "&Settings" by its accelerator.
 xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
 xdotool key --window "$main" alt+s
@@ -79,4 +90,4 @@ log=$(window "Communication Log")
 sleep 0.5
 import -window "$log" "$out/log-window.png"
 
-echo "Screenshots in $out: main-window.png settings-dialog.png log-window.png job-sheet.png"
+echo "Screenshots in $out: main-window.png settings-dialog.png log-window.png job-sheet.png true-scale.png"

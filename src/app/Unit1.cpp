@@ -133,6 +133,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FSettingsFile = FProgramFolder + QLatin1Char('/') + QString::fromLatin1(kSettingsFileName);
 
     SetUpShell();
+    SetUpExport();
     ApplyPanelColours();
     SetStatus(QStringLiteral("Ready"));
     ui->JobGroupBox->setEnabled(false);
@@ -510,6 +511,9 @@ void TForm1::JobNotTaken(const TJobNotTaken& job) {
 }
 
 void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow) {
+    // Another job: what is dragged out is its file once one is written, never the last job's.
+    if (update.Panel)
+        FJobFileShown.clear();
     if (update.Draw) {
         ui->TracePanel1->DrawEye = deRight;
         ui->TracePanel1->ShowTrace(update.Draw->Trace, update.Draw->DBL);
@@ -523,8 +527,10 @@ void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow
             QueueTraceFile(*update.Write);
         }
     }
-    if (update.Panel)
+    if (update.Panel) {
         ShowJob(*update.Panel);
+        ShowExportState();
+    }
     if (update.Values)
         ShowValues(*update.Values);
     if (update.FrameKey) {
@@ -596,6 +602,7 @@ void TForm1::WriteTraceFile(const TJobFileWrite& file) {
         FUnsaved.Saved(settled.Write->FileName);
         // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
         QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(settled.Write->FileName)));
+        FJobFileShown = QFileInfo(FromLocalPath(settled.Write->FileName)).absoluteFilePath();
     }
     if (!settled.Note.empty())
         SetStatus(QString::fromLocal8Bit(settled.Note.c_str()) + QLatin1Char('.'));
@@ -649,6 +656,8 @@ void TForm1::FlushTraceFile() {
 // ---- keys -------------------------------------------------------------------------------------
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (DragFilter(watched, event))
+        return true;
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

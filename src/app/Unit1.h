@@ -2,7 +2,8 @@
 // job panel; takes in jobs from the tracer, shows and edits them and has each one written as a job
 // trace file whose name goes on the clipboard. The job itself lives in TJobSession (app/core); this
 // class wires it to the controls and does the writing. Its handlers are split by concern: intake and showing
-// (Unit1.cpp), shape editing and import (Unit1Edit.cpp), tray, close, help and settings (Unit1Shell.cpp).
+// (Unit1.cpp), shape editing and import (Unit1Edit.cpp), tray, close, help and settings (Unit1Shell.cpp),
+// the true-scale view, printing, exports and dragging the job out (Unit1Export.cpp).
 #pragma once
 
 #include "app/core/JobSession.h"
@@ -10,6 +11,7 @@
 #include "common/RecordList.h"
 #include "protocol/TraceFormats.h"
 
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -26,6 +28,8 @@ class TForm1;
 class QCloseEvent;
 class QColor;
 class QComboBox;
+class QMimeData;
+class QPrinter;
 class QTimer;
 class TNumberEdit;
 class TOMATracer;
@@ -65,6 +69,9 @@ public:
     void MinimizeButtonClick() { MinimizeToTray(); }
     void BitBtn1Click();
     void CloseButtonClick();
+    void PrintButtonClick();
+    void ExportButtonClick();
+    void TrueScaleCheckBoxClick();
 
     TOMATracer* OMATracer1() const { return FTracer; }
     TTracePanel* TracePanel1() const;
@@ -103,6 +110,20 @@ public:
     std::function<TReplaceAnswer(const QString& existing, const QString& keepBothName)> OnAskReplace;
     // The close confirmation's question; default: the Yes/No box with "Don't Ask Again".
     std::function<bool(QWidget* owner, const QString& title, const QString& text, bool& dontAskAgain)> OnAskYesNo;
+    // The file to export to and the filter the operator chose (its format, when the name has no
+    // suffix of one); an empty name means the operator cancelled. Default: the save dialog.
+    std::function<QString(const QString& suggested, QString& selectedFilter)> OnChooseExportFile;
+    // Sets up the printer for the job sheet; false means the operator cancelled. Default: the
+    // print dialog.
+    std::function<bool(QPrinter& printer)> OnSetUpPrinter;
+    // The message box of a job that could not be printed or exported.
+    std::function<void(const QString& title, const QString& text)> OnExportError;
+    // The data of dragging the drawing out: the job trace file last written or opened for the
+    // job shown, as a file URL; null when there is no such file on disk (the caller owns it).
+    std::unique_ptr<QMimeData> JobDragData() const;
+    // The job trace file of the job shown that went on the clipboard last; empty when none.
+    const QString& JobFileShown() const { return FJobFileShown; }
+
     // The folder whose serial devices the settings dialog probes.
     std::string DeviceFolder = "/dev";
 
@@ -157,6 +178,14 @@ private:
     void ScheduleJobHandling();
     void JobNotTaken(const TJobNotTaken& job);
 
+    // Printing, exports and the drag (Unit1Export.cpp).
+    void SetUpExport();
+    void ShowExportState();
+    void StartJobDrag();
+    // Turns a press and a move on the drawing into a drag; true when the event was taken.
+    bool DragFilter(QObject* watched, QEvent* event);
+    void ReportExportError(const QString& title, const QString& text);
+
     // The shell (Unit1Shell.cpp).
     void SetUpShell();
     void AnnounceJob(const QString& job);
@@ -191,4 +220,8 @@ private:
     TUnsavedJobs FUnsaved;
     QStringList FFallbackFolders;
     bool FReportingUnsaved = false; // the message about an unsaved job is open
+    QString FJobFileShown;          // what JobFileShown gives
+    QString FExportFolder;          // where the last export went
+    QPoint FDragStart;              // where the press on the drawing was
+    bool FDragArmed = false;        // a press on the drawing may become a drag
 };

@@ -101,4 +101,7 @@ void TForm1::OpenButtonClick() {
     QGuiApplication::clipboard()->setText(QFileInfo(fileName).absoluteFilePath());
     // A file written for the job (its type selection changed) names itself on the clipboard.
     Apply(FSession.FileOpened(std::move(lines), nativeName), nullptr, true);
+    // Not written again: the opened file is the job's file, as the clipboard says.
+    if (FJobFileShown.isEmpty() && ui->JobGroupBox->isEnabled())
+        FJobFileShown = QFileInfo(fileName).absoluteFilePath();
 }

@@ -51,3 +51,16 @@ TTraceLayout LayoutTrace(TTraceCalc& calc, uint16_t dbl, TDrawEyeType mode, cons
 // NormaliseDBL: the only way to lay out a gap below 1.00 mm (50 is 0.50 mm here, 50 mm there).
 TTraceLayout LayoutTraceHundredths(TTraceCalc& calc, uint16_t dblHundredths, TDrawEyeType mode,
                                    const TLayoutRect& area);
+
+class TEyeShape;
+
+// Both eyes of `shape` at a given scale instead of fitted: `pixelsPerMmX` and `pixelsPerMmY`
+// pixels to the millimetre (a screen's physical resolution gives 1:1). The right eye is drawn
+// unmirrored on the left, the left eye mirrored on the right, their boxes `dblMm` apart, and the
+// pair is centred in `area`, the middle of the DBL on the area's centre. Each eye's cross sits on
+// its box centre and its mark runs from there to the outline point farthest from it (half the
+// effective diameter). A pair larger than the area reaches past it; the painter clips. Scale is
+// the horizontal millimetres per pixel. An empty shape, a scale that is not positive or an area
+// of zero width or height gives no eyes.
+TTraceLayout LayoutTraceAtScale(const TEyeShape& shape, double dblMm, double pixelsPerMmX, double pixelsPerMmY,
+                                const TLayoutRect& area);

@@ -1,6 +1,7 @@
 // TTracePanel: the raised panel that paints the trace held, and the colour values of the settings.
 #include "trace/TracePanel.h"
 
+#include "trace/EyeShape.h"
 #include "trace/GraphTrace.h"
 #include "trace/TrceCalc.h"
 
@@ -12,8 +13,12 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPen>
+#include <QPolygon>
+#include <QScreen>
+#include <QSizeF>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <limits>
 
@@ -77,6 +82,8 @@ uint32_t ValueFromColor(const QColor& color) {
 
 struct TTracePanel::TState {
     TTraceCalc Calc;
+    // The true-scale view's shape of the trace held, measured on its first paint.
+    TEyeShapePtr Shape;
     bool ErrorReported = false;
 };
 
@@ -123,14 +130,17 @@ void TTracePanel::paintEvent(QPaintEvent* /*event*/) {
     painter.drawLine(0, h - 1, w - 1, h - 1);
 
     const int b = kBevelWidth;
+    const QRect inside(b, b, w - 2 * b, h - 2 * b);
     if (w > 2 * b && h > 2 * b)
-        painter.fillRect(QRect(b, b, w - 2 * b, h - 2 * b), ColorFromValue(BGColor));
+        painter.fillRect(inside, ColorFromValue(BGColor));
 
     // Nothing may be thrown into the event loop: a failed paint keeps its background and says
     // why once, not on every repaint that follows.
     try {
         const std::string& radii = Trace();
-        if (!radii.empty()) {
+        if (TrueScale && !radii.empty()) {
+            PaintTrueScale(painter, inside);
+        } else if (!radii.empty()) {
             TGraphTrace graph;
             graph.SetTrace(radii);
             // In hundredths as they are: through SetDBL a DBL below 1 mm (0.50 is 50) would be
@@ -152,6 +162,49 @@ void TTracePanel::paintEvent(QPaintEvent* /*event*/) {
     } catch (...) {
         ReportPaintError("Unknown error while drawing the trace");
     }
+}
+
+QSizeF TTracePanel::PixelsPerMm() const {
+    constexpr double kMmPerInch = 25.4;
+    const QScreen* shown = screen();
+    if (!shown)
+        shown = QGuiApplication::primaryScreen();
+    if (!shown)
+        return {96 / kMmPerInch, 96 / kMmPerInch};
+    // A screen that does not tell its physical size (some virtual and remote displays) gives no
+    // usable physical resolution; the logical one is the closest there is.
+    const auto perMm = [](double physical, double logical) {
+        return (std::isfinite(physical) && physical > 0 ? physical : logical) / kMmPerInch;
+    };
+    return {perMm(shown->physicalDotsPerInchX(), shown->logicalDotsPerInchX()),
+            perMm(shown->physicalDotsPerInchY(), shown->logicalDotsPerInchY())};
+}
+
+void TTracePanel::PaintTrueScale(QPainter& painter, const QRect& area) {
+    // Measured once per trace rather than on every paint; a new text is a new shape.
+    if (!FState->Shape || FState->Shape->Radii() != Trace())
+        FState->Shape = MakeEyeShape(Trace());
+    const QSizeF perMm = PixelsPerMm();
+    const TTraceLayout layout =
+        LayoutTraceAtScale(*FState->Shape, FDBL, perMm.width(), perMm.height(),
+                           {area.left(), area.top(), area.left() + area.width(), area.top() + area.height()});
+    // A pair wider than the panel is cut at the bevel rather than drawn over it.
+    painter.save();
+    painter.setClipRect(area);
+    painter.setPen(QPen(palette().color(QPalette::Dark), 1));
+    painter.setBrush(ColorFromValue(FillColor));
+    for (const TEyeDrawing& eye : layout.Eyes) {
+        QPolygon outline;
+        outline.reserve(static_cast<qsizetype>(eye.Polygon.size()));
+        for (const TLayoutPoint& point : eye.Polygon)
+            outline.append(QPoint(point.X, point.Y));
+        painter.drawPolygon(outline, Qt::OddEvenFill);
+        const TLayoutPoint c = eye.Centre;
+        painter.drawLine(c.X - eye.CrossArm, c.Y, c.X + eye.CrossArm, c.Y);
+        painter.drawLine(c.X, c.Y - eye.CrossArm, c.X, c.Y + eye.CrossArm);
+        painter.drawLine(c.X, c.Y, eye.MarkEnd.X, eye.MarkEnd.Y);
+    }
+    painter.restore();
 }
 
 void TTracePanel::ReportPaintError(const std::string& message) {

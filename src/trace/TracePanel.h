@@ -11,6 +11,9 @@
 #include <string>
 
 class QColor;
+class QPainter;
+class QRect;
+class QSizeF;
 
 // Colours as the settings hold them: 0x00BBGGRR (red in the low byte). A value with 0xFF in the
 // high byte is a system colour index, taken from the application's palette (clBtnFace 0xFF00000F
@@ -30,6 +33,10 @@ public:
     uint32_t BGColor = 0x808080;   // clGray
     uint32_t FillColor = 0xFFFFFF; // clWhite
     TDrawEyeType DrawEye = deBoth;
+    // Off (the default): the drawing fitted to the panel as DrawEye says. On: both eyes with the
+    // DBL between them at 1:1 on the screen the panel is on, centred and clipped to the panel,
+    // so that a frame or a lens laid on the screen covers its outline.
+    bool TrueScale = false;
     std::function<void(QObject* Sender)> OnDrawShape; // at the end of every successful paint
     // A paint that fails keeps its background and reports the message here, once until a paint
     // succeeds or ShowTrace is called again (paints repeat; one failure is one report).
@@ -40,11 +47,15 @@ public:
     void ShowTrace(const std::string& radii, double dbl);
     const std::string& Trace() const;
     double DBL() const { return FDBL; }
+    // Pixels per millimetre (horizontal, vertical) on the panel's screen, from its physical
+    // resolution; from its logical resolution where the screen does not tell its size.
+    QSizeF PixelsPerMm() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void PaintTrueScale(QPainter& painter, const QRect& area);
     void ReportPaintError(const std::string& message);
 
     struct TState;

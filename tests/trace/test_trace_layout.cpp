@@ -4,11 +4,14 @@
 #include "trace/TraceLayout.h"
 
 #include "common/Errors.h"
+#include "trace/EyeShape.h"
 #include "trace/TrceCalc.h"
 #include "trace_shapes.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -207,5 +210,182 @@ TEST(TraceLayout, MalformedTraceRaisesTheConversionError) {
             EXPECT_STREQ(error.what(), "'25x0' is not a valid integer value");
         }
     }
+}
+
+// ---- at a given scale --------------------------------------------------------------------------
+
+struct TScaleCase {
+    const char* Name;
+    std::string Radii;
+    double Dbl;
+    double PixelsPerMmX;
+    double PixelsPerMmY;
+    TLayoutRect Area;
+    TLayoutRect RightBox;
+    TLayoutRect LeftBox;
+    TLayoutPoint RightCentre;
+    TLayoutPoint LeftCentre;
+    std::size_t Point; // an outline point whose place both eyes are checked for
+    TLayoutPoint RightPoint;
+    TLayoutPoint LeftPoint;
+};
+
+TEST(TraceLayoutAtScale, BothEyesAtTheScaleGivenWithTheDblBetweenTheBoxes) {
+    const std::string ellipse = trace_shapes::Ellipse50x40();
+    const std::string egg = trace_shapes::Egg();
+    constexpr TLayoutRect area{0, 0, 600, 400}; // centre (300, 200)
+    const TScaleCase cases[] = {
+        // 50 + 18 + 50 mm at 4 px/mm: 472 pixels, the middle of the DBL on x = 300.
+        {"square pixels",
+         ellipse,
+         18,
+         4,
+         4,
+         area,
+         {64, 120, 264, 280},
+         {336, 120, 536, 280},
+         {164, 200},
+         {436, 200},
+         0,
+         {264, 200},
+         {336, 200}},
+        {"top of the outline",
+         ellipse,
+         18,
+         4,
+         4,
+         area,
+         {64, 120, 264, 280},
+         {336, 120, 536, 280},
+         {164, 200},
+         {436, 200},
+         90,
+         {164, 120},
+         {436, 120}},
+        // Taller than wide pixels: the vertical scale of its own.
+        {"other vertical scale",
+         ellipse,
+         18,
+         4,
+         2,
+         area,
+         {64, 160, 264, 240},
+         {336, 160, 536, 240},
+         {164, 200},
+         {436, 200},
+         90,
+         {164, 160},
+         {436, 160}},
+        // 100 dpi: 3.937 px/mm, each edge rounded on its own (nasal 264.57, temple 67.72).
+        {"100 dpi",
+         ellipse,
+         18,
+         100 / 25.4,
+         100 / 25.4,
+         area,
+         {68, 121, 265, 279},
+         {335, 121, 532, 279},
+         {166, 200},
+         {434, 200},
+         0,
+         {265, 200},
+         {335, 200}},
+        {"no DBL: the boxes touch",
+         ellipse,
+         0,
+         4,
+         4,
+         area,
+         {100, 120, 300, 280},
+         {300, 120, 500, 280},
+         {200, 200},
+         {400, 200},
+         0,
+         {300, 200},
+         {300, 200}},
+        // 25 mm nasal, 15 mm temporal of the trace centre: the box centre is 5 mm nasal of it
+        // and the nasal edges stay the DBL apart.
+        {"trace centre off the box centre",
+         egg,
+         18,
+         4,
+         4,
+         area,
+         {104, 0, 264, 0},
+         {336, 0, 496, 0},
+         {184, 200},
+         {416, 200},
+         180,
+         {104, 200},
+         {496, 200}},
+        // Larger than the area: laid out all the same, reaching past it.
+        {"larger than the area",
+         ellipse,
+         18,
+         4,
+         4,
+         {0, 0, 200, 100},
+         {-136, -30, 64, 130},
+         {136, -30, 336, 130},
+         {-36, 50},
+         {236, 50},
+         0,
+         {64, 50},
+         {136, 50}},
+    };
+    for (const TScaleCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TEyeShape shape(c.Radii);
+        const TTraceLayout layout = LayoutTraceAtScale(shape, c.Dbl, c.PixelsPerMmX, c.PixelsPerMmY, c.Area);
+        EXPECT_DOUBLE_EQ(layout.Scale, 1 / c.PixelsPerMmX);
+        ASSERT_EQ(layout.Eyes.size(), 2u);
+        const TEyeDrawing& right = layout.Eyes[0];
+        const TEyeDrawing& left = layout.Eyes[1];
+        EXPECT_EQ(right.Eye, deRight);
+        EXPECT_EQ(left.Eye, deLeft);
+        if (c.RightBox.Top == c.RightBox.Bottom) { // only the horizontal edges given
+            EXPECT_EQ(right.Box.Left, c.RightBox.Left);
+            EXPECT_EQ(right.Box.Right, c.RightBox.Right);
+            EXPECT_EQ(left.Box.Left, c.LeftBox.Left);
+            EXPECT_EQ(left.Box.Right, c.LeftBox.Right);
+        } else {
+            EXPECT_EQ(right.Box, c.RightBox);
+            EXPECT_EQ(left.Box, c.LeftBox);
+        }
+        EXPECT_EQ(right.Centre, c.RightCentre);
+        EXPECT_EQ(left.Centre, c.LeftCentre);
+        ASSERT_EQ(right.Polygon.size(), shape.Outline().size());
+        ASSERT_EQ(left.Polygon.size(), shape.Outline().size());
+        EXPECT_EQ(right.Polygon[c.Point], c.RightPoint);
+        EXPECT_EQ(left.Polygon[c.Point], c.LeftPoint);
+    }
+}
+
+TEST(TraceLayoutAtScale, MarkRunsFromTheBoxCentreToTheFarthestPoint) {
+    const TEyeShape shape(trace_shapes::Egg());
+    const TTraceLayout layout = LayoutTraceAtScale(shape, 18, 10, 10, {0, 0, 1200, 800});
+    ASSERT_EQ(layout.Eyes.size(), 2u);
+    for (const TEyeDrawing& eye : layout.Eyes) {
+        const double reach = std::hypot(eye.MarkEnd.X - eye.Centre.X, eye.MarkEnd.Y - eye.Centre.Y);
+        // Half the effective diameter at 10 px/mm, within the rounding of two points.
+        EXPECT_NEAR(reach, shape.EffectiveDiameter() / 2 * 10, 1.5);
+        EXPECT_NE(std::find(eye.Polygon.begin(), eye.Polygon.end(), eye.MarkEnd), eye.Polygon.end());
+    }
+    // The mirrored eye's mark mirrors the right eye's about the middle of the DBL.
+    EXPECT_EQ(layout.Eyes[0].MarkEnd.X + layout.Eyes[1].MarkEnd.X, 2 * 600);
+    EXPECT_EQ(layout.Eyes[0].MarkEnd.Y, layout.Eyes[1].MarkEnd.Y);
+}
+
+TEST(TraceLayoutAtScale, NothingToDrawGivesNoEyes) {
+    const TEyeShape ellipse(trace_shapes::Ellipse50x40());
+    const TEyeShape empty{std::string()};
+    constexpr TLayoutRect area{0, 0, 600, 400};
+    EXPECT_TRUE(LayoutTraceAtScale(empty, 18, 4, 4, area).Eyes.empty());
+    EXPECT_TRUE(LayoutTraceAtScale(ellipse, 18, 0, 4, area).Eyes.empty());
+    EXPECT_TRUE(LayoutTraceAtScale(ellipse, 18, 4, std::nan(""), area).Eyes.empty());
+    EXPECT_TRUE(LayoutTraceAtScale(ellipse, 18, 4, 4, {10, 10, 10, 400}).Eyes.empty());
+    // A DBL below zero or no number is no gap, not an overlap.
+    for (const double dbl : {-5.0, std::nan("")})
+        EXPECT_EQ(LayoutTraceAtScale(ellipse, dbl, 4, 4, area).Eyes[0].Box.Right, 300);
 }
 } // namespace

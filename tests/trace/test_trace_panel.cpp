@@ -17,7 +17,11 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QRect>
+#include <QScreen>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -153,6 +157,66 @@ TEST_F(TracePanelTest, FailedPaintReportedOnce) {
     Panel.ShowTrace(Ellipse, 18.0);
     Paint();
     EXPECT_EQ(Errors.size(), 2u);
+}
+
+// The columns and rows the filled lenses reach, the outline included: {left, top, right, bottom}.
+QRect Drawn(const QImage& image, uint32_t background) {
+    int left = image.width(), top = image.height(), right = -1, bottom = -1;
+    for (int y = 1; y < image.height() - 1; ++y)
+        for (int x = 1; x < image.width() - 1; ++x)
+            if (ValueFromColor(image.pixelColor(x, y)) != background) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// 50 + 18 + 50 mm across and 40 mm high at the screen's own resolution, whatever the panel's
+// size; the fitted view of the same panel is another size.
+TEST_F(TracePanelTest, TrueScaleDrawsBothEyesOneToOne) {
+    const QScreen* screen = Panel.screen();
+    ASSERT_NE(screen, nullptr);
+    const QSizeF perMm = Panel.PixelsPerMm();
+    EXPECT_DOUBLE_EQ(perMm.width(), screen->physicalDotsPerInchX() / 25.4);
+    EXPECT_DOUBLE_EQ(perMm.height(), screen->physicalDotsPerInchY() / 25.4);
+
+    Panel.resize(640, 300);
+    Panel.ShowTrace(Ellipse, 18.0);
+    Panel.DrawEye = deRight; // the true-scale view always shows both eyes
+    Panel.TrueScale = true;
+    for (const QSize& size : {QSize(640, 300), QSize(700, 400)}) {
+        Panel.resize(size);
+        const QRect drawn = Drawn(Paint(), kBlue);
+        EXPECT_NEAR(drawn.width() - 1, 118 * perMm.width(), 1.5) << size.width();
+        EXPECT_NEAR(drawn.height() - 1, 40 * perMm.height(), 1.5) << size.width();
+        EXPECT_NEAR(drawn.center().x(), size.width() / 2, 1) << size.width();
+        // The DBL between the two lenses, on the panel's centre.
+        EXPECT_EQ(At(Paint(), size.width() / 2, size.height() / 2), kBlue);
+    }
+
+    Panel.TrueScale = false;
+    Panel.DrawEye = deBoth;
+    const QRect fitted = Drawn(Paint(), kBlue);
+    EXPECT_GT(std::abs(fitted.width() - 1 - 118 * perMm.width()), 50);
+    EXPECT_TRUE(Errors.empty());
+}
+
+// A pair larger than the panel is cut at the bevel, centred: both lenses reach the panel's edges.
+TEST_F(TracePanelTest, TrueScaleClipsInsideTheBevel) {
+    Panel.resize(200, 100);
+    Panel.ShowTrace(Ellipse, 18.0);
+    Panel.TrueScale = true;
+    const QImage image = Paint();
+    EXPECT_EQ(At(image, 0, 50), ValueFromColor(Panel.palette().color(QPalette::Light)));
+    EXPECT_EQ(At(image, 199, 50), Dark());
+    EXPECT_EQ(At(image, 50, 0), ValueFromColor(Panel.palette().color(QPalette::Light)));
+    EXPECT_EQ(At(image, 50, 99), Dark());
+    EXPECT_EQ(At(image, 2, 60), kYellow);
+    EXPECT_EQ(At(image, 197, 60), kYellow);
+    EXPECT_EQ(At(image, 100, 50), kBlue);
+    EXPECT_EQ(Paints, 1);
 }
 
 TEST(GraphTrace, MalformedTraceLeavesTheBackgroundAndTheBrush) {
