@@ -88,6 +88,10 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FTracer->OnSendOMAPacket = [this](QObject*, std::string& packet) { OMATracer1SendOMAPacket(packet); };
     FTracer->OnProtocolError = [this](QObject*, const std::string& message) { ProtocolError(message); };
     FTracer->OnLinkError = [this](QObject*, const std::string& message) { LinkError(message); };
+    FTracer->OnLineLost = [this](QObject*, const TLineLost& lost) {
+        CommLog().Add(lost.Text());
+        LineLost(QString::fromLocal8Bit(lost.Text().c_str()));
+    };
     FTracer->OnRxDiscarded = [](QObject*, size_t length, TRxDiscard reason) {
         CommLog().Add(TCustomMachine::RxDiscardedText(length, reason));
     };
@@ -161,6 +165,7 @@ TForm1::~TForm1() {
     FTracer->OnSendOMAPacket = nullptr;
     FTracer->OnProtocolError = nullptr;
     FTracer->OnLinkError = nullptr;
+    FTracer->OnLineLost = nullptr;
     FTracer->OnRxDiscarded = nullptr;
     delete FTracer;
 }
@@ -379,10 +384,6 @@ void TForm1::ProtocolError(const std::string& message) {
 void TForm1::LinkError(const std::string& message) {
     const QString text = QString::fromLocal8Bit(message.c_str());
     CommLog().Add(message);
-    if (IsConnectionLost(message)) {
-        LineLost(text);
-        return;
-    }
     SetStatus(text, Qt::red, true);
 }
 

@@ -23,7 +23,8 @@ TCustomMachine::TCustomMachine(QObject* Owner) : QObject(Owner) {
     FComPort = new TComPort(this);
     FServerSocket = new QTcpServer(this);
     FComPort->OnRxChar = [this](QObject* Sender, int InQue) { ComPortRxChar(Sender, InQue); };
-    FComPort->OnEventError = [this](QObject*, const std::string& Message) { ComPortEventError(Message); };
+    FComPort->OnEventError = [this](QObject*, const std::string& Message) { ReportLinkError(Message); };
+    FComPort->OnLineLost = [this](QObject*, const TLineLost& Lost) { LineLost(Lost); };
     // Only the events handled here: any other one costs the event thread a blocking round trip
     // to this thread, and "all sent" would make one after every reply, just when the tracer's
     // next packet may arrive (about a tenth of the reply latency). A lost line is reported
@@ -37,6 +38,7 @@ TCustomMachine::~TCustomMachine() {
     OnRecvData = nullptr;
     OnSendData = nullptr;
     OnLinkError = nullptr;
+    OnLineLost = nullptr;
     delete FComPort;
     FComPort = nullptr;
     StopListening();
@@ -243,12 +245,21 @@ void TCustomMachine::ComPortRxChar(QObject* Sender, int InQue) {
         OnRecvData(this); // its exceptions travel back through the port's delivery
 }
 
-void TCustomMachine::ComPortEventError(const std::string& Message) {
+void TCustomMachine::LineLost(const TLineLost& Lost) {
     // A packet the lost line left unfinished can never be completed; kept, it would spoil the
     // first packet of the next line.
-    if (IsConnectionLost(Message))
-        Discard(rdLineLost);
-    ReportLinkError(Message);
+    Discard(rdLineLost);
+    if (!OnLineLost) {
+        ReportLinkError(Lost.Text());
+        return;
+    }
+    try {
+        OnLineLost(this, Lost);
+    } catch (const std::exception& e) {
+        ReportLinkError(e.what());
+    } catch (...) {
+        ReportLinkError(Lost.Text());
+    }
 }
 
 void TCustomMachine::AcceptClients() {

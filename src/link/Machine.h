@@ -75,9 +75,11 @@ public:
 
     TNotifyEvent OnRecvData;
     TOnSendDataEvent OnSendData;
-    // Errors that have no caller to reach: exceptions thrown by OnRecvData (serial and TCP paths)
-    // and the loss of the serial line.
+    // Errors that have no caller to reach: exceptions thrown by OnRecvData (serial and TCP paths),
+    // and the loss of the line while OnLineLost is unassigned (in TLineLost::Text's words).
     TLinkErrorEvent OnLinkError;
+    // The line has gone; what it left unfinished in the receive buffer is discarded first.
+    TLineLostEvent OnLineLost;
     // The receive buffer was emptied without a packet: at the size limit (Length counts the new
     // characters too), or when the serial line was lost. Only a log entry is due.
     std::function<void(QObject* Sender, size_t Length, TRxDiscard Reason)> OnRxDiscarded;
@@ -104,7 +106,7 @@ private:
     void SocketClientRead(QTcpSocket* Socket);
     void AppendLimited(std::string_view Bytes);
     void Discard(TRxDiscard Reason);
-    void ComPortEventError(const std::string& Message);
+    void LineLost(const TLineLost& Lost);
     void ReportLinkError(const std::string& Message);
 
     const uint16_t FBufferTimeout = 20000;

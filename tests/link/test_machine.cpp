@@ -342,8 +342,10 @@ TEST(TCustomMachineSerial, ALostLineDiscardsTheUnfinishedPacketAndSaysSo) {
         EXPECT_EQ(sender, &machine);
         log.push_back(TCustomMachine::RxDiscardedText(length, reason));
     };
-    machine.OnLinkError = [&](QObject*, const std::string& message) {
-        log.push_back(IsConnectionLost(message) ? "lost" : message);
+    machine.OnLinkError = [&](QObject*, const std::string& message) { log.push_back(message); };
+    machine.OnLineLost = [&](QObject* sender, const TLineLost& lost) {
+        EXPECT_EQ(sender, &machine);
+        log.push_back("lost " + lost.Line + ": " + lost.Reason);
     };
     machine.SetActive(true);
     const std::string cutOff = "\x1cREQ=TRC\r\nJOB=12\r\nR=2480;24";
@@ -351,8 +353,9 @@ TEST(TCustomMachineSerial, ALostLineDiscardsTheUnfinishedPacketAndSaysSo) {
     ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer() == cutOff; }));
     pty->CloseMaster();
     ASSERT_TRUE(WaitFor([&] { return log.size() == 2; }));
-    EXPECT_EQ(log, (std::vector<std::string>{
-                       "Discarded 27 characters received without a complete packet (the line was lost)", "lost"}));
+    EXPECT_EQ(
+        log, (std::vector<std::string>{"Discarded 27 characters received without a complete packet (the line was lost)",
+                                       "lost " + pty->SlavePath() + ": Input/output error"}));
     EXPECT_TRUE(machine.RxBuffer().empty());
 
     // The next line's first packet stands on its own.
