@@ -1,4 +1,4 @@
-// TForm1: creation, the tracer port and the lost line, the intake of packets and traces, the
+// TForm1: creation, the tracer port's status, the intake of packets and traces, the
 // deferred job handling, the filling of the job panel and the writing of the job trace file.
 #include "app/Unit1.h"
 
@@ -11,9 +11,8 @@
 #include "app/core/JobKeys.h"
 #include "app/core/Settings.h"
 #include "app/core/TextFile.h"
+#include "app/port/TracerPort.h"
 #include "handler/OMATracer.h"
-#include "link/Comms.h"
-#include "link/PortList.h"
 #include "trace/TracePanel.h"
 
 #include "ui_Unit1.h"
@@ -35,12 +34,8 @@
 
 namespace {
 
-constexpr int kReconnectIntervalMs = 3000;
 constexpr int kSaveRetryIntervalMs = 5000;
 
-const QString kReadyOnPort = QStringLiteral("Ready on port ");
-const QString kCannotOpenPort = QStringLiteral("Cannot open tracer COM port.  Please see Settings.");
-const QString kRetrying = QStringLiteral("  Trying again every %1 seconds.").arg(kReconnectIntervalMs / 1000);
 const QString kReceivingData = QStringLiteral("Receiving data");
 const QString kFileOnClipboard = QStringLiteral("The trace filename is on the clipboard for pasting");
 
@@ -79,8 +74,6 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
         child->installEventFilter(this);
 
     FTracer = new TOMATracer(this);
-    FTracer->SetPortType(ptSerialPort);
-    FTracer->SetPortNumber(0);
     FTracer->OnRecvOMAPacket = [this](QObject*, std::string& packet) { OMATracer1RecvOMAPacket(packet); };
     FTracer->OnRecvOMATrace = [this](QObject*, const std::string&, PEyeRec rt, PEyeRec lt, double) {
         OMATracer1RecvOMATrace(rt, lt);
@@ -88,6 +81,11 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FTracer->OnSendOMAPacket = [this](QObject*, std::string& packet) { OMATracer1SendOMAPacket(packet); };
     FTracer->OnProtocolError = [this](QObject*, const std::string& message) { ProtocolError(message); };
     FTracer->OnLinkError = [this](QObject*, const std::string& message) { LinkError(message); };
+    FPort = new TTracerPort(*FTracer, this);
+    FPort->OnState = [this](const TLinkState& state) {
+        if (state.Status != TPortStatus::Closed)
+            ShowPortStatus(QString::fromLocal8Bit(PortStatusText(state).c_str()), state.Ready());
+    };
     FTracer->OnRxDiscarded = [](QObject*, size_t length, TRxDiscard reason) {
         CommLog().Add(TCustomMachine::RxDiscardedText(length, reason));
     };
@@ -102,10 +100,6 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
                      << QDir::tempPath() + QStringLiteral("/tracer-interface-unsaved-jobs");
     // A tracer that stayed on while the program restarted sends its jobs without naming itself.
     FSession.SetVendor(SettingsList().Value(setting::TracerVendor));
-
-    FReconnectTimer = new QTimer(this);
-    FReconnectTimer->setInterval(kReconnectIntervalMs);
-    connect(FReconnectTimer, &QTimer::timeout, this, [this] { Guarded([this] { TryReconnect(); }); });
 
     // A value reaches the job when the operator has finished it, never keystroke by keystroke:
     // a half-typed 48.5 would first make a 4 mm lens.
@@ -162,6 +156,7 @@ TForm1::~TForm1() {
     FTracer->OnSendOMAPacket = nullptr;
     FTracer->OnProtocolError = nullptr;
     FTracer->OnLinkError = nullptr;
+    delete FPort;
     FTracer->OnRxDiscarded = nullptr;
     delete FTracer;
 }
@@ -175,7 +170,7 @@ QString TForm1::TracesFolder() const {
 }
 
 bool TForm1::Reconnecting() const {
-    return FReconnectTimer->isActive();
+    return FPort->Retrying();
 }
 
 // ---- status ---------------------------------------------------------------------------------
@@ -208,49 +203,8 @@ void TForm1::ApplyPanelColours() {
 
 // ---- the tracer port ------------------------------------------------------------------------
 
-void TForm1::ApplyPortSettings() {
-    FTracer->ComPort()->SetPort(SettingsList().Value(setting::TracerCOMPort));
-    FTracer->ComPort()->SetBaudRate(SettingInt(SettingsList(), setting::BaudRate, setting::DefaultBaudRate));
-}
-
-bool TForm1::ActivatePort(std::string* failure) {
-    try {
-        ApplyPortSettings();
-        FTracer->SetActive(true);
-    } catch (const std::exception& e) {
-        if (failure)
-            *failure = e.what();
-        return false;
-    } catch (...) {
-        return false;
-    }
-    FReconnectTimer->stop();
-    ShowPortStatus(kReadyOnPort + QString::fromStdString(SettingsList().Value(setting::TracerCOMPort)), true);
-    return true;
-}
-
 void TForm1::OpenTracerPort() {
-    std::string failure;
-    if (ActivatePort(&failure))
-        return;
-    const std::string port = SettingsList().Value(setting::TracerCOMPort);
-    // What the operator can act on (a group to join, another program to end) is said; anything
-    // else sends the operator to Settings.
-    QString text = kCannotOpenPort;
-    const std::string prefix = "Unable to open " + port + ": ";
-    if (!port.empty() && failure.starts_with(prefix)) {
-        const std::string reason = failure.substr(prefix.size());
-        if (reason == kPortInUseReason || reason.starts_with(kNoPermissionStart))
-            text = QStringLiteral("Cannot open tracer COM port ") + FromRecord(port) + QStringLiteral(": ") +
-                   QString::fromStdString(reason) + QLatin1Char('.');
-    }
-    // A named port may well appear later (an adapter plugged in, a simulator started): it is tried
-    // again quietly until it opens.
-    if (!port.empty()) {
-        text += kRetrying;
-        FReconnectTimer->start();
-    }
-    ShowPortStatus(text, false);
+    FPort->Apply(TLinkSettings::Read(SettingsList()));
 }
 
 void TForm1::SetSettingsFile(const QString& fileName) {
@@ -380,30 +334,7 @@ void TForm1::ProtocolError(const std::string& message) {
 void TForm1::LinkError(const std::string& message) {
     const QString text = QString::fromLocal8Bit(message.c_str());
     CommLog().Add(message);
-    if (IsConnectionLost(message)) {
-        LineLost(text);
-        return;
-    }
     SetStatus(text, Qt::red, true);
-}
-
-void TForm1::LineLost(const QString& message) {
-    // The operator learns that nothing needs doing: the line comes back by itself when it can.
-    ShowPortStatus(message + (message.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral(".")) + kRetrying, false);
-    // The report comes from inside the port's own delivery: it is closed once that has returned.
-    QMetaObject::invokeMethod(
-        this, [this] { Guarded([this] { FTracer->SetActive(false); }); }, Qt::QueuedConnection);
-    FReconnectTimer->start();
-}
-
-void TForm1::TryReconnect() {
-    // While the line is still gone the lost-line message stays and the timer tries again.
-    try {
-        FTracer->SetActive(false);
-    } catch (...) {
-        return;
-    }
-    ActivatePort();
 }
 
 // ---- intake ---------------------------------------------------------------------------------

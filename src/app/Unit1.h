@@ -1,4 +1,4 @@
-// TForm1: the main window. It owns the tracer component on a serial port, the trace panel and the
+// TForm1: the main window. It owns the tracer component on its link (serial or TCP), the trace panel and the
 // job panel; takes in jobs from the tracer, shows and edits them and has each one written as a job
 // trace file whose name goes on the clipboard. The job itself lives in TJobSession (app/core); this
 // class wires it to the controls and does the writing. Its handlers are split by concern: intake and showing
@@ -33,6 +33,7 @@ class QPrinter;
 class QTimer;
 class TNumberEdit;
 class TOMATracer;
+class TTracerPort;
 class TTracePanel;
 class TTrayIcon;
 
@@ -81,8 +82,8 @@ public:
     bool ShapeModified() const { return FSession.ShapeModified(); }
     const std::string& Vendor() const { return FSession.Vendor(); }
     QString TracesFolder() const;
-    // True while the port cannot be opened or the line is lost, and the port is tried again every
-    // three seconds.
+    // True while the tracer's link cannot be opened or is lost, and it is tried again every three
+    // seconds.
     bool Reconnecting() const;
     // Where settings.txt is written at the end; shown in the settings dialog. A folder that cannot
     // be written is reported in the status at once.
@@ -155,15 +156,8 @@ private:
     static void SelectKey(QComboBox* list, const std::optional<std::string>& key);
     void ApplyPanelColours();
 
-    // The port and the lost line.
-    void ApplyPortSettings();
-    // Opens the port from the settings; on success "Ready on port" and no more retries. A failure's
-    // message goes to `failure` when given.
-    bool ActivatePort(std::string* failure = nullptr);
     void ProtocolError(const std::string& message);
     void LinkError(const std::string& message);
-    void LineLost(const QString& message);
-    void TryReconnect();
     // The port's state in the status; a folder that cannot be written is said first, in red.
     void ShowPortStatus(const QString& text, bool ready);
 
@@ -194,7 +188,7 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     TOMATracer* FTracer = nullptr;
     TTrayIcon* FTrayIcon = nullptr;
-    QTimer* FReconnectTimer = nullptr;
+    TTracerPort* FPort = nullptr;
     QTimer* FSaveRetryTimer = nullptr;
     QString FProgramFolder;
     QString FCaption;

@@ -8,6 +8,7 @@
 #include "app/core/Settings.h"
 #include "app/dialogs/SettingsForm.h"
 #include "app/dialogs/ShowLog.h"
+#include "app/port/TracerPort.h"
 #include "app/shell/AppIcon.h"
 #include "app/shell/CloseConfirm.h"
 #include "app/shell/Help.h"
@@ -113,8 +114,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
-    FReconnectTimer->stop();
-    Guarded([this] { FTracer->SetActive(false); });
+    Guarded([this] { FPort->Stop(); });
     // The operator's last change is not lost with the window.
     FWindowGoing = true;
     Guarded([this] { FlushTraceFile(); });
@@ -152,12 +152,9 @@ void TForm1::Button1Click() {
         // Whatever happened, the port is reopened with the settings as they now stand.
         ReportCurrentException();
     }
-    if (portChanged || !FTracer->Active()) {
-        // The retries of the old port end here; a new port that does not open gets its own.
-        FReconnectTimer->stop();
-        Guarded([this] { FTracer->SetActive(false); });
-        OpenTracerPort();
-    }
+    // The retries of the old link end here; a new link that does not open gets its own.
+    if (portChanged || !FTracer->Active())
+        Guarded([this] { OpenTracerPort(); });
     if (result.ViewLog)
         QMetaObject::invokeMethod(
             this, [this] { Guarded([this] { WMShowLog(); }); }, Qt::QueuedConnection);

@@ -76,9 +76,7 @@ void TComThread::Execute() {
         if (FEventMask != 0)
             FComPort.DispatchEvents(FEventMask, FSyncMethod, FDeliveryTarget, FDevice);
         if (events.LostError != 0 && !FHandedOver)
-            FComPort.ReportEventError(std::string(kConnectionLost) + FPortName + ": " +
-                                          comms_os::SystemErrorText(events.LostError),
-                                      FSyncMethod);
+            FComPort.ReportLineLost({FPortName, comms_os::SystemErrorText(events.LostError)}, FSyncMethod);
     }
     FDevice.Purge();
     if (FHandedOver) {
@@ -298,41 +296,53 @@ void TComPort::CallEvent(uint32_t Flag) {
 }
 
 void TComPort::ReportEventError(const std::string& Message, TSyncMethod Method) {
+    Report({Message, false, {}}, Method);
+}
+
+void TComPort::ReportLineLost(const TLineLost& Lost, TSyncMethod Method) {
+    Report({{}, true, Lost}, Method);
+}
+
+void TComPort::Report(TReport Report, TSyncMethod Method) {
     if (Method == smNone) {
-        CallEventError(Message);
+        CallReport(Report);
         return;
     }
     // Never blocks the event thread: the report waits for the owning thread.
     {
         std::lock_guard lock(FReportLock);
-        FReports.push_back(Message);
+        FReports.push_back(std::move(Report));
     }
     QMetaObject::invokeMethod(this, "RunReports", Qt::QueuedConnection);
 }
 
 void TComPort::RunReports() {
-    std::vector<std::string> reports;
+    std::vector<TReport> reports;
     {
         std::lock_guard lock(FReportLock);
         reports.swap(FReports);
     }
     const std::weak_ptr<int> life = FLife;
-    for (const std::string& message : reports) {
-        CallEventError(message);
+    for (const TReport& report : reports) {
+        CallReport(report);
         if (life.expired())
             return;
     }
 }
 
-void TComPort::CallEventError(const std::string& Message) {
-    if (!OnEventError) {
-        qWarning("%s", Message.c_str());
-        return;
-    }
+void TComPort::CallReport(const TReport& Report) {
+    const std::string message = Report.Lost ? Report.Line.Text() : Report.Message;
     try {
-        OnEventError(this, Message);
+        if (Report.Lost && OnLineLost) {
+            OnLineLost(this, Report.Line);
+            return;
+        }
+        if (OnEventError) {
+            OnEventError(this, message);
+            return;
+        }
     } catch (...) {
         // The report is the last stop: nothing may cross the event loop.
-        qWarning("%s", Message.c_str());
     }
+    qWarning("%s", message.c_str());
 }

@@ -31,12 +31,14 @@ namespace comms_os {
 class TComDevice;
 }
 
-// The start of the event thread's report that the line has gone (a USB adapter pulled): "Connection
-// lost on <port>: <system text>". Users of the link tell that report from others by it.
-inline constexpr std::string_view kConnectionLost = "Connection lost on ";
-inline bool IsConnectionLost(std::string_view report) {
-    return report.substr(0, kConnectionLost.size()) == kConnectionLost;
-}
+// The line has gone (a USB adapter pulled, the other end of a pseudo-terminal closed, a TCP peer
+// that hung up): which line, and the system's words for why.
+struct TLineLost {
+    std::string Line;
+    std::string Reason;
+    // The log's and the status's words: "Connection lost on <line>: <reason>".
+    std::string Text() const { return "Connection lost on " + Line + ": " + Reason; }
+};
 
 // Failures of the serial port, with fixed English messages.
 class EComPort : public Exception {
@@ -47,6 +49,7 @@ public:
 using TNotifyEvent = std::function<void(QObject* Sender)>;
 using TRxCharEvent = std::function<void(QObject* Sender, int InQue)>;
 using TEventErrorEvent = std::function<void(QObject* Sender, const std::string& Message)>;
+using TLineLostEvent = std::function<void(QObject* Sender, const TLineLost& Lost)>;
 
 class TComPort;
 class TComThread;
@@ -63,7 +66,8 @@ class TComWindow;
 // An exception thrown by an event handler never leaves the delivery: it is caught, and its message
 // is reported through OnEventError (on the owning thread, or on the event thread with smNone); the
 // port stays open and goes on waiting for line events. The loss of the line (a vanished adapter,
-// the other end of a pseudo-terminal closed) is reported there once too, after EV_ERR.
+// the other end of a pseudo-terminal closed) is raised once as OnLineLost, after EV_ERR, on the same
+// thread; without that handler it is reported through OnEventError in its words (TLineLost::Text).
 class TComPort : public QObject {
     Q_OBJECT
 
@@ -112,9 +116,10 @@ public:
     TNotifyEvent OnOpen;
     TNotifyEvent OnClose;
     TNotifyEvent OnRx80Full;
-    // Errors that have no caller to reach: exceptions thrown by event handlers and the loss of
-    // the line. The application binds it to its log.
+    // Errors that have no caller to reach: exceptions thrown by event handlers (and the loss of
+    // the line while OnLineLost is unassigned). The application binds it to its log.
     TEventErrorEvent OnEventError;
+    TLineLostEvent OnLineLost;
 
     void Open();
     void Close();
@@ -167,8 +172,16 @@ private:
     void RunDelivery(uint64_t Serial);
     std::vector<std::string> DoEvents(uint32_t Mask);
     void CallEvent(uint32_t Flag);
+    // A report for the owning thread: an error message, or the loss of the line.
+    struct TReport {
+        std::string Message;
+        bool Lost = false;
+        TLineLost Line;
+    };
     void ReportEventError(const std::string& Message, TSyncMethod Method);
-    void CallEventError(const std::string& Message);
+    void ReportLineLost(const TLineLost& Lost, TSyncMethod Method);
+    void Report(TReport Report, TSyncMethod Method);
+    void CallReport(const TReport& Report);
     void EventThreadEnded();
 
     std::atomic<bool> FActive{false};
@@ -212,5 +225,5 @@ private:
     TDelivery FDelivery;
     bool FEventThreadEnded = true;
     std::mutex FReportLock;
-    std::vector<std::string> FReports; // error reports waiting for the owning thread
+    std::vector<TReport> FReports; // reports waiting for the owning thread
 };

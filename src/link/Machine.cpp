@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <charconv>
@@ -23,7 +24,8 @@ TCustomMachine::TCustomMachine(QObject* Owner) : QObject(Owner) {
     FComPort = new TComPort(this);
     FServerSocket = new QTcpServer(this);
     FComPort->OnRxChar = [this](QObject* Sender, int InQue) { ComPortRxChar(Sender, InQue); };
-    FComPort->OnEventError = [this](QObject*, const std::string& Message) { ComPortEventError(Message); };
+    FComPort->OnEventError = [this](QObject*, const std::string& Message) { ReportLinkError(Message); };
+    FComPort->OnLineLost = [this](QObject*, const TLineLost& Lost) { LineLost(Lost); };
     // Only the events handled here: any other one costs the event thread a blocking round trip
     // to this thread, and "all sent" would make one after every reply, just when the tracer's
     // next packet may arrive (about a tenth of the reply latency). A lost line is reported
@@ -37,14 +39,20 @@ TCustomMachine::~TCustomMachine() {
     OnRecvData = nullptr;
     OnSendData = nullptr;
     OnLinkError = nullptr;
+    OnLineLost = nullptr;
+    OnLineOpened = nullptr;
+    OnOpenFailed = nullptr;
     delete FComPort;
     FComPort = nullptr;
     StopListening();
+    DropConnection();
     delete FServerSocket;
     FServerSocket = nullptr;
 }
 
 bool TCustomMachine::Active() const {
+    if (FPortType == ptTCPIP && !FTcpHost.empty())
+        return FConnectSocket && FConnectSocket->state() != QAbstractSocket::UnconnectedState;
     if (FPortType == ptTCPIP)
         return FServerSocket->isListening();
     return FComPort->Active();
@@ -62,6 +70,10 @@ void TCustomMachine::SetActive(bool Value) {
 void TCustomMachine::OpenLink() {
     if (Active())
         return;
+    if (FPortType == ptTCPIP && !FTcpHost.empty()) {
+        Connect();
+        return;
+    }
     if (FPortType == ptTCPIP) {
         FServerSocket->setListenBacklogSize(5);
         if (!FServerSocket->listen(QHostAddress::AnyIPv4, FPortNumber))
@@ -75,6 +87,87 @@ void TCustomMachine::OpenLink() {
 void TCustomMachine::CloseLink() {
     FComPort->SetActive(false);
     StopListening();
+    DropConnection();
+}
+
+QTcpSocket* TCustomMachine::ConnectSocket() const {
+    return FConnectSocket.data();
+}
+
+std::string TCustomMachine::HostName() const {
+    // An IPv6 literal is bracketed, so that its port stays apart.
+    const std::string host = FTcpHost.find(':') != std::string::npos ? "[" + FTcpHost + "]" : FTcpHost;
+    return host + ":" + std::to_string(FPortNumber);
+}
+
+void TCustomMachine::Connect() {
+    DropConnection();
+    auto* socket = new QTcpSocket(this);
+    FConnectSocket = socket;
+    FConnected = false;
+    // Replies are small and the tracer waits for each; a dead network is noticed without traffic.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { SocketClientRead(socket); });
+    connect(socket, &QTcpSocket::connected, this, [this, socket] {
+        FConnected = true;
+        FReplySocket = socket;
+        if (OnLineOpened)
+            OnLineOpened(this);
+    });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this, socket] { ConnectionFailed(socket, socket->errorString().toStdString()); });
+    // A host that takes no connection and refuses none (switched off, a firewall that drops) would
+    // otherwise keep the attempt for minutes.
+    auto* timeout = new QTimer(socket);
+    timeout->setSingleShot(true);
+    connect(timeout, &QTimer::timeout, this, [this, socket] {
+        if (!FConnected)
+            ConnectionFailed(socket, "No answer within " + std::to_string((FConnectTimeoutMs + 999) / 1000) +
+                                         (FConnectTimeoutMs > 1000 ? " seconds" : " second"));
+    });
+    timeout->start(FConnectTimeoutMs);
+    socket->connectToHost(QString::fromStdString(FTcpHost), FPortNumber);
+}
+
+void TCustomMachine::ConnectionFailed(QTcpSocket* Socket, const std::string& Reason) {
+    if (Socket != FConnectSocket.data())
+        return; // an old connection's last word
+    const bool wasConnected = FConnected;
+    // Reported once: the socket says no more after this.
+    Socket->disconnect(this);
+    Socket->abort();
+    Socket->deleteLater();
+    FConnectSocket = nullptr;
+    FConnected = false;
+    if (FReplySocket == Socket)
+        FReplySocket = nullptr;
+    if (wasConnected) {
+        LineLost({HostName(), Reason});
+        return;
+    }
+    if (!OnOpenFailed) {
+        ReportLinkError("Unable to connect to " + HostName() + ": " + Reason);
+        return;
+    }
+    try {
+        OnOpenFailed(this, Reason);
+    } catch (const std::exception& e) {
+        ReportLinkError(e.what());
+    }
+}
+
+void TCustomMachine::DropConnection() {
+    QTcpSocket* socket = FConnectSocket.data();
+    FConnectSocket = nullptr;
+    FConnected = false;
+    if (socket == nullptr)
+        return;
+    if (FReplySocket == socket)
+        FReplySocket = nullptr;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater(); // it may be the one whose handler is running
 }
 
 void TCustomMachine::StopListening() {
@@ -144,7 +237,7 @@ void TCustomMachine::SendData(const std::string& Data) {
         FComPort->Write(Data, false); // -1 (still running) is fine: the port finishes it
         return;
     }
-    QTcpSocket* socket = FReplySocket.data();
+    QTcpSocket* socket = FTcpHost.empty() ? FReplySocket.data() : FConnectSocket.data();
     if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState)
         throw ESocketError("No TCP connection to send to");
     if (socket->write(Data.data(), static_cast<qint64>(Data.size())) < 0)
@@ -243,12 +336,21 @@ void TCustomMachine::ComPortRxChar(QObject* Sender, int InQue) {
         OnRecvData(this); // its exceptions travel back through the port's delivery
 }
 
-void TCustomMachine::ComPortEventError(const std::string& Message) {
+void TCustomMachine::LineLost(const TLineLost& Lost) {
     // A packet the lost line left unfinished can never be completed; kept, it would spoil the
     // first packet of the next line.
-    if (IsConnectionLost(Message))
-        Discard(rdLineLost);
-    ReportLinkError(Message);
+    Discard(rdLineLost);
+    if (!OnLineLost) {
+        ReportLinkError(Lost.Text());
+        return;
+    }
+    try {
+        OnLineLost(this, Lost);
+    } catch (const std::exception& e) {
+        ReportLinkError(e.what());
+    } catch (...) {
+        ReportLinkError(Lost.Text());
+    }
 }
 
 void TCustomMachine::AcceptClients() {

@@ -1,4 +1,5 @@
-// The machine base: TCustomMachine owns the tracer's transport (the serial port, or a TCP listener),
+// The machine base: TCustomMachine owns the tracer's transport (the serial port, a TCP listener, or a
+// TCP connection it makes to a host),
 // gathers every received byte into one receive buffer, tells its protocol handler through
 // OnRecvData that the buffer has grown, and sends the handler's replies. TTracer adds the store of
 // the trace being received (points, DBL, job number).
@@ -56,9 +57,19 @@ public:
     void SetPortName(const std::string& Value);
     TPortType PortType() const { return FPortType; }
     void SetPortType(TPortType Value) { FPortType = Value; }
-    // The TCP port to listen on; while listening, the port actually listened on.
+    // The TCP port to listen on, or to connect to; while listening, the port actually listened on.
     uint16_t PortNumber() const;
     void SetPortNumber(uint16_t Value);
+    // Empty: with ptTCPIP the machine listens. Otherwise it connects to this host at PortNumber
+    // (a serial-device server in TCP server mode); Active then reads true from the start of the
+    // connection until it fails or is lost. Takes effect at the next open.
+    const std::string& TcpHost() const { return FTcpHost; }
+    void SetTcpHost(const std::string& Value) { FTcpHost = Value; }
+    // How long a connection to the host may take before it counts as failed.
+    int ConnectTimeoutMs() const { return FConnectTimeoutMs; }
+    void SetConnectTimeoutMs(int Value) { FConnectTimeoutMs = Value; }
+    // The connection to the host, while there is one.
+    QTcpSocket* ConnectSocket() const;
     TComPort* ComPort() const { return FComPort; }
     QTcpServer* ServerSocket() const { return FServerSocket; }
 
@@ -75,9 +86,14 @@ public:
 
     TNotifyEvent OnRecvData;
     TOnSendDataEvent OnSendData;
-    // Errors that have no caller to reach: exceptions thrown by OnRecvData (serial and TCP paths)
-    // and the loss of the serial line.
+    // Errors that have no caller to reach: exceptions thrown by OnRecvData (serial and TCP paths),
+    // and the loss of the line while OnLineLost is unassigned (in TLineLost::Text's words).
     TLinkErrorEvent OnLinkError;
+    // The line has gone; what it left unfinished in the receive buffer is discarded first.
+    TLineLostEvent OnLineLost;
+    // The connection to the host has been made, or could not be made (the system's words).
+    TNotifyEvent OnLineOpened;
+    TLinkErrorEvent OnOpenFailed;
     // The receive buffer was emptied without a packet: at the size limit (Length counts the new
     // characters too), or when the serial line was lost. Only a log entry is due.
     std::function<void(QObject* Sender, size_t Length, TRxDiscard Reason)> OnRxDiscarded;
@@ -99,12 +115,16 @@ private:
     void OpenLink();
     void CloseLink();
     void StopListening();
+    void Connect();
+    void DropConnection();
+    void ConnectionFailed(QTcpSocket* Socket, const std::string& Reason);
+    std::string HostName() const;
     void ComPortRxChar(QObject* Sender, int InQue);
     void AcceptClients();
     void SocketClientRead(QTcpSocket* Socket);
     void AppendLimited(std::string_view Bytes);
     void Discard(TRxDiscard Reason);
-    void ComPortEventError(const std::string& Message);
+    void LineLost(const TLineLost& Lost);
     void ReportLinkError(const std::string& Message);
 
     const uint16_t FBufferTimeout = 20000;
@@ -116,6 +136,10 @@ private:
     std::function<void(const std::string&)> FLoopbackSink;
     std::vector<QPointer<QTcpSocket>> FClients;
     QPointer<QTcpSocket> FReplySocket; // the connection whose bytes were received last
+    std::string FTcpHost;
+    int FConnectTimeoutMs = 10000;
+    QPointer<QTcpSocket> FConnectSocket;
+    bool FConnected = false; // FConnectSocket has been connected
 };
 
 class TTracer : public TCustomMachine {

@@ -1,6 +1,7 @@
 // The real program against the simulated tracer: tracer-sim on a pseudo-terminal sends jobs in
 // all four encodings and checks every reply; the jobs land in the traces folder; a second start
-// for the same folder ends at once; SIGTERM ends the program normally with its settings saved.
+// for the same folder ends at once; SIGTERM ends the program normally with its settings saved; the
+// same over TCP with the simulator in either role.
 #include "PollUntil.h"
 #include "Process.h"
 
@@ -10,8 +11,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -103,6 +111,77 @@ TEST(Program, TakesJobsInEveryEncodingAndEndsNormallyOnSigterm) {
     EXPECT_EQ(end.exitCode, 0) << end.err;
     // The settings as they were, and the vendor of the tracer for the next start.
     EXPECT_EQ(ReadText(folder.Path / "settings.txt"), settings + "TracerVendor=TAKUBO\r\n");
+}
+
+// The real program on TCP against tracer-sim in both roles: the program connects to the simulator
+// listening (a tracer behind a serial-device server), or listens for the simulator to connect.
+TEST(Program, TakesJobsFromATracerOnTheNetworkInBothRoles) {
+    for (const bool simListens : {true, false}) {
+        SCOPED_TRACE(simListens ? "the program connects" : "the program listens");
+        TTempFolder folder;
+        const fs::path runtime = folder.Path / "run";
+        fs::create_directory(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        const std::vector<std::string> jobs{"--jobs", "2", "--job", "200", "--settle", "0"};
+
+        std::unique_ptr<TChildProcess> sim;
+        std::unique_ptr<TChildProcess> program;
+        if (simListens) {
+            std::vector<std::string> argv{TRACER_SIM_PATH, "--listen", "127.0.0.1:0"};
+            argv.insert(argv.end(), jobs.begin(), jobs.end());
+            sim = std::make_unique<TChildProcess>(argv);
+            std::string port;
+            ASSERT_TRUE(PollUntil(
+                [&] {
+                    const std::string out = sim->Output();
+                    const auto end = out.find('\n');
+                    if (!out.starts_with("LISTEN ") || end == std::string::npos)
+                        return false;
+                    port = out.substr(7, end - 7);
+                    return true;
+                },
+                10000));
+            WriteText(folder.Path / "settings.txt",
+                      "TracerPortType=TCP\r\nTracerTCPPort=" + port + "\r\nTracerTCPHost=127.0.0.1\r\n");
+            program = std::make_unique<TChildProcess>(
+                std::vector<std::string>{TRACER_INTERFACE_PATH, "--folder", folder.Path.string()});
+        } else {
+            // A port nobody listens on, for the program to listen on.
+            const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            socklen_t length = sizeof address;
+            ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+            ::close(probe);
+            const std::string port = std::to_string(ntohs(address.sin_port));
+            WriteText(folder.Path / "settings.txt", "TracerPortType=TCP\r\nTracerTCPPort=" + port + "\r\n");
+            program = std::make_unique<TChildProcess>(
+                std::vector<std::string>{TRACER_INTERFACE_PATH, "--folder", folder.Path.string()});
+            // The simulator connects once the program listens.
+            ASSERT_TRUE(PollUntil(
+                [&] {
+                    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                    const bool listening = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+                    ::close(s);
+                    return listening;
+                },
+                20000));
+            std::vector<std::string> argv{TRACER_SIM_PATH, "--tcp", "127.0.0.1:" + port};
+            argv.insert(argv.end(), jobs.begin(), jobs.end());
+            sim = std::make_unique<TChildProcess>(argv);
+        }
+        PollUntil([&] { return sim->Output().find("OK ") != std::string::npos; }, 60000);
+        const TProcessResult simResult = sim->Stop(0, 60000);
+        EXPECT_EQ(simResult.exitCode, 0) << simResult.out << simResult.err;
+        EXPECT_NE(simResult.out.find("OK 2 jobs"), std::string::npos) << simResult.out;
+        for (const char* job : {"200.txt", "201.txt"})
+            EXPECT_TRUE(PollUntil([&] { return fs::exists(folder.Path / "traces" / job); }, 10000)) << job;
+        const TProcessResult end = program->Stop(SIGTERM, 20000);
+        EXPECT_EQ(end.exitCode, 0) << end.err;
+    }
 }
 
 // Help and version print without a display: with the X platform forced and no display, creating

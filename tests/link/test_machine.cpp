@@ -1,11 +1,13 @@
-// The machine base over its real transports (a pseudo-terminal, loopback TCP on 127.0.0.1) and the
-// tracer's trace store: receive buffer rules, port names, sending, error reports.
+// The machine base over its real transports (a pseudo-terminal, loopback TCP on 127.0.0.1 as the
+// listener and as the connecting side) and the tracer's trace store: receive buffer rules, port
+// names, sending, error reports.
 #include "common/Numbers.h"
 #include "link/Machine.h"
 
 #include "LinkTestSupport.h"
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -18,6 +20,12 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using link_test::AllByteValues;
 using link_test::RandomBytes;
 using link_test::TPtyPair;
 using link_test::WaitFor;
@@ -342,8 +350,10 @@ TEST(TCustomMachineSerial, ALostLineDiscardsTheUnfinishedPacketAndSaysSo) {
         EXPECT_EQ(sender, &machine);
         log.push_back(TCustomMachine::RxDiscardedText(length, reason));
     };
-    machine.OnLinkError = [&](QObject*, const std::string& message) {
-        log.push_back(IsConnectionLost(message) ? "lost" : message);
+    machine.OnLinkError = [&](QObject*, const std::string& message) { log.push_back(message); };
+    machine.OnLineLost = [&](QObject* sender, const TLineLost& lost) {
+        EXPECT_EQ(sender, &machine);
+        log.push_back("lost " + lost.Line + ": " + lost.Reason);
     };
     machine.SetActive(true);
     const std::string cutOff = "\x1cREQ=TRC\r\nJOB=12\r\nR=2480;24";
@@ -351,8 +361,9 @@ TEST(TCustomMachineSerial, ALostLineDiscardsTheUnfinishedPacketAndSaysSo) {
     ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer() == cutOff; }));
     pty->CloseMaster();
     ASSERT_TRUE(WaitFor([&] { return log.size() == 2; }));
-    EXPECT_EQ(log, (std::vector<std::string>{
-                       "Discarded 27 characters received without a complete packet (the line was lost)", "lost"}));
+    EXPECT_EQ(
+        log, (std::vector<std::string>{"Discarded 27 characters received without a complete packet (the line was lost)",
+                                       "lost " + pty->SlavePath() + ": Input/output error"}));
     EXPECT_TRUE(machine.RxBuffer().empty());
 
     // The next line's first packet stands on its own.
@@ -658,4 +669,159 @@ TEST(TCustomMachine, DestroyingAnOpenMachineClosesEverything) {
     TComPort port;
     port.SetPort(pty.SlavePath());
     EXPECT_NO_THROW(port.Open());
+}
+
+namespace {
+
+// The other end of a connection the machine makes: a listener on loopback that keeps the last
+// connection it accepted.
+struct TPeer {
+    QTcpServer Server;
+    QPointer<QTcpSocket> Socket;
+    std::string Received;
+    explicit TPeer(uint16_t port = 0) {
+        Server.listen(QHostAddress(QHostAddress::LocalHost), port);
+        QObject::connect(&Server, &QTcpServer::newConnection, [this] {
+            Socket = Server.nextPendingConnection();
+            QObject::connect(Socket, &QTcpSocket::readyRead, [this] {
+                const QByteArray bytes = Socket->readAll();
+                Received.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+            });
+        });
+    }
+    bool Accepted() {
+        return WaitFor([this] { return Socket && Socket->state() == QAbstractSocket::ConnectedState; });
+    }
+    void Send(const std::string& bytes) {
+        Socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+        Socket->flush();
+    }
+};
+
+// A machine that connects out, with what it reports.
+struct TConnectingMachine {
+    TTestTracer Machine;
+    std::vector<std::string> Events;
+    TConnectingMachine(uint16_t port, int timeoutMs = 10000) {
+        Machine.SetPortType(ptTCPIP);
+        Machine.SetTcpHost("127.0.0.1");
+        Machine.SetPortNumber(port);
+        Machine.SetConnectTimeoutMs(timeoutMs);
+        Machine.OnLineOpened = [this](QObject* sender) {
+            EXPECT_EQ(sender, &Machine);
+            Events.push_back("opened");
+        };
+        Machine.OnOpenFailed = [this](QObject*, const std::string& reason) { Events.push_back("failed " + reason); };
+        Machine.OnLineLost = [this](QObject*, const TLineLost& lost) { Events.push_back("lost " + lost.Text()); };
+        Machine.OnLinkError = [this](QObject*, const std::string& message) { Events.push_back("error " + message); };
+    }
+};
+
+// A port nobody listens on: taken from the system, then given back.
+uint16_t FreePort() {
+    QTcpServer server;
+    server.listen(QHostAddress(QHostAddress::LocalHost), 0);
+    return server.serverPort();
+}
+
+} // namespace
+
+TEST(TCustomMachineTcp, AConnectionToTheHostCarriesTheConversationAndItsLossIsReported) {
+    auto peer = std::make_unique<TPeer>();
+    const uint16_t port = peer->Server.serverPort();
+    TConnectingMachine link(port);
+    TTestTracer& machine = link.Machine;
+    machine.SetActive(true);
+    EXPECT_TRUE(machine.Active()); // from the start of the connection
+    ASSERT_TRUE(WaitFor([&] { return link.Events.size() == 1; }));
+    EXPECT_EQ(link.Events[0], "opened");
+    ASSERT_TRUE(peer->Accepted());
+    EXPECT_FALSE(machine.ServerSocket()->isListening());
+
+    // The same bytes path as the listener's: the tracer speaks, the reply goes back to it.
+    peer->Send(std::string("\x1cREQ=INI\r\n", 10));
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == std::string("\x1cREQ=INI\r\n", 10); }));
+    const std::string reply = "\x06" + AllByteValues();
+    machine.SendData(reply);
+    EXPECT_TRUE(WaitFor([&] { return peer->Received == reply; }));
+
+    // The peer restarts: the loss is reported once, with what it left unfinished discarded.
+    std::vector<size_t> discarded;
+    machine.OnRxDiscarded = [&](QObject*, size_t length, TRxDiscard reason) {
+        EXPECT_EQ(reason, rdLineLost);
+        discarded.push_back(length);
+    };
+    peer->Send("\x1cREQ=TRC");
+    ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer().ends_with("TRC"); }));
+    machine.ConsumeFront(10);
+    peer.reset();
+    ASSERT_TRUE(WaitFor([&] { return link.Events.size() == 2; }));
+    EXPECT_EQ(link.Events[1],
+              "lost Connection lost on 127.0.0.1:" + std::to_string(port) + ": The remote host closed the connection");
+    EXPECT_EQ(discarded, (std::vector<size_t>{8}));
+    EXPECT_FALSE(machine.Active());
+    EXPECT_THROW(machine.SendData("late"), ESocketError);
+
+    // Connecting again reaches the restarted peer.
+    TPeer restarted(port);
+    ASSERT_TRUE(restarted.Server.isListening());
+    machine.SetActive(true);
+    ASSERT_TRUE(restarted.Accepted());
+    ASSERT_TRUE(WaitFor([&] { return link.Events.size() == 3; }));
+    EXPECT_EQ(link.Events[2], "opened");
+    restarted.Send("\x1c");
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1c"; }));
+    machine.SetActive(false); // closing is no loss
+    EXPECT_TRUE(WaitFor([&] { return restarted.Socket->state() == QAbstractSocket::UnconnectedState; }));
+    QTest::qWait(50);
+    EXPECT_EQ(link.Events.size(), 3u);
+}
+
+TEST(TCustomMachineTcp, AHostThatRefusesOrNeverAnswersFailsTheOpenWithTheReason) {
+    {
+        TConnectingMachine link(FreePort());
+        link.Machine.SetActive(true);
+        ASSERT_TRUE(WaitFor([&] { return !link.Events.empty(); }));
+        EXPECT_EQ(link.Events, (std::vector<std::string>{"failed Connection refused"}));
+        EXPECT_FALSE(link.Machine.Active());
+    }
+    {
+        // A listener whose queue is full drops further connection requests unanswered, as a
+        // switched-off host behind a router does.
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(listener, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(listener, 0), 0);
+        socklen_t length = sizeof address;
+        ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        std::vector<int> fillers;
+        for (int i = 0; i < 3; ++i) {
+            fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+        TConnectingMachine link(ntohs(address.sin_port), 300);
+        link.Machine.SetActive(true);
+        ASSERT_TRUE(WaitFor([&] { return !link.Events.empty(); }));
+        EXPECT_EQ(link.Events, (std::vector<std::string>{"failed No answer within 1 second"}));
+        EXPECT_FALSE(link.Machine.Active());
+        for (const int fd : fillers)
+            ::close(fd);
+        ::close(listener);
+    }
+    {
+        // Without the handler the failure is reported as a link error.
+        TTestTracer machine;
+        std::vector<std::string> errors;
+        machine.OnLinkError = [&](QObject*, const std::string& message) { errors.push_back(message); };
+        machine.SetPortType(ptTCPIP);
+        machine.SetTcpHost("127.0.0.1");
+        const uint16_t port = FreePort();
+        machine.SetPortNumber(port);
+        machine.SetActive(true);
+        ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+        EXPECT_EQ(errors[0], "Unable to connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused");
+    }
 }

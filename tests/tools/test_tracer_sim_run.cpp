@@ -26,6 +26,7 @@
 #include <sstream>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -655,6 +656,93 @@ TEST(TracerSimTransport, TcpRefusedAndMalformedAddresses) {
     }
 }
 
+// A connection to the simulator listening on loopback, as the program makes it.
+int ConnectLoopback(unsigned port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+// The simulator as the TCP tracer in both roles: the program hangs up on job 2 and comes back (a
+// restart, its settings), and the conversation goes on with the next job.
+TEST(TracerSimTransport, TcpInBothRolesOutlivesTheProgramHangingUp) {
+    for (const bool simListens : {true, false}) {
+        SCOPED_TRACE(simListens ? "the simulator listens" : "the simulator connects");
+        TSimOptions options;
+        options.Jobs = 3;
+        options.ReopenWaitMs = 10000;
+        std::unique_ptr<TSimTransport> line;
+        int first = -1;
+        unsigned port = 0;
+        std::function<int()> again;
+        int listener = -1;
+        if (simListens) {
+            line = ListenTcp(
+                "127.0.0.1:0",
+                [&](unsigned listening) {
+                    port = listening;
+                    first = ConnectLoopback(port); // taken from the queue once the simulator accepts
+                },
+                10000, 0);
+            again = [&port] { return ConnectLoopback(port); };
+        } else {
+            listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ASSERT_EQ(::listen(listener, 5), 0);
+            socklen_t length = sizeof address;
+            ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+            line = ConnectTcpAgainOnClose("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), 5000);
+            first = ::accept(listener, nullptr, nullptr);
+            again = [listener] { return ::accept(listener, nullptr, nullptr); };
+        }
+        ASSERT_GE(first, 0);
+        TScriptedPeer peer(first, rfHangUp, 2, options.MaxNumPoints, again);
+        TSimReport report;
+        EXPECT_EQ(RunConversation(*line, options, report), 0) << report.Error;
+        const TPeerResults results = peer.Stop();
+        line.reset();
+        if (listener >= 0)
+            ::close(listener);
+        EXPECT_EQ(report.JobsDone, 2);
+        EXPECT_EQ(results.Jobs, JobNumbers(1, 3));
+        EXPECT_EQ(results.ParseErrors, 0);
+    }
+}
+
+TEST(TracerSimTransport, ListenAddresses) {
+    const struct {
+        std::string Address;
+        std::string Host;
+        unsigned Port;
+        bool Usable;
+    } cases[] = {
+        {"5000", "", 5000, true},          {"0", "", 0, true},      {"127.0.0.1:4001", "127.0.0.1", 4001, true},
+        {"[::1]:4001", "::1", 4001, true}, {"65536", "", 0, false}, {"x", "", 0, false},
+        {"127.0.0.1:", "", 0, false},      {"", "", 0, false},
+    };
+    for (const auto& c : cases) {
+        std::string host;
+        unsigned port = 0;
+        try {
+            SplitListenAddress(c.Address, host, port);
+            EXPECT_TRUE(c.Usable) << c.Address;
+            EXPECT_EQ(host, c.Host) << c.Address;
+            EXPECT_EQ(port, c.Port) << c.Address;
+        } catch (const ESimError& e) {
+            EXPECT_FALSE(c.Usable) << c.Address << ": " << e.what();
+        }
+    }
+}
+
 // ---- latency statistics ----------------------------------------------------------------------------
 
 TEST(TracerSimLatency, PercentilesInterpolateBetweenRanks) {
@@ -725,7 +813,9 @@ TEST(TracerSimCommandLine, ReadsOptions) {
 
 TEST(TracerSimCommandLine, RefusesUnusableOptions) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
-        {{}, "give one of --device PATH, --pty or --tcp HOST:PORT"},
+        {{}, "give one of --device PATH, --pty, --tcp HOST:PORT or --listen [HOST:]PORT"},
+        {{"--listen", "70000"}, "--listen expected [HOST:]PORT with a port from 0 to 65535, got '70000'"},
+        {{"--tcp", "127.0.0.1:5", "--listen", "5"}, "give only one of"},
         {{"--pty", "--tcp", "127.0.0.1:5"}, "give only one of"},
         {{"--pty", "--format", "5"}, "--format expects 1 to 4 or cycle, got '5'"},
         {{"--pty", "--points", "0"}, "--points expects"},
@@ -762,8 +852,11 @@ struct TPtyProcessRun {
     TPeerResults Peer;
 };
 
-TPtyProcessRun RunSimOnPty(std::vector<std::string> args, TFault fault = rfNone) {
-    args.insert(args.begin(), {TRACER_SIM_PATH, "--pty", "--wait-open", "20000", "--settle", "0"});
+// `line`: the simulator's line options; with --listen the peer connects to the port it names.
+TPtyProcessRun RunSimOnPty(std::vector<std::string> args, TFault fault = rfNone,
+                           const std::vector<std::string>& line = {"--pty"}) {
+    args.insert(args.begin(), line.begin(), line.end());
+    args.insert(args.begin(), {TRACER_SIM_PATH, "--wait-open", "20000", "--settle", "0"});
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -794,6 +887,10 @@ TPtyProcessRun RunSimOnPty(std::vector<std::string> args, TFault fault = rfNone)
     if (text.starts_with("PTY /dev/")) {
         const std::string path = text.substr(4, text.size() - 5);
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            peer.emplace(fd, fault);
+    } else if (text.starts_with("LISTEN ")) {
+        const int fd = ConnectLoopback(static_cast<unsigned>(std::stoul(text.substr(7))));
         if (fd >= 0)
             peer.emplace(fd, fault);
     }
@@ -867,12 +964,20 @@ TEST(TracerSimProcess, SendsTheShapeOfAJobTraceFile) {
     EXPECT_EQ(run.Peer.FirstLeft.Radii, RadiiText(MirroredRadii(right)));
 }
 
+TEST(TracerSimProcess, ListensForTheProgramOnTcp) {
+    const TPtyProcessRun run = RunSimOnPty({"--jobs", "2"}, rfNone, {"--listen", "127.0.0.1:0"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_TRUE(run.Out.starts_with("LISTEN ")) << run.Out;
+    EXPECT_NE(run.Out.find("\nOK 2 jobs\n"), std::string::npos) << run.Out;
+    EXPECT_EQ(run.Peer.TraceEvents, 2);
+}
+
 TEST(TracerSimProcess, HelpAndUsageErrors) {
     TProcessResult r = RunProcess({TRACER_SIM_PATH, "--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.starts_with("usage: tracer-sim")) << r.out;
-    for (const char* option : {"--device", "--pty", "--tcp", "--vendor", "--jobs", "--job", "--delay", "--baud",
-                               "--noise", "--latency", "--shape", "--format", "--eyes", "--z", "--timeout"})
+    for (const char* option : {"--device", "--pty", "--tcp", "--listen", "--vendor", "--jobs", "--job", "--delay",
+                               "--baud", "--noise", "--latency", "--shape", "--format", "--eyes", "--z", "--timeout"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 
     r = RunProcess({TRACER_SIM_PATH, "--pty", "--format", "9"});

@@ -1,6 +1,8 @@
 // Parsing and checking tracer-sim's options.
 #include "CommandLine.h"
 
+#include "Transport.h"
+
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -11,7 +13,7 @@
 
 namespace sim {
 
-const char kUsage[] = R"(usage: tracer-sim (--device PATH | --pty | --tcp HOST:PORT) [OPTIONS]
+const char kUsage[] = R"(usage: tracer-sim (--device PATH | --pty | --tcp HOST:PORT | --listen [HOST:]PORT) [OPTIONS]
 
 A simulated spectacle-frame tracer: speaks the tracer's side of the OMA conversation with the
 program, checks every reply and exits 1 with a one-line message on the first missing or wrong one.
@@ -23,9 +25,15 @@ Line (exactly one):
                       to open that path; when the program closes it at any step, wait for it
                       to be opened again, start the conversation again and go on with the next
                       job
-  --wait-open MS      how long to wait for either (default 60000)
+  --tcp HOST:PORT     connect to the program listening on TCP; when the program closes the
+                      connection, connect again and go on with the next job
+  --listen [HOST:]PORT
+                      listen on TCP (every IPv4 address when no HOST; PORT 0 takes a free
+                      one), print "LISTEN <port>" and wait for the program to connect; when the
+                      program closes the connection, take its next one and go on
+  --wait-open MS      how long to wait for the program to open the line (--pty), to take or
+                      make the connection again (--tcp, --listen) (default 60000)
   --settle MS         pause after it was opened, before the first packet (default 100)
-  --tcp HOST:PORT     connect to the program's TCP listener
 
 The tracer:
   --vendor TEXT       VEN of the initialisation packet (default TAKUBO)
@@ -135,7 +143,7 @@ private:
 
     void SetLink(TLinkKind kind) {
         if (FOut.Link != lkNone && FOut.Link != kind)
-            Fail("give only one of --device, --pty and --tcp");
+            Fail("give only one of --device, --pty, --tcp and --listen");
         FOut.Link = kind;
     }
 
@@ -181,6 +189,16 @@ private:
         } else if (n == "--tcp") {
             SetLink(lkTcp);
             FOut.TcpAddress = Text(false);
+        } else if (n == "--listen") {
+            SetLink(lkListen);
+            FOut.TcpAddress = Text(false);
+            std::string host;
+            unsigned port = 0;
+            try {
+                SplitListenAddress(FOut.TcpAddress, host, port);
+            } catch (const std::exception& e) {
+                Fail(std::string("--listen ") + e.what());
+            }
         } else if (n == "--baud") {
             FOut.Baud = Integer<unsigned>(1, 4000000);
             if (!IsStandardBaud(FOut.Baud))
@@ -292,7 +310,7 @@ private:
         if (FOut.Help || FOut.Version)
             return;
         if (FOut.Link == lkNone)
-            Fail("give one of --device PATH, --pty or --tcp HOST:PORT");
+            Fail("give one of --device PATH, --pty, --tcp HOST:PORT or --listen [HOST:]PORT");
         const TSimOptions& sim = FOut.Sim;
         if (sim.MeasureLatency && sim.NoiseBytes > 0)
             Fail("--latency measures clean packets; leave out --noise");

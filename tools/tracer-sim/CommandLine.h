@@ -9,7 +9,7 @@
 
 namespace sim {
 
-enum TLinkKind : uint8_t { lkNone, lkDevice, lkPty, lkTcp };
+enum TLinkKind : uint8_t { lkNone, lkDevice, lkPty, lkTcp, lkListen };
 
 struct TCommandLine {
     TSimOptions Sim;
@@ -18,7 +18,7 @@ struct TCommandLine {
     unsigned Baud = 9600;
     int WaitOpenMs = 60000;
     int SettleMs = 100;
-    std::string TcpAddress; // HOST:PORT
+    std::string TcpAddress; // HOST:PORT to connect to, or [HOST:]PORT to listen on
     bool Help = false;
     bool Version = false;
     bool Quiet = false;

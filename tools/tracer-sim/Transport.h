@@ -1,5 +1,5 @@
 // The simulator's side of the line: a serial device, a pseudo-terminal pair it creates itself, a
-// TCP connection, or any descriptor a test or benchmark already holds. Plain POSIX, so the
+// TCP connection it makes or takes, or any descriptor a test or benchmark already holds. Plain POSIX, so the
 // simulator stays an independent peer of the program's own serial port code.
 #pragma once
 
@@ -51,5 +51,25 @@ void SplitHostPort(const std::string& hostPort, std::string& host, std::string& 
 
 // Connects to HOST:PORT ("[v6]:PORT" for an IPv6 literal) with TCP_NODELAY.
 std::unique_ptr<TSimTransport> ConnectTcp(const std::string& hostPort, int timeoutMs);
+
+// ConnectTcp for a tracer that stays on while the program restarts: after ELineClosed,
+// AwaitReopened connects again, trying until its time is up.
+std::unique_ptr<TSimTransport> ConnectTcpAgainOnClose(const std::string& hostPort, int timeoutMs);
+
+// A tracer the program connects to: listens on [HOST:]PORT (every IPv4 address when no host is
+// given; port 0 takes a free one), hands the port listened on to `announce`, waits up to
+// `waitOpenMs` for the program's connection and then pauses `settleMs`. After ELineClosed,
+// AwaitReopened takes the program's next connection.
+std::unique_ptr<TSimTransport> ListenTcp(const std::string& address, const std::function<void(unsigned port)>& announce,
+                                         int waitOpenMs, int settleMs);
+
+// The parts of ListenTcp every platform shares. SplitListenAddress: "[HOST:]PORT" into its host
+// (empty for every address) and port, raising ESimError when the port is not 0..65535.
+void SplitListenAddress(const std::string& address, std::string& host, unsigned& port);
+// A line that another one replaces after the program closed it: `again` makes the next (null when
+// none came within the time it was given).
+using TLineFactory = std::function<std::unique_ptr<TSimTransport>(int timeoutMs)>;
+std::unique_ptr<TSimTransport> MakeRelinkingTransport(std::unique_ptr<TSimTransport> first, TLineFactory again,
+                                                      std::string name);
 
 } // namespace sim

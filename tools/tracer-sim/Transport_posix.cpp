@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -339,6 +340,66 @@ std::unique_ptr<TSimTransport> ConnectTcp(const std::string& hostPort, int timeo
         return MakeFdTransport(fd.Release(), hostPort);
     }
     throw ESimError("cannot connect to " + hostPort + ": " + ErrnoText(lastError));
+}
+
+std::unique_ptr<TSimTransport> ListenTcp(const std::string& address, const std::function<void(unsigned port)>& announce,
+                                         int waitOpenMs, int settleMs) {
+    std::string host;
+    unsigned port = 0;
+    SplitListenAddress(address, host, port);
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof(sockaddr_in);
+    if (host.empty()) {
+        auto* any = reinterpret_cast<sockaddr_in*>(&bound);
+        any->sin_family = AF_INET;
+        any->sin_addr.s_addr = htonl(INADDR_ANY);
+        any->sin_port = htons(static_cast<uint16_t>(port));
+    } else {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
+        addrinfo* found = nullptr;
+        if (const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); rc != 0)
+            throw ESimError("cannot resolve " + host + ": " + ::gai_strerror(rc));
+        std::memcpy(&bound, found->ai_addr, found->ai_addrlen);
+        boundLength = found->ai_addrlen;
+        ::freeaddrinfo(found);
+    }
+    auto listener =
+        std::make_shared<TUniqueFd>(::socket(bound.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (listener->Get() < 0)
+        throw ESimError("cannot make a socket: " + ErrnoText(errno));
+    // A tracer restarted at once takes its port again.
+    const int one = 1;
+    ::setsockopt(listener->Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(listener->Get(), reinterpret_cast<const sockaddr*>(&bound), boundLength) < 0 ||
+        ::listen(listener->Get(), 1) < 0)
+        throw ESimError("cannot listen on " + address + ": " + ErrnoText(errno));
+    socklen_t length = sizeof bound;
+    ::getsockname(listener->Get(), reinterpret_cast<sockaddr*>(&bound), &length);
+    const unsigned listening = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                                                 : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    const std::string name = "TCP port " + std::to_string(listening);
+    announce(listening);
+
+    TLineFactory accept = [listener, name, settleMs](int timeoutMs) -> std::unique_ptr<TSimTransport> {
+        short revents = 0;
+        if (PollOne(listener->Get(), POLLIN, timeoutMs, revents) <= 0)
+            return nullptr;
+        TUniqueFd fd(::accept4(listener->Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (fd.Get() < 0)
+            throw ESimError("cannot take the connection on " + name + ": " + ErrnoText(errno));
+        const int noDelay = 1;
+        ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+        if (settleMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+        return MakeFdTransport(fd.Release(), name);
+    };
+    auto first = accept(waitOpenMs);
+    if (!first)
+        throw ESimError("nobody connected to " + name + " within " + std::to_string(waitOpenMs) + " ms");
+    return MakeRelinkingTransport(std::move(first), std::move(accept), name);
 }
 
 } // namespace sim

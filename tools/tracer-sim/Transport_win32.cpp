@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include <windows.h>
@@ -112,10 +113,15 @@ public:
             return 0;
         char buffer[4096];
         const int got = ::recv(FSocket, buffer, sizeof buffer, 0);
+        // As on POSIX systems, a closed connection may be made again (AwaitReopened).
         if (got == 0)
-            throw ESimError("the other side closed the line");
-        if (got == SOCKET_ERROR)
-            throw ESimError("the line went away: " + Win32ErrorText(::WSAGetLastError()));
+            throw ELineClosed("the other side closed the line (" + FName + ")");
+        if (got == SOCKET_ERROR) {
+            const int error = ::WSAGetLastError();
+            if (error == WSAECONNRESET || error == WSAECONNABORTED)
+                throw ELineClosed("the other side closed the line (" + FName + ")");
+            throw ESimError("the line went away: " + Win32ErrorText(error));
+        }
         into.append(buffer, static_cast<size_t>(got));
         return static_cast<size_t>(got);
     }
@@ -180,13 +186,68 @@ std::unique_ptr<TSimTransport> OpenPty(const std::function<void(const std::strin
     throw ESimError("pseudo-terminals are a POSIX feature: name a COM port or a TCP address instead");
 }
 
-std::unique_ptr<TSimTransport> ConnectTcp(const std::string& hostPort, int timeoutMs) {
+namespace {
+
+void StartSockets() {
     static const bool started = [] {
         WSADATA data;
         return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
     if (!started)
         throw ESimError("cannot start Windows sockets");
+}
+
+} // namespace
+
+std::unique_ptr<TSimTransport> ListenTcp(const std::string& address, const std::function<void(unsigned port)>& announce,
+                                         int waitOpenMs, int settleMs) {
+    StartSockets();
+    std::string host;
+    unsigned port = 0;
+    SplitListenAddress(address, host, port);
+    sockaddr_in bound{};
+    bound.sin_family = AF_INET;
+    bound.sin_port = htons(static_cast<u_short>(port));
+    bound.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!host.empty() && ::inet_pton(AF_INET, host.c_str(), &bound.sin_addr) != 1)
+        throw ESimError("expected an IPv4 address to listen on, got '" + host + "'");
+    const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (listener == INVALID_SOCKET)
+        throw ESimError("cannot make a socket: " + Win32ErrorText(::WSAGetLastError()));
+    auto owner = std::shared_ptr<void>(nullptr, [listener](void*) { ::closesocket(listener); });
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) == SOCKET_ERROR ||
+        ::listen(listener, 1) == SOCKET_ERROR)
+        throw ESimError("cannot listen on " + address + ": " + Win32ErrorText(::WSAGetLastError()));
+    int length = sizeof bound;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &length);
+    const unsigned listening = ntohs(bound.sin_port);
+    const std::string name = "TCP port " + std::to_string(listening);
+    announce(listening);
+
+    TLineFactory accept = [owner, listener, name, settleMs](int timeoutMs) -> std::unique_ptr<TSimTransport> {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(listener, &readable);
+        timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        if (::select(0, &readable, nullptr, nullptr, &wait) <= 0)
+            return nullptr;
+        const SOCKET s = ::accept(listener, nullptr, nullptr);
+        if (s == INVALID_SOCKET)
+            throw ESimError("cannot take the connection on " + name + ": " + Win32ErrorText(::WSAGetLastError()));
+        const BOOL one = TRUE;
+        ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+        if (settleMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+        return std::make_unique<TSocketTransport>(s, name);
+    };
+    auto first = accept(waitOpenMs);
+    if (!first)
+        throw ESimError("nobody connected to " + name + " within " + std::to_string(waitOpenMs) + " ms");
+    return MakeRelinkingTransport(std::move(first), std::move(accept), name);
+}
+
+std::unique_ptr<TSimTransport> ConnectTcp(const std::string& hostPort, int timeoutMs) {
+    StartSockets();
     std::string host, port;
     SplitHostPort(hostPort, host, port);
     addrinfo hints{};

@@ -1,6 +1,7 @@
 // tracer-sim: a simulated spectacle-frame tracer for tests, demonstrations and checking an
 // installation. Speaks the tracer's side of the OMA conversation over a serial device, a
-// pseudo-terminal pair or TCP, and fails loudly on the first missing or wrong reply.
+// pseudo-terminal pair or TCP (connecting or listening), and fails loudly on the first missing or
+// wrong reply.
 #include "CommandLine.h"
 #include "Conversation.h"
 #include "SimError.h"
@@ -31,7 +32,15 @@ std::unique_ptr<sim::TSimTransport> OpenLine(const sim::TCommandLine& command) {
     case sim::lkDevice:
         return sim::OpenSerialDevice(command.DevicePath, command.Baud);
     case sim::lkTcp:
-        return sim::ConnectTcp(command.TcpAddress, command.Sim.TimeoutMs);
+        return sim::ConnectTcpAgainOnClose(command.TcpAddress, command.Sim.TimeoutMs);
+    case sim::lkListen:
+        return sim::ListenTcp(
+            command.TcpAddress,
+            [](unsigned port) {
+                // The one line a script or test waits for before it points the program at the port.
+                std::cout << "LISTEN " << port << std::endl;
+            },
+            command.WaitOpenMs, command.SettleMs);
     case sim::lkPty:
         return sim::OpenPty(
             [](const std::string& path) {
@@ -66,8 +75,9 @@ int main(int argc, char** argv) {
 #endif
 
     sim::TSimOptions& options = command.Sim;
-    // Our own pty outlives the program closing it: a demonstration goes on after its Settings.
-    if (command.Link == sim::lkPty)
+    // Our own pty outlives the program closing it, and a TCP connection can be made again: a
+    // demonstration goes on after the program's Settings or a restart.
+    if (command.Link == sim::lkPty || command.Link == sim::lkTcp || command.Link == sim::lkListen)
         options.ReopenWaitMs = command.WaitOpenMs;
     if (command.Verbose && !command.Quiet)
         options.Progress = [](const std::string& line) { std::cerr << line << '\n'; };

@@ -16,6 +16,13 @@ inline constexpr std::string_view BackColor = "BackColor";
 inline constexpr std::string_view TraceColor = "TraceColor";
 inline constexpr std::string_view AllowMod = "AllowMod";
 inline constexpr std::string_view DontAskCloseProgram = "DontAskCloseProgram";
+// The tracer's link: "Serial" (also when missing) or "TCP"; for TCP the port to listen on, or,
+// with a host, the host and port to connect to.
+inline constexpr std::string_view TracerPortType = "TracerPortType";
+inline constexpr std::string_view TracerTCPPort = "TracerTCPPort";
+inline constexpr std::string_view TracerTCPHost = "TracerTCPHost";
+inline constexpr std::string_view PortTypeSerial = "Serial";
+inline constexpr std::string_view PortTypeTCP = "TCP";
 // The vendor the tracer last named: a tracer that stays on while the program restarts sends its
 // next job without naming itself again.
 inline constexpr std::string_view TracerVendor = "TracerVendor";

@@ -1,6 +1,7 @@
 // The settings dialog and the settings exchange around it.
 #include "app/dialogs/SettingsForm.h"
 
+#include "app/core/PortSupervisor.h"
 #include "app/core/Settings.h"
 #include "app/dialogs/ColorList.h"
 #include "app/dialogs/DialogFonts.h"
@@ -10,6 +11,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -51,6 +53,28 @@ TSettingsForm::TSettingsForm(QWidget* owner) : QDialog(owner), FUi(std::make_uni
             CheckPort();
     });
     FUi->PortNoteLabel->hide();
+    FUi->TCPPortEdit->setValidator(new QIntValidator(1, 65535, FUi->TCPPortEdit));
+    connect(FUi->PortTypeComboBox, &QComboBox::currentIndexChanged, this, [this] { ChooseTcp(TcpChosen()); });
+    ChooseTcp(false);
+}
+
+bool TSettingsForm::TcpChosen() const {
+    return FUi->PortTypeComboBox->currentIndex() == 1;
+}
+
+void TSettingsForm::ChooseTcp(bool tcp) {
+    FUi->PortTypeComboBox->setCurrentIndex(tcp ? 1 : 0);
+    for (QWidget* serial : std::initializer_list<QWidget*>{FUi->COMPortLabel, FUi->COMPortComboBox, FUi->BaudRateLabel,
+                                                           FUi->BaudRateComboBox})
+        serial->setVisible(!tcp);
+    for (QWidget* network :
+         std::initializer_list<QWidget*>{FUi->TCPPortLabel, FUi->TCPPortEdit, FUi->TCPHostLabel, FUi->TCPHostEdit})
+        network->setVisible(tcp);
+    // The note is about the serial port.
+    if (tcp)
+        FUi->PortNoteLabel->hide();
+    else if (FPortsProbed)
+        CheckPort();
 }
 
 TSettingsForm::~TSettingsForm() {
@@ -59,6 +83,15 @@ TSettingsForm::~TSettingsForm() {
         FProbe->Cancel();
 }
 
+QComboBox* TSettingsForm::PortTypeComboBox() const {
+    return FUi->PortTypeComboBox;
+}
+QLineEdit* TSettingsForm::TCPPortEdit() const {
+    return FUi->TCPPortEdit;
+}
+QLineEdit* TSettingsForm::TCPHostEdit() const {
+    return FUi->TCPHostEdit;
+}
 QComboBox* TSettingsForm::COMPortComboBox() const {
     return FUi->COMPortComboBox;
 }
@@ -171,6 +204,8 @@ void TSettingsForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (FProbe)
         return;
+    // The operator starts at the field of the link in use, as before there was a choice of links.
+    (TcpChosen() ? static_cast<QWidget*>(FUi->TCPPortEdit) : FUi->COMPortComboBox)->setFocus();
     // Until the probe answers, the configured port stands alone in the list, so that closing the
     // dialog early keeps it instead of removing it.
     if (!FCurrentPort.empty()) {
@@ -208,7 +243,8 @@ void TSettingsForm::FillPorts(const std::vector<TSerialPortEntry>& ports) {
     // The stable by-id names are long; the drop-down may be wider than the fixed-size dialog.
     box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0));
     FPortsProbed = true;
-    CheckPort();
+    if (!TcpChosen())
+        CheckPort();
 }
 
 TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, const std::string& deviceFolder) {
@@ -220,11 +256,15 @@ TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, c
 TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, const TSettingsDialogContext& context) {
     const std::string portBefore = settings.Value(setting::TracerCOMPort);
     const int32_t baudBefore = SettingInt(settings, setting::BaudRate, setting::DefaultBaudRate);
+    const TLinkSettings linkBefore = TLinkSettings::Read(settings);
     const auto form = std::make_unique<TSettingsForm>(owner);
     form->SetDeviceFolder(context.DeviceFolder);
     form->FCurrentPort = portBefore;
     form->FCurrentPortOpen = context.CurrentPortOpen;
     form->ShowPlaces(context.SettingsFile, context.TracesFolder);
+    form->ChooseTcp(linkBefore.Type != TLinkType::Serial);
+    form->TCPPortEdit()->setText(FromBytes(settings.Value(setting::TracerTCPPort)));
+    form->TCPHostEdit()->setText(FromBytes(settings.Value(setting::TracerTCPHost)));
     form->AllowModCheckBox()->setChecked(SettingYes(settings, setting::AllowMod));
     // The rate the port opens at, which is 9600 when none or no number is stored.
     form->SelectBaudRate(std::to_string(baudBefore));
@@ -240,10 +280,11 @@ TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, c
     settings.SetValue(setting::BaudRate, form->BaudRateText());
     settings.SetValue(setting::TraceColor, ColorSettingText(form->TraceColor()));
     settings.SetValue(setting::BackColor, ColorSettingText(form->BackColor()));
+    TLinkSettings::WriteTcp(settings, form->TcpChosen(), ToBytes(form->TCPPortEdit()->text()),
+                            ToBytes(form->TCPHostEdit()->text()));
 
     TSettingsDialogResult result;
     result.ViewLog = form->ViewLogRequested();
-    result.PortChanged = settings.Value(setting::TracerCOMPort) != portBefore ||
-                         SettingInt(settings, setting::BaudRate, setting::DefaultBaudRate) != baudBefore;
+    result.PortChanged = TLinkSettings::Read(settings) != linkBefore;
     return result;
 }

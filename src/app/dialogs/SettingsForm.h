@@ -1,4 +1,5 @@
-// TSettingsForm: the settings dialog (tracer port, baud rate, panel colours, shape editing), and
+// TSettingsForm: the settings dialog (the tracer's link: a serial port and its baud rate, or TCP;
+// panel colours, shape editing), and
 // RunSettingsDialog, the whole exchange of the main window's "&Settings" button around it.
 #pragma once
 
@@ -16,6 +17,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLineEdit;
 class QPushButton;
 class TPortProbe;
 
@@ -25,7 +27,8 @@ class TSettingsForm;
 
 struct TSettingsDialogResult {
     bool ViewLog = false;
-    // The port or its baud rate differ from before: the line is to be opened anew.
+    // The link (its type, port, baud rate, TCP port or host) differs from before: it is to be
+    // opened anew.
     bool PortChanged = false;
 };
 
@@ -48,6 +51,9 @@ public:
     // The program has FCurrentPort open: it is listed as it is, since a probe would find it taken.
     bool FCurrentPortOpen = false;
 
+    QComboBox* PortTypeComboBox() const;
+    QLineEdit* TCPPortEdit() const;
+    QLineEdit* TCPHostEdit() const;
     QComboBox* COMPortComboBox() const;
     QComboBox* BaudRateComboBox() const;
     QComboBox* BackColorComboBox() const;
@@ -56,6 +62,9 @@ public:
     QPushButton* Button1() const;
     QPushButton* ViewLogButton() const;
 
+    // TCP rather than a serial port; shows the fields of the chosen link only.
+    bool TcpChosen() const;
+    void ChooseTcp(bool tcp);
     // A rate in digits that is not listed is shown as one more item and given back unchanged;
     // anything else selects none.
     void SelectBaudRate(const std::string& rate);
@@ -103,8 +112,9 @@ private:
 
 // The exchange of the main window's "&Settings" button: creates the dialog, preselects from
 // `settings` (the baud rate in use, 9600 when none is stored), shows it modally, and stores, in
-// this order, TracerCOMPort, AllowMod, BaudRate, TraceColor and BackColor (an empty text removes
-// its key). Every way of closing stores. The dialog is released also when an error interrupts.
+// this order, TracerCOMPort, AllowMod, BaudRate, TraceColor, BackColor and the TCP keys
+// (TracerPortType only for TCP; an empty text removes its key). Every way of closing stores. The dialog is released
+// also when an error interrupts.
 TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings,
                                         const std::string& deviceFolder = "/dev");
 TSettingsDialogResult RunSettingsDialog(QWidget* owner, TRecordList& settings, const TSettingsDialogContext& context);

@@ -315,6 +315,54 @@ TEST_F(SettingsDialogTest, BaudRates) {
     EXPECT_EQ(form.BaudRateText(), "115200");
 }
 
+TEST_F(SettingsDialogTest, TheTcpLinkIsChosenAndStoredInItsThreeKeys) {
+    TRecordList settings =
+        ListOf({"TracerCOMPort=" + TracerPort, "AllowMod=Y", "BaudRate=9600", "TraceColor=255", "BackColor=16776960"});
+    const std::vector<std::string> serialKeys = settings.Lines();
+    const auto with = [&](std::vector<std::string> tcpKeys) {
+        std::vector<std::string> lines = serialKeys;
+        lines.insert(lines.end(), tcpKeys.begin(), tcpKeys.end());
+        return lines;
+    };
+    const struct {
+        const char* Step;
+        bool Tcp;     // shown when the dialog opens
+        bool ToTcp;   // chosen
+        QString Port; // typed, unless null
+        QString Host;
+        std::vector<std::string> Lines;
+        bool Changed;
+    } steps[] = {
+        {"connect to a host", false, true, "4001", "lab-server",
+         with({"TracerPortType=TCP", "TracerTCPPort=4001", "TracerTCPHost=lab-server"}), true},
+        {"listen instead", true, true, "5000", "", with({"TracerPortType=TCP", "TracerTCPPort=5000"}), true},
+        {"nothing changed", true, true, QString(), QString(), with({"TracerPortType=TCP", "TracerTCPPort=5000"}),
+         false},
+        {"back to the serial port", true, false, QString(), QString(), with({"TracerTCPPort=5000"}), true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.Step);
+        WhenShown([&](TSettingsForm* form) {
+            EXPECT_EQ(form->TcpChosen(), step.Tcp);
+            // Only the chosen link's fields are shown.
+            EXPECT_EQ(form->TCPPortEdit()->isHidden(), !step.Tcp);
+            EXPECT_EQ(form->COMPortComboBox()->isHidden(), step.Tcp);
+            Choose(form->PortTypeComboBox(), step.ToTcp ? "TCP" : "Serial");
+            EXPECT_EQ(form->TCPHostEdit()->isHidden(), !step.ToTcp);
+            EXPECT_EQ(form->BaudRateComboBox()->isHidden(), step.ToTcp);
+            if (!step.Port.isNull()) {
+                form->TCPPortEdit()->clear();
+                QTest::keyClicks(form->TCPPortEdit(), QStringLiteral("x") + step.Port); // digits only
+                form->TCPHostEdit()->setText(step.Host);
+            }
+            form->close();
+        });
+        const TSettingsDialogResult result = RunSettingsDialog(Owner, settings, Dev.Path());
+        EXPECT_THAT(settings.Lines(), ElementsAreArray(step.Lines));
+        EXPECT_EQ(result.PortChanged, step.Changed);
+    }
+}
+
 TEST(DialogWindows, FixedSizesCaptionsFontsAndCentredOnTheOwner) {
     QWidget owner;
     owner.setGeometry(50, 40, 700, 520); // inside the offscreen screen (800 x 600)
@@ -323,7 +371,7 @@ TEST(DialogWindows, FixedSizesCaptionsFontsAndCentredOnTheOwner) {
     TSettingsForm settings(&owner);
     settings.show();
     EXPECT_EQ(settings.windowTitle(), "Settings");
-    EXPECT_EQ(settings.size(), QSize(460, 320));
+    EXPECT_EQ(settings.size(), QSize(460, 370));
     EXPECT_EQ(settings.minimumSize(), settings.maximumSize());
     EXPECT_EQ(settings.font().family(), "Arial");
     EXPECT_EQ(settings.font().pixelSize(), 13);
