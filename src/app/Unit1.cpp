@@ -95,9 +95,24 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     connect(FSaveRetryTimer, &QTimer::timeout, this, [this] { Guarded([this] { SaveRetryTimeout(); }); });
     // The tracer was told its jobs were fine: at the end, a job the traces folder would not take
     // is kept in a folder of the user's rather than lost.
-    FFallbackFolders << QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
-                            QStringLiteral("/unsaved-jobs")
-                     << QDir::tempPath() + QStringLiteral("/tracer-interface-unsaved-jobs");
+    SetFallbackFolders(
+        {QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/unsaved-jobs"),
+         QDir::tempPath() + QStringLiteral("/tracer-interface-unsaved-jobs")});
+    FJobFiles.OnAskReplace = [this](const std::string& existing, const std::string& keepBoth) {
+        return AskReplace(existing, keepBoth);
+    };
+    FJobFiles.OnFlushWanted = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { Guarded([this] { FlushTraceFile(); }); }, Qt::QueuedConnection);
+    };
+    FJobFiles.Subscribe([this](const TJobFileEvent& event) {
+        // The operator pastes it into a web form or drags it there; a job saved late or elsewhere
+        // is not the one shown.
+        if (event.Kind == TJobFileEvent::TKind::Written || event.Kind == TJobFileEvent::TKind::Opened) {
+            QGuiApplication::clipboard()->setText(FromLocalPath(TJobFiles::ClipboardText(event.FileName)));
+            FJobFileShown = QFileInfo(FromLocalPath(event.FileName)).absoluteFilePath();
+        }
+    });
     // A tracer that stayed on while the program restarted sends its jobs without naming itself.
     FSession.SetVendor(SettingsList().Value(setting::TracerVendor));
 
@@ -225,13 +240,13 @@ QString TForm1::SavingProblem() const {
 }
 
 QString TForm1::UnsavedProblem(const QString& reason) const {
-    return QStringLiteral("Jobs are not being saved: ") + QString::number(FUnsavedJobs) +
-           (FUnsavedJobs == 1 ? QStringLiteral(" job") : QStringLiteral(" jobs")) + QStringLiteral(" not saved.  ") +
-           reason + QStringLiteral("  Trying again every %1 seconds.").arg(kSaveRetryIntervalMs / 1000);
+    const std::size_t count = FJobFiles.UnsavedCount();
+    return QStringLiteral("Jobs are not being saved: ") + QString::number(count) +
+           (count == 1 ? QStringLiteral(" job") : QStringLiteral(" jobs")) + QStringLiteral(" not saved.  ") + reason +
+           QStringLiteral("  Trying again every %1 seconds.").arg(kSaveRetryIntervalMs / 1000);
 }
 
 void TForm1::JobNotSaved(const QString& reason) {
-    FUnsavedJobs = static_cast<int>(FUnsaved.Count());
     FTracesProblem = UnsavedProblem(reason);
     SetStatus(SavingProblem(), Qt::red, true);
     FSaveRetryTimer->start();
@@ -243,11 +258,10 @@ void TForm1::JobNotSaved(const QString& reason) {
 }
 
 std::vector<std::string> TForm1::RetryUnsavedJobs() {
-    if (FUnsaved.Empty())
+    if (FJobFiles.UnsavedCount() == 0)
         return {};
-    TUnsavedJobs::TRetry retry = FUnsaved.Retry();
-    FUnsavedJobs = static_cast<int>(FUnsaved.Count());
-    if (FUnsaved.Empty()) {
+    TUnsavedJobs::TRetry retry = FJobFiles.RetryUnsaved();
+    if (FJobFiles.UnsavedCount() == 0) {
         FSaveRetryTimer->stop();
         FTracesProblem.clear();
     } else if (!retry.SavedLate.empty()) {
@@ -269,7 +283,7 @@ void TForm1::SaveRetryTimeout() {
     const std::vector<std::string> savedLate = RetryUnsavedJobs();
     if (savedLate.empty())
         return;
-    if (FUnsaved.Empty())
+    if (FJobFiles.UnsavedCount() == 0)
         SetStatus(SavedLateText(savedLate), Qt::black, false);
     else
         SetStatus(SavingProblem() + QStringLiteral("  ") + SavedLateText(savedLate), Qt::red, true);
@@ -277,14 +291,10 @@ void TForm1::SaveRetryTimeout() {
 
 void TForm1::SaveUnsavedJobs(bool tellOperator) {
     RetryUnsavedJobs();
-    if (FUnsaved.Empty())
+    const std::size_t count = FJobFiles.UnsavedCount();
+    if (count == 0)
         return;
-    std::vector<std::string> folders;
-    for (const QString& folder : FFallbackFolders)
-        folders.push_back(LocalPath(folder));
-    const std::size_t count = FUnsaved.Count();
-    const TUnsavedJobs::TFallback fallback = FUnsaved.WriteToFolders(folders);
-    FUnsavedJobs = 0;
+    const TUnsavedJobs::TFallback fallback = FJobFiles.WriteUnsavedElsewhere();
     FSaveRetryTimer->stop();
     QStringList lines;
     if (!fallback.Files.empty()) {
@@ -386,7 +396,7 @@ void TForm1::WMTraceReady() {
     // runs its own event loop) must not strand the jobs behind it.
     if (FSession.QueuedJobs() > 1)
         ScheduleJobHandling();
-    const TJobUpdate update = FSession.TracerJobArrived();
+    TJobUpdate update = FSession.TracerJobArrived();
     if (!update.Panel)
         return;
     if (!update.Write) {
@@ -399,30 +409,30 @@ void TForm1::WMTraceReady() {
     const std::string job = FSession.Job().Value(jobkey::Job);
     // Jobs still waiting for the folder go first: this one may be a newer version of one of them.
     const std::vector<std::string> savedLate = RetryUnsavedJobs();
-    // The file is written first: a job that cannot be saved is neither shown nor announced, but
-    // kept until the folder takes it.
-    try {
-        Apply(update, nullptr, true);
-    } catch (const std::exception& e) {
-        FUnsaved.Add(*update.Write, job);
-        JobNotSaved(QString::fromLocal8Bit(e.what()));
+    // The file is written first: a job that cannot be saved is neither drawn, shown nor
+    // announced, but kept until the folder takes it.
+    const std::string fileName = update.Write->FileName;
+    const bool shortened = update.Write->NameShortened;
+    if (const std::string problem = FJobFiles.WriteTracerJob(std::move(*update.Write)); !problem.empty()) {
+        JobNotSaved(QString::fromLocal8Bit(problem.c_str()));
         return;
     }
-    if (FUnsaved.Empty() && !FTracesProblem.isEmpty()) {
+    update.Write.reset();
+    Apply(update);
+    if (FJobFiles.UnsavedCount() == 0 && !FTracesProblem.isEmpty()) {
         FTracesProblem.clear();
         ShowPortStatus(FPortText, FPortReady);
     }
     if (!isVisible() || isMinimized())
         AnnounceJob(FromRecord(job));
-    if (update.Write && (job.empty() || update.Write->NameShortened)) {
-        const std::string& fileName = update.Write->FileName;
+    if (job.empty() || shortened) {
         SetStatus((job.empty() ? QStringLiteral("The job had no job number: saved as ")
                                : QStringLiteral("The job number is too long for a file name: saved as ")) +
                   FromLocalPath(fileName.substr(fileName.rfind('/') + 1)));
     } else {
         SetStatus(kFileOnClipboard);
     }
-    if (!FUnsaved.Empty())
+    if (FJobFiles.UnsavedCount() != 0)
         SetStatus(SavingProblem() + QStringLiteral("  ") + StatusText(), Qt::red, true);
     if (!savedLate.empty())
         SetStatus(StatusText() + QStringLiteral("  ") + SavedLateText(savedLate));
@@ -442,21 +452,15 @@ void TForm1::JobNotTaken(const TJobNotTaken& job) {
 }
 
 void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow) {
-    // Another job: what is dragged out is its file once one is written, never the last job's.
-    if (update.Panel)
-        FJobFileShown.clear();
     if (update.Draw) {
         ui->TracePanel1->DrawEye = deRight;
         ui->TracePanel1->ShowTrace(update.Draw->Trace, update.Draw->DBL);
     }
     if (update.Write) {
-        if (writeNow) {
-            // Another job's rewrite still waiting goes first; it is a file of its own.
-            FlushTraceFile();
-            WriteTraceFile(*update.Write);
-        } else {
-            QueueTraceFile(*update.Write);
-        }
+        if (writeNow)
+            ShowWriteNote(FJobFiles.WriteNow(*update.Write));
+        else
+            FJobFiles.Write(*update.Write);
     }
     if (update.Panel) {
         ShowJob(*update.Panel);
@@ -507,38 +511,6 @@ std::optional<std::string> TForm1::SelectedKey(const QComboBox* list) {
     return list->currentData().toString().toStdString();
 }
 
-void TForm1::WriteTraceFile(const TJobFileWrite& file) {
-    TSettledWrite settled;
-    {
-        // Writes asked for while the question is open wait for its answer.
-        const TFlagScope asking(FAskingReplace);
-        settled = FSession.SettleWrite(file, [this](const std::string& existing, const std::string& keepBoth) {
-            return AskReplace(existing, keepBoth);
-        });
-    }
-    if (FPendingWrite && !FFlushQueued) {
-        FFlushQueued = true;
-        QMetaObject::invokeMethod(
-            this, [this] { Guarded([this] { FlushTraceFile(); }); }, Qt::QueuedConnection);
-    }
-    if (settled.Write) {
-        try {
-            SaveTraceFile(settled.Write->FileName, settled.Write->Records);
-        } catch (...) {
-            // A rewrite of a job still waiting for the folder: the retry writes this version.
-            FUnsaved.Changed(*settled.Write);
-            throw;
-        }
-        // An older version of this file still waiting would otherwise replace it later.
-        FUnsaved.Saved(settled.Write->FileName);
-        // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
-        QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(settled.Write->FileName)));
-        FJobFileShown = QFileInfo(FromLocalPath(settled.Write->FileName)).absoluteFilePath();
-    }
-    if (!settled.Note.empty())
-        SetStatus(QString::fromLocal8Bit(settled.Note.c_str()) + QLatin1Char('.'));
-}
-
 TReplaceAnswer TForm1::AskReplace(const std::string& existing, const std::string& keepBothName) {
     // A window that is going can ask no more; keeping both replaces nothing and loses nothing.
     if (FWindowGoing)
@@ -566,22 +538,20 @@ TReplaceAnswer TForm1::AskReplace(const std::string& existing, const std::string
     return TReplaceAnswer::DoNotWrite;
 }
 
-void TForm1::QueueTraceFile(TJobFileWrite file) {
-    FPendingWrite = std::move(file);
-    if (FFlushQueued)
-        return;
-    FFlushQueued = true;
-    QMetaObject::invokeMethod(
-        this, [this] { Guarded([this] { FlushTraceFile(); }); }, Qt::QueuedConnection);
+void TForm1::FlushTraceFile() {
+    ShowWriteNote(FJobFiles.Flush());
 }
 
-void TForm1::FlushTraceFile() {
-    FFlushQueued = false;
-    if (!FPendingWrite || FAskingReplace)
-        return;
-    const TJobFileWrite file = std::move(*FPendingWrite);
-    FPendingWrite.reset();
-    WriteTraceFile(file);
+void TForm1::ShowWriteNote(const std::string& note) {
+    if (!note.empty())
+        SetStatus(QString::fromLocal8Bit(note.c_str()));
+}
+
+void TForm1::SetFallbackFolders(const QStringList& folders) {
+    std::vector<std::string> local;
+    for (const QString& folder : folders)
+        local.push_back(LocalPath(folder));
+    FJobFiles.SetFallbackFolders(std::move(local));
 }
 
 // ---- keys -------------------------------------------------------------------------------------

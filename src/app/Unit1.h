@@ -1,13 +1,14 @@
 // TForm1: the main window. It owns the tracer component on its link (serial or TCP), the trace panel and the
 // job panel; takes in jobs from the tracer, shows and edits them and has each one written as a job
-// trace file whose name goes on the clipboard. The job itself lives in TJobSession (app/core); this
-// class wires it to the controls and does the writing. Its handlers are split by concern: intake and showing
-// (Unit1.cpp), shape editing and import (Unit1Edit.cpp), tray, close, help and settings (Unit1Shell.cpp),
-// the true-scale view, printing, exports and dragging the job out (Unit1Export.cpp).
+// trace file whose name goes on the clipboard. The job itself lives in TJobSession and its files in
+// TJobFiles (app/core); this class wires them to the controls. Its handlers are split by concern:
+// intake and showing (Unit1.cpp), shape editing and opening (Unit1Edit.cpp), tray, close, help and
+// settings (Unit1Shell.cpp), the true-scale view, printing, exports and dragging
+// the job out (Unit1Export.cpp).
 #pragma once
 
+#include "app/core/JobFiles.h"
 #include "app/core/JobSession.h"
-#include "app/core/UnsavedJobs.h"
 #include "common/RecordList.h"
 #include "protocol/TraceFormats.h"
 
@@ -52,6 +53,9 @@ public:
     void CloseWithoutAsking();
     // Writes a job trace file still waiting for the end of the event-loop pass.
     void FlushTraceFile();
+    // Shows the job of a job trace file, as the Open button does once a file is chosen; a file
+    // that gives no job is refused in a message box.
+    void OpenJobFile(const QString& fileName);
 
     // Handlers, named after the component and the event or the control and the action.
     void OMATracer1RecvOMAPacket(std::string& packet);
@@ -91,15 +95,16 @@ public:
     const QString& SettingsFile() const { return FSettingsFile; }
     // Jobs that could not be saved yet; each is tried again every few seconds and before each
     // later job.
-    int UnsavedJobs() const { return FUnsavedJobs; }
+    int UnsavedJobs() const { return static_cast<int>(FJobFiles.UnsavedCount()); }
     // At the end (close, termination signal, end of the desktop session): jobs still unsaved are
     // written to the first fallback folder that takes them, said on stderr, in the log and, when
     // `tellOperator`, in a message.
     void SaveUnsavedJobs(bool tellOperator = false);
     // Where unsaved jobs go at the end; by default the user's application data folder, then the
     // temporary folder.
-    void SetFallbackFolders(const QStringList& folders) { FFallbackFolders = folders; }
-    const QStringList& FallbackFolders() const { return FFallbackFolders; }
+    void SetFallbackFolders(const QStringList& folders);
+    // Every job trace file written or opened goes through it; subscribe to follow them.
+    TJobFiles& JobFiles() { return FJobFiles; }
 
     // Where the deferred handling and the shell can be replaced (tests; other platforms).
     // The file to import; an empty name means the operator cancelled. Default: the open dialog.
@@ -146,9 +151,9 @@ private:
     // the job trace file (at once, or once the event-loop pass is over).
     void Apply(const TJobUpdate& update, TNumberEdit* typedIn = nullptr, bool writeNow = false);
     void ShowJob(const TJobPanel& panel);
-    void WriteTraceFile(const TJobFileWrite& file);
     TReplaceAnswer AskReplace(const std::string& existing, const std::string& keepBothName);
-    void QueueTraceFile(TJobFileWrite file);
+    // What the job files said about where an opened job went.
+    void ShowWriteNote(const std::string& note);
     void ShowEditProblem(const QString& problem);
     void ShowValues(const TJobValues& values);
     TJobField FieldOf(const TNumberEdit* edit) const;
@@ -194,13 +199,11 @@ private:
     QString FCaption;
 
     TJobSession FSession;
-    // The last rewrite asked for in this event-loop pass: a held up/down button or fast typing
-    // asks for many, and only the last one is worth a file.
-    std::optional<TJobFileWrite> FPendingWrite;
-    bool FFlushQueued = false;
+    // The job trace files: written (of the many rewrites a held up/down button asks for in one
+    // event-loop pass, the last one), opened, and followed by whoever subscribes.
+    TJobFiles FJobFiles{FSession};
     bool FJobHandlingQueued = false;
     bool FReceivingShown = true; // "Receiving data" and the cleared drawing for the last packet
-    bool FAskingReplace = false; // the question about an opened job's file is open
     bool FWindowGoing = false;   // no more questions: the window closes or goes
     bool FEditProblemShown = false;
     bool FCloseWithoutAsking = false;
@@ -210,9 +213,6 @@ private:
     QString FTracesProblem;   // the traces folder cannot be written, or the last job was not saved
     QString FPortText;        // the port's last status, shown again after a saving problem
     bool FPortReady = false;
-    int FUnsavedJobs = 0;
-    TUnsavedJobs FUnsaved;
-    QStringList FFallbackFolders;
     bool FReportingUnsaved = false; // the message about an unsaved job is open
     QString FJobFileShown;          // what JobFileShown gives
     QString FExportFolder;          // where the last export went

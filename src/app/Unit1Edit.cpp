@@ -1,20 +1,14 @@
 // TForm1: the operator's changes to the job (box A, box B, circumference, DBL, frame and edge
-// type), each rewriting the job trace file, and the import of a saved job trace file.
+// type), each rewriting the job trace file, and the opening of a saved job trace file.
 #include "app/Unit1.h"
 
 #include "app/NativePath.h"
 #include "app/NumberEdit.h"
-#include "app/core/TextFile.h"
-#include "app/core/TraceImport.h"
 
 #include "ui_Unit1.h"
 
-#include <QClipboard>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QGuiApplication>
 #include <QMessageBox>
 
 namespace {
@@ -68,40 +62,23 @@ void TForm1::OpenButtonClick() {
         OnChooseTraceFile ? OnChooseTraceFile()
                           : QFileDialog::getOpenFileName(this, QStringLiteral("Select Trace File"), TracesFolder(),
                                                          QStringLiteral("Trace Files (*.txt);;All Files (*)"));
-    if (fileName.isEmpty())
-        return;
-    const std::string nativeName = LocalPath(fileName);
-    const auto refuse = [&](QString reason) {
+    if (!fileName.isEmpty())
+        OpenJobFile(fileName);
+}
+
+void TForm1::OpenJobFile(const QString& fileName) {
+    const TJobFiles::TOpened opened = FJobFiles.Open(LocalPath(fileName));
+    if (!opened.Refusal.empty()) {
         const QString title = QStringLiteral("Error Opening File");
-        if (!reason.isEmpty())
-            reason[0] = reason[0].toUpper();
         const QString text = QStringLiteral("Cannot open trace data file ") + QDir::toNativeSeparators(fileName) +
-                             QStringLiteral("\n\n") + reason;
+                             QStringLiteral("\n\n") + QString::fromLocal8Bit(opened.Refusal.c_str());
         if (OnOpenError)
             OnOpenError(title, text);
         else
             QMessageBox::critical(this, title, text);
-    };
-    std::vector<std::string> lines;
-    try {
-        lines = ReadLines(nativeName);
-    } catch (const std::exception& e) {
-        refuse(QString::fromLocal8Bit(e.what()));
         return;
     }
-    // A file without a usable trace would replace the job shown with nothing, and a rewrite would
-    // save an empty job (or binary lines) under its name.
-    if (const std::string problem = UnusableTraceFile(lines); !problem.empty()) {
-        refuse(QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.'));
-        return;
-    }
-
-    // The job shown before is the operator's last word on that job: it is written first.
-    FlushTraceFile();
-    QGuiApplication::clipboard()->setText(QFileInfo(fileName).absoluteFilePath());
+    ShowWriteNote(opened.Note);
     // A file written for the job (its type selection changed) names itself on the clipboard.
-    Apply(FSession.FileOpened(std::move(lines), nativeName), nullptr, true);
-    // Not written again: the opened file is the job's file, as the clipboard says.
-    if (FJobFileShown.isEmpty() && ui->JobGroupBox->isEnabled())
-        FJobFileShown = QFileInfo(fileName).absoluteFilePath();
+    Apply(opened.Update, nullptr, true);
 }

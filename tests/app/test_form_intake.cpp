@@ -37,6 +37,8 @@ TEST_F(FormIntake, TakuboJobIsShownWrittenAndItsNameIsOnTheClipboard) {
     StartForm();
     ASSERT_EQ(StatusText(*FForm), QString::fromStdString("Ready on port " + FPty.SlavePath()));
     ASSERT_FALSE(Control<QGroupBox>(*FForm, "JobGroupBox")->isEnabled());
+    std::vector<std::string> told; // what the window's job files tell their subscribers
+    FForm->JobFiles().Subscribe([&](const TJobFileEvent& e) { told.push_back(e.FileName + " " + e.JobNumber); });
 
     ASSERT_EQ(DeliverJob().substr(0, 2), "\x06\x1c");
     ASSERT_TRUE(WaitUntil([&] { return StatusText(*FForm) == kFileOnClipboard; }));
@@ -54,6 +56,7 @@ TEST_F(FormIntake, TakuboJobIsShownWrittenAndItsNameIsOnTheClipboard) {
     const QString file = TracePath(QStringLiteral("123.txt"));
     EXPECT_EQ(ReadFileText(file), Joined(expected));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), file);
+    EXPECT_EQ(told, std::vector<std::string>{file.toStdString() + " 123"});
 
     auto* panel = Control<QGroupBox>(*FForm, "JobGroupBox");
     EXPECT_TRUE(panel->isEnabled());
@@ -239,7 +242,9 @@ TEST_F(FormIntake, FileThatCannotBeWrittenIsReportedAndChangesNothingElse) {
     EXPECT_NE(FErrors.Messages[0].find("123.txt"), std::string::npos) << FErrors.Messages[0];
     EXPECT_EQ(ReadFileText(blocker.fileName()), "not a folder");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
-    // The handling stopped at the write: no panel filling; the status says the job was not saved.
+    // The handling stopped at the write: no drawing, no panel filling; the status says the job
+    // was not saved.
+    EXPECT_EQ(FForm->TracePanel1()->Trace(), "");
     EXPECT_TRUE(StatusText(*FForm).startsWith(QStringLiteral("Jobs are not being saved: 1 job not saved.")))
         << StatusText(*FForm).toStdString();
     EXPECT_FALSE(Control<QGroupBox>(*FForm, "JobGroupBox")->isEnabled());

@@ -44,27 +44,35 @@ void TUnsavedJobs::Changed(const TJobFileWrite& file) {
             job.File.Records = file.Records;
 }
 
-TUnsavedJobs::TRetry TUnsavedJobs::Retry() {
+TUnsavedJobs::TRetry TUnsavedJobs::Retry(const TWritten& written) {
     TRetry retry;
     std::vector<TJob> waiting;
+    std::vector<TJob> saved;
     for (TJob& job : FJobs) {
         try {
             SaveTraceFile(job.File.FileName, job.File.Records);
-            retry.SavedLate.push_back(std::move(job.Number));
         } catch (const std::exception& e) {
             if (retry.Problem.empty())
                 retry.Problem = e.what();
             waiting.push_back(std::move(job));
+            continue;
         }
+        retry.SavedLate.push_back(job.Number);
+        saved.push_back(std::move(job));
     }
     FJobs = std::move(waiting);
+    // Told once the list is whole again: whatever the listener does, no job is lost.
+    if (written)
+        for (const TJob& job : saved)
+            written(job.File.FileName, job.File, job.Number);
     return retry;
 }
 
-TUnsavedJobs::TFallback TUnsavedJobs::WriteToFolders(const std::vector<std::string>& folders) {
+TUnsavedJobs::TFallback TUnsavedJobs::WriteToFolders(const std::vector<std::string>& folders, const TWritten& written) {
     TFallback fallback;
+    std::vector<std::pair<std::string, TJob>> saved;
     for (TJob& job : FJobs) {
-        bool written = false;
+        bool taken = false;
         for (const std::string& folder : folders) {
             if (folder.empty())
                 continue;
@@ -77,13 +85,18 @@ TUnsavedJobs::TFallback TUnsavedJobs::WriteToFolders(const std::vector<std::stri
             if (fallback.Folder.empty())
                 fallback.Folder = folder;
             fallback.Files.push_back(fileName);
-            written = true;
+            if (written)
+                saved.emplace_back(fileName, std::move(job));
+            taken = true;
             break;
         }
-        if (!written)
+        if (!taken)
             fallback.Lost.push_back(job.Number);
     }
     FJobs.clear();
+    if (written)
+        for (const auto& [fileName, job] : saved)
+            written(fileName, job.File, job.Number);
     return fallback;
 }
 

@@ -6,11 +6,16 @@
 #include "app/core/JobSession.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 class TUnsavedJobs {
 public:
+    // Told of each file written: where it went, what it holds and its job's number.
+    using TWritten =
+        std::function<void(const std::string& fileName, const TJobFileWrite& file, const std::string& jobNumber)>;
+
     // A job whose file could not be written. A job of the same file name waiting already is
     // replaced, in its place: writing it later would only be replaced by this one.
     void Add(TJobFileWrite file, std::string jobNumber);
@@ -24,7 +29,7 @@ public:
         std::string Problem;                // why the first one still waiting was not written
     };
     // Tries to write every waiting job, oldest first; those that fail keep waiting.
-    TRetry Retry();
+    TRetry Retry(const TWritten& written = {});
 
     struct TFallback {
         std::string Folder;             // where the jobs were written (the first folder that took one)
@@ -34,7 +39,7 @@ public:
     // Writes every waiting job into the first of `folders` that takes it, under the name it
     // would have had in the traces folder (with "-2", "-3" ... when an earlier job holds that
     // name there); none waits afterwards.
-    TFallback WriteToFolders(const std::vector<std::string>& folders);
+    TFallback WriteToFolders(const std::vector<std::string>& folders, const TWritten& written = {});
 
     std::size_t Count() const { return FJobs.size(); }
     bool Empty() const { return FJobs.empty(); }
