@@ -11,6 +11,7 @@
 #include "app/core/JobKeys.h"
 #include "app/core/Settings.h"
 #include "app/core/TextFile.h"
+#include "app/dialogs/RecentJobsForm.h"
 #include "handler/OMATracer.h"
 #include "link/Comms.h"
 #include "link/PortList.h"
@@ -596,6 +597,8 @@ void TForm1::WriteTraceFile(const TJobFileWrite& file) {
         FUnsaved.Saved(settled.Write->FileName);
         // The operator pastes it into a web form: in the system's own notation (C:\...\123.txt).
         QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(FromLocalPath(settled.Write->FileName)));
+        if (FRecentJobs)
+            FRecentJobs->JobFileWritten(settled.Write->FileName);
     }
     if (!settled.Note.empty())
         SetStatus(QString::fromLocal8Bit(settled.Note.c_str()) + QLatin1Char('.'));

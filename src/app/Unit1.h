@@ -10,6 +10,7 @@
 #include "common/RecordList.h"
 #include "protocol/TraceFormats.h"
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -29,6 +30,7 @@ class QComboBox;
 class QTimer;
 class TNumberEdit;
 class TOMATracer;
+class TRecentJobsForm;
 class TTracePanel;
 class TTrayIcon;
 
@@ -61,6 +63,9 @@ public:
     void CircEditChange(TNumberEdit* sender);
     void FrameTypesChange();
     void OpenButtonClick();
+    // Shows a saved job trace file as the current job (Open and the list of recent jobs).
+    void OpenTraceFile(const QString& fileName);
+    void RecentJobsButtonClick();
     void Button1Click();
     void MinimizeButtonClick() { MinimizeToTray(); }
     void BitBtn1Click();
@@ -74,6 +79,8 @@ public:
     bool ShapeModified() const { return FSession.ShapeModified(); }
     const std::string& Vendor() const { return FSession.Vendor(); }
     QString TracesFolder() const;
+    // The list of recent jobs while it is open.
+    TRecentJobsForm* RecentJobsWindow() const;
     // True while the port cannot be opened or the line is lost, and the port is tried again every
     // three seconds.
     bool Reconnecting() const;
@@ -165,6 +172,7 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     TOMATracer* FTracer = nullptr;
     TTrayIcon* FTrayIcon = nullptr;
+    QPointer<TRecentJobsForm> FRecentJobs;
     QTimer* FReconnectTimer = nullptr;
     QTimer* FSaveRetryTimer = nullptr;
     QString FProgramFolder;

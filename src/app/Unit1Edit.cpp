@@ -68,8 +68,11 @@ void TForm1::OpenButtonClick() {
         OnChooseTraceFile ? OnChooseTraceFile()
                           : QFileDialog::getOpenFileName(this, QStringLiteral("Select Trace File"), TracesFolder(),
                                                          QStringLiteral("Trace Files (*.txt);;All Files (*)"));
-    if (fileName.isEmpty())
-        return;
+    if (!fileName.isEmpty())
+        OpenTraceFile(fileName);
+}
+
+void TForm1::OpenTraceFile(const QString& fileName) {
     const std::string nativeName = LocalPath(fileName);
     const auto refuse = [&](QString reason) {
         const QString title = QStringLiteral("Error Opening File");
