@@ -146,7 +146,10 @@ private:
     static int Alignment(int column) {
         const bool number = column == TRecentJobsForm::colBoxA || column == TRecentJobsForm::colBoxB ||
                             column == TRecentJobsForm::colDBL;
-        return static_cast<int>(Qt::AlignVCenter | (number ? Qt::AlignRight : Qt::AlignLeft));
+        const Qt::Alignment across = number                                ? Qt::AlignRight
+                                     : column == TRecentJobsForm::colShape ? Qt::AlignHCenter
+                                                                           : Qt::AlignLeft;
+        return static_cast<int>(Qt::AlignVCenter | across);
     }
 
     // The row's job with its file read; null when the file is no job (its row goes once the
