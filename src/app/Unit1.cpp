@@ -11,6 +11,7 @@
 #include "app/core/JobKeys.h"
 #include "app/core/Settings.h"
 #include "app/core/TextFile.h"
+#include "app/dialogs/RecentJobsForm.h"
 #include "app/port/TracerPort.h"
 #include "handler/OMATracer.h"
 #include "trace/TracePanel.h"
@@ -112,6 +113,10 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
             QGuiApplication::clipboard()->setText(FromLocalPath(TJobFiles::ClipboardText(event.FileName)));
             FJobFileShown = QFileInfo(FromLocalPath(event.FileName)).absoluteFilePath();
         }
+        // The list of recent jobs follows every file: a job saved late goes on top, a file
+        // opened keeps its place, one saved elsewhere is outside the folder and ignored.
+        if (FRecentJobs)
+            FRecentJobs->JobFileWritten(event.FileName);
     });
     // A tracer that stayed on while the program restarted sends its jobs without naming itself.
     FSession.SetVendor(SettingsList().Value(setting::TracerVendor));

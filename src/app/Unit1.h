@@ -13,6 +13,7 @@
 #include "protocol/TraceFormats.h"
 
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -34,6 +35,7 @@ class QPrinter;
 class QTimer;
 class TNumberEdit;
 class TOMATracer;
+class TRecentJobsForm;
 class TTracerPort;
 class TTracePanel;
 class TTrayIcon;
@@ -70,6 +72,8 @@ public:
     void CircEditChange(TNumberEdit* sender);
     void FrameTypesChange();
     void OpenButtonClick();
+    // Shows a saved job trace file as the current job (Open and the list of recent jobs).
+    void RecentJobsButtonClick();
     void Button1Click();
     void MinimizeButtonClick() { MinimizeToTray(); }
     void BitBtn1Click();
@@ -86,6 +90,8 @@ public:
     bool ShapeModified() const { return FSession.ShapeModified(); }
     const std::string& Vendor() const { return FSession.Vendor(); }
     QString TracesFolder() const;
+    // The list of recent jobs while it is open.
+    TRecentJobsForm* RecentJobsWindow() const;
     // True while the tracer's link cannot be opened or is lost, and it is tried again every three
     // seconds.
     bool Reconnecting() const;
@@ -194,6 +200,7 @@ private:
     TOMATracer* FTracer = nullptr;
     TTrayIcon* FTrayIcon = nullptr;
     TTracerPort* FPort = nullptr;
+    QPointer<TRecentJobsForm> FRecentJobs;
     QTimer* FSaveRetryTimer = nullptr;
     QString FProgramFolder;
     QString FCaption;

@@ -1,11 +1,13 @@
 // TForm1: the desktop shell around the main window (splash, notification-area icon, minimising
-// to it and restoring, announcing jobs while hidden, the close confirmation, help) and the
-// "&Settings" exchange with its log window.
+// to it and restoring, announcing jobs while hidden, the close confirmation, help), the
+// "&Settings" exchange with its log window and the list of recent jobs.
 #include "app/Unit1.h"
 
 #include "app/Application.h"
 #include "app/FlagScope.h"
+#include "app/NativePath.h"
 #include "app/core/Settings.h"
+#include "app/dialogs/RecentJobsForm.h"
 #include "app/dialogs/SettingsForm.h"
 #include "app/dialogs/ShowLog.h"
 #include "app/port/TracerPort.h"
@@ -23,7 +25,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QTimer>
+
+#include "ui_Unit1.h"
 
 void TForm1::SetUpShell() {
     // Every window of the program shows the program's icon (title bar, task bar, window switcher),
@@ -39,6 +44,8 @@ void TForm1::SetUpShell() {
     FTrayIcon->Show();
 
     OnAskYesNo = AskYesNo;
+    connect(ui->RecentJobsButton, &QPushButton::clicked, this,
+            [this] { Guarded([this] { RecentJobsButtonClick(); }); });
 }
 
 void TForm1::MinimizeToTray() {
@@ -162,4 +169,23 @@ void TForm1::Button1Click() {
 
 void TForm1::WMShowLog() {
     ShowLogWindow(this);
+}
+
+TRecentJobsForm* TForm1::RecentJobsWindow() const {
+    return FRecentJobs;
+}
+
+void TForm1::RecentJobsButtonClick() {
+    // One list, brought back to the front when asked for again; it follows every file written.
+    if (!FRecentJobs) {
+        FRecentJobs = ShowRecentJobsWindow(this, LocalPath(TracesFolder()));
+        FRecentJobs->OnShowJob = [this](const std::string& fileName) {
+            Guarded([&] { OpenJobFile(FromLocalPath(fileName)); });
+        };
+        FRecentJobs->OnClipboardName = [](const std::string& fileName) {
+            return QDir::toNativeSeparators(FromLocalPath(fileName));
+        };
+    }
+    FRecentJobs->raise();
+    FRecentJobs->activateWindow();
 }

@@ -1,0 +1,132 @@
+// The list of recent jobs over a traces folder of 10,000 job trace files: listing the folder
+// (names and times), and the window from creation to its first complete paint, which reads the
+// files of the rows in view (budget 1000 ms). Runs on the offscreen platform unless another is
+// asked for.
+#include "app/core/JobFile.h"
+#include "app/core/RecentJobs.h"
+#include "app/dialogs/RecentJobsForm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <numbers>
+#include <string>
+
+namespace {
+
+constexpr int kJobs = 10000;
+constexpr double kBudgetMsecs = 1000.0;
+
+// A folder of job trace files as the program writes them: 400 points of the right eye and 400
+// of the left, the tracer's records, one file a minute back from now.
+class TTracesFolder {
+public:
+    TTracesFolder() {
+        std::string radii;
+        for (int i = 0; i < 400; ++i) {
+            const double t = 2 * std::numbers::pi * i / 400;
+            char group[8];
+            std::snprintf(
+                group, sizeof group, "%04d",
+                static_cast<int>(std::lround(2500.0 * 2000.0 / std::hypot(2000 * std::cos(t), 2500 * std::sin(t)))));
+            radii += group;
+        }
+        TRecordList records;
+        for (const char* line : {"REQ=FIL", "VEN=TAKUBO", "MODEL=T1", "DBL=18.00", "HBOX=50.00;50.00",
+                                 "VBOX=40.00;40.00", "CIRC=142.00;142.00", "FTYP=1", "ETYP=1"})
+            records.Add(line);
+        for (const char* header : {"TRCFMT=1;400;E;R;F", "TRCFMT=1;400;E;L;F"}) {
+            records.Add(header);
+            AddRadiiRecords(records, radii);
+        }
+        std::string bytes;
+        for (const std::string& line : records.Lines())
+            bytes += line + "\r\n";
+        const auto now = std::filesystem::file_time_type::clock::now();
+        for (int i = 0; i < kJobs; ++i) {
+            const std::string name = Path() + "/" + std::to_string(100000 + i) + ".txt";
+            std::ofstream(name, std::ios::binary) << bytes;
+            std::filesystem::last_write_time(name, now - std::chrono::minutes(kJobs - i));
+        }
+    }
+    std::string Path() const { return FDir.path().toStdString(); }
+
+private:
+    QTemporaryDir FDir;
+};
+
+const TTracesFolder& Folder() {
+    static const TTracesFolder folder;
+    return folder;
+}
+
+void ListingTheFolder(benchmark::State& state) {
+    TRecentJobs jobs(Folder().Path());
+    for (auto _ : state) {
+        jobs.Scan();
+        benchmark::DoNotOptimize(jobs.Count());
+    }
+    state.counters["files"] = static_cast<double>(jobs.Count());
+}
+
+// Typing a job number into the search field over the whole folder.
+void SearchingTheList(benchmark::State& state) {
+    TRecentJobs jobs(Folder().Path());
+    jobs.Scan();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(jobs.Search("1234"));
+}
+
+// From creation (which lists the folder) to the first complete paint of its rows.
+void WindowToFirstPaint(benchmark::State& state) {
+    Folder();
+    QWidget owner;
+    owner.resize(640, 480);
+    owner.show();
+    QApplication::processEvents();
+    double slowest = 0.0;
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        std::unique_ptr<TRecentJobsForm> form(ShowRecentJobsWindow(&owner, Folder().Path()));
+        QApplication::processEvents();
+        benchmark::DoNotOptimize(form->grab());
+        const double msecs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        state.SetIterationTime(msecs / 1000.0);
+        slowest = std::max(slowest, msecs);
+        state.counters["rows"] = form->JobsView()->model()->rowCount();
+    }
+    state.counters["slowest_ms"] = slowest;
+    state.counters["budget_ms"] = kBudgetMsecs;
+    if (slowest >= kBudgetMsecs)
+        state.SkipWithError("the list of 10,000 jobs took a second or more to show");
+}
+
+BENCHMARK(ListingTheFolder)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(SearchingTheList)->Unit(benchmark::kMicrosecond);
+BENCHMARK(WindowToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
