@@ -5,6 +5,7 @@
 // nothing happens. WaitCommEvent serves only the modem-line flags, and only while they are
 // enabled: some drivers (wine on a pseudo-terminal) end it at once with no flag, which is taken as
 // "no modem lines here" rather than waited for again, so the thread never spins.
+#include "link/Comms_win32.h"
 #include "link/CommDevice.h"
 #include "link/LineEvents.h"
 #include "link/ReadWait.h"
@@ -90,6 +91,15 @@ std::string DevicePath(const std::string& Port) {
     if (name.size() > 3 && StartsWithTextAscii(name, "com"))
         return "\\\\.\\COM" + std::string(name.substr(3));
     return Port;
+}
+
+uint32_t LineErrorEvents(uint32_t Errors) {
+    uint32_t events = 0;
+    if ((Errors & CE_BREAK) != 0)
+        events |= EV_BREAK;
+    if ((Errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_RXOVER)) != 0)
+        events |= EV_ERR;
+    return events;
 }
 
 namespace {
@@ -211,6 +221,7 @@ public:
         const bool lost = FEvents.Lost();
         if (!lost && !::ClearCommError(FHandle, &errors, &status))
             return static_cast<int>(::GetLastError());
+        CollectLineErrors(errors);
         std::lock_guard lock(FRxLock);
         // Bytes still in the driver are those the queue had no room for.
         Count = ClampCount(FRxQueue.Queued() + (lost ? 0 : status.cbInQue));
@@ -422,14 +433,10 @@ private:
         Raise(flags);
     }
 
-    // Line errors the driver counted since the last call (framing, parity, overrun, break).
+    // Line errors the driver counted since the last ClearCommError, which cleared them: every
+    // caller of it passes them on here, or they would never be reported.
     void CollectLineErrors(DWORD Errors) {
-        uint32_t flags = 0;
-        if ((Errors & CE_BREAK) != 0)
-            flags |= EV_BREAK;
-        if ((Errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_RXOVER)) != 0)
-            flags |= EV_ERR;
-        if (flags != 0)
+        if (const uint32_t flags = LineErrorEvents(Errors); flags != 0)
             Raise(flags);
     }
 

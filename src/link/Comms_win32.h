@@ -1,0 +1,13 @@
+// Win32 details of the serial layer that are worth testing on their own (Comms_win32.cpp, beside
+// the port-name rules of DevicePath).
+#pragma once
+
+#include <cstdint>
+
+namespace comms_os {
+
+// The EV_* events for the line errors ClearCommError counted (its CE_* word): a break is EV_BREAK,
+// a damaged or lost character (framing, parity, overrun) EV_ERR.
+uint32_t LineErrorEvents(uint32_t Errors);
+
+} // namespace comms_os
