@@ -43,11 +43,13 @@ constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 // the line is taken as gone.
 constexpr unsigned kEmptyReadLimit = 1000;
 
-// A write still running: the record the system fills in, its event, and the bytes it reads from.
-// Shared between the port's record and the device, so that neither outlives the system's use.
+// A write still running or waiting for its turn: the record the system fills in, its event, and
+// the bytes it reads from. Shared between the port's record and the device, so that neither
+// outlives the system's use.
 struct TWrite {
     OVERLAPPED Ov{};
     std::string Data;
+    bool Started = false; // handed to the driver
     bool Finished = false;
     DWORD Count = 0;
     DWORD Error = 0;
@@ -142,7 +144,8 @@ public:
         if (FModemPending)
             ::GetOverlappedResult(FHandle, &FModemOv, &n, TRUE);
         for (const auto& write : FWrites)
-            ::GetOverlappedResult(FHandle, &write->Ov, &n, TRUE);
+            if (write->Started && !write->Finished)
+                ::GetOverlappedResult(FHandle, &write->Ov, &n, TRUE);
         // The members close the device, the port's lock and the events.
     }
 
@@ -237,23 +240,26 @@ public:
         write->Data = Data;
         Op->Write = write;
         std::unique_lock lock(FTxLock);
-        DWORD written = 0;
-        if (::WriteFile(FHandle, write->Data.data(), static_cast<DWORD>(write->Data.size()), &written, &write->Ov)) {
-            const bool emptied = FWrites.empty();
-            lock.unlock();
-            if (emptied)
-                Raise(EV_TXEMPTY);
-            return {TOpResult::Done, ClampCount(written), 0};
-        }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_IO_PENDING)
-            return {TOpResult::Failed, 0, static_cast<int>(error)};
-        // The writes complete in the order they were started; the device thread waits for the
-        // oldest one.
+        // One write at a time reaches the driver, oldest first: a driver may let a later write
+        // overtake one that waits for room (wine does), which would mix the bytes of both on the
+        // line. A write behind others waits in FWrites; the device thread starts it.
+        const bool queued = !FWrites.empty();
         FWrites.push_back(write);
+        if (!queued)
+            StartWriteLocked(*write);
+        if (!write->Finished) {
+            lock.unlock();
+            ::SetEvent(FWake);
+            return {TOpResult::Pending, 0, 0};
+        }
+        FWrites.pop_back();
+        const bool emptied = FWrites.empty();
         lock.unlock();
-        ::SetEvent(FWake);
-        return {TOpResult::Pending, 0, 0};
+        if (write->Error != 0)
+            return {TOpResult::Failed, 0, static_cast<int>(write->Error)};
+        if (emptied)
+            Raise(EV_TXEMPTY);
+        return {TOpResult::Done, ClampCount(write->Count), 0};
     }
 
     void SetTickSource(std::function<uint32_t()> Source) override {
@@ -309,19 +315,25 @@ public:
         const std::shared_ptr<TWrite> write = Op->Write;
         if (!write)
             return {TOpResult::Done, 0, 0};
-        DWORD count = 0;
-        const bool done = ::GetOverlappedResult(FHandle, &write->Ov, &count, TRUE);
-        const DWORD error = done ? 0 : ::GetLastError();
-        bool emptied = false;
-        {
-            std::lock_guard lock(FTxLock);
+        std::unique_lock lock(FTxLock);
+        // A write behind others reaches the driver once they have ended.
+        FWriteStarted.wait(lock, [&] { return write->Started || write->Finished; });
+        if (!write->Finished) {
+            lock.unlock();
+            DWORD count = 0;
+            const bool done = ::GetOverlappedResult(FHandle, &write->Ov, &count, TRUE);
+            const DWORD error = done ? 0 : ::GetLastError();
+            lock.lock();
             if (!write->Finished)
                 Finish(*write, count, error);
-            // Writes end in order: the ones before this one have ended too.
-            while (!FWrites.empty() && FWrites.front()->Finished)
-                FWrites.pop_front();
-            emptied = FWrites.empty();
         }
+        // Writes end in order: the ones before this one have ended too.
+        while (!FWrites.empty() && FWrites.front()->Finished)
+            FWrites.pop_front();
+        const bool emptied = FWrites.empty();
+        lock.unlock();
+        if (!emptied)
+            ::SetEvent(FWake); // the device thread starts the next one
         if (write->Error != 0)
             return {TOpResult::Failed, 0, static_cast<int>(write->Error)};
         if (emptied)
@@ -330,15 +342,22 @@ public:
     }
 
     int Purge() override {
+        std::deque<std::shared_ptr<TWrite>> aborted;
+        {
+            // Writes still waiting for their turn end here and never reach the driver.
+            std::lock_guard lock(FTxLock);
+            aborted.swap(FWrites);
+            for (const auto& write : aborted)
+                if (!write->Started && !write->Finished)
+                    Finish(*write, 0, ERROR_OPERATION_ABORTED);
+        }
+        FWriteStarted.notify_all();
         int error = 0;
         if (!FEvents.Lost() && !::PurgeComm(FHandle, PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
             error = static_cast<int>(::GetLastError());
-        std::deque<std::shared_ptr<TWrite>> aborted;
-        {
-            std::lock_guard lock(FTxLock);
-            aborted.swap(FWrites);
-        }
         for (const auto& write : aborted) {
+            if (write->Finished)
+                continue;
             ::CancelIoEx(FHandle, &write->Ov);
             DWORD count = 0;
             const bool done = ::GetOverlappedResult(FHandle, &write->Ov, &count, TRUE);
@@ -520,14 +539,28 @@ private:
         std::string().swap(Write.Data);
     }
 
-    // Ends the writes the driver has finished, oldest first; raises EV_TXEMPTY when that emptied
-    // the queue.
+    // Hands Write to the driver (FTxLock held); a write the driver takes at once or refuses is
+    // finished on return.
+    void StartWriteLocked(TWrite& Write) {
+        Write.Started = true;
+        DWORD written = 0;
+        if (::WriteFile(FHandle, Write.Data.data(), static_cast<DWORD>(Write.Data.size()), &written, &Write.Ov))
+            Finish(Write, written, 0);
+        else if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING)
+            Finish(Write, 0, error);
+        FWriteStarted.notify_all();
+    }
+
+    // Ends the writes the driver has finished and starts the next, oldest first; raises
+    // EV_TXEMPTY when that emptied the queue.
     void CompleteWrites() {
         bool emptied = false;
         {
             std::lock_guard lock(FTxLock);
             while (!FWrites.empty()) {
                 TWrite& write = *FWrites.front();
+                if (!write.Started)
+                    StartWriteLocked(write);
                 if (!write.Finished) {
                     DWORD count = 0;
                     if (::GetOverlappedResult(FHandle, &write.Ov, &count, FALSE))
@@ -545,9 +578,10 @@ private:
             Raise(EV_TXEMPTY);
     }
 
+    // The event of the write the driver works on; null when there is none.
     HANDLE OldestWriteEvent() {
         std::lock_guard lock(FTxLock);
-        return FWrites.empty() ? nullptr : FWrites.front()->Ov.hEvent;
+        return FWrites.empty() || !FWrites.front()->Started ? nullptr : FWrites.front()->Ov.hEvent;
     }
 
     // ---- modem lines ----
@@ -611,6 +645,7 @@ private:
                 StartModemWait();
             else
                 StopModemWait();
+            CompleteWrites(); // the next write in line may start
 
             HANDLE waits[4];
             enum { kWake, kRead, kModem, kWrite };
@@ -685,7 +720,8 @@ private:
     TCommTimeouts FTimeouts;
 
     std::mutex FTxLock;
-    std::deque<std::shared_ptr<TWrite>> FWrites; // writes still running, oldest first
+    std::deque<std::shared_ptr<TWrite>> FWrites; // writes still running or waiting, oldest first
+    std::condition_variable FWriteStarted;       // a write reached the driver or ended
 
     std::mutex FEventLock;
     std::condition_variable FEventsReady;
