@@ -3,8 +3,8 @@
 // that read, the oldest write still running and a wake-up event: received bytes go into the
 // port's own input queue and raise EV_RXCHAR exactly as on POSIX, and the thread sleeps while
 // nothing happens. WaitCommEvent serves only the modem-line flags, and only while they are
-// enabled: some drivers (wine on a pseudo-terminal) end it at once with no flag, which is taken as
-// "no modem lines here" rather than waited for again, so the thread never spins.
+// enabled: some drivers refuse it (wine on a pseudo-terminal) or end it at once with no flag, which
+// is taken as "no modem lines here" rather than waited for again, so the thread never spins.
 #include "link/Comms_win32.h"
 #include "link/CommDevice.h"
 #include "link/LineEvents.h"
@@ -102,6 +102,10 @@ uint32_t LineErrorEvents(uint32_t Errors) {
     if ((Errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_RXOVER)) != 0)
         events |= EV_ERR;
     return events;
+}
+
+uint32_t ModemWaitEvents(uint32_t Mask) {
+    return Mask & kModemFlags;
 }
 
 namespace {
@@ -617,13 +621,11 @@ private:
     }
 
     void NoteModem(DWORD Mask) {
-        // A wait that ends with no flag means the driver cannot watch the lines: asking again
-        // would only spin.
-        if ((Mask & kModemFlags) == 0) {
+        const uint32_t events = ModemWaitEvents(Mask);
+        if (events == 0)
             FModemGivenUp = true;
-            return;
-        }
-        Raise(Mask & kModemFlags);
+        else
+            Raise(events);
     }
 
     void StopModemWait() {

@@ -10,4 +10,9 @@ namespace comms_os {
 // a damaged or lost character (framing, parity, overrun) EV_ERR.
 uint32_t LineErrorEvents(uint32_t Errors);
 
+// The modem-line events that the end of a WaitCommEvent (its mask) reports. None: the wait ended
+// without naming a line, which a driver that cannot watch the lines does at once every time; the
+// device then gives up on the lines rather than ask again and spin.
+uint32_t ModemWaitEvents(uint32_t Mask);
+
 } // namespace comms_os

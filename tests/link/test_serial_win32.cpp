@@ -173,6 +173,24 @@ TEST(Win32LineErrors, TheDriversErrorsBecomeBreakAndErrorEvents) {
         EXPECT_EQ(comms_os::LineErrorEvents(c.Errors), c.Events) << c.Errors;
 }
 
+// A modem-line wait that ends without naming a line is a driver that cannot watch them (wine
+// refuses the wait instead, which the device test of the modem wait below sees).
+TEST(Win32ModemWait, OnlyTheLinesAWaitNamesAreReportedAndNoneMeansGiveUp) {
+    const struct {
+        DWORD Mask;
+        uint32_t Events;
+    } cases[] = {
+        {0, 0},
+        {EV_CTS, EV_CTS},
+        {EV_DSR | EV_RING, EV_DSR | EV_RING},
+        {EV_RLSD, EV_RLSD},
+        {EV_RXCHAR, 0}, // not a modem line: nothing to report, and no lines watched
+        {EV_CTS | EV_RXCHAR, EV_CTS},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(comms_os::ModemWaitEvents(c.Mask), c.Events) << c.Mask;
+}
+
 TEST_F(Win32SerialPort, BytesComeBackInOrderAndTheIdleThreadSleeps) {
     TEchoPort echo;
     echo.Port.Open();
