@@ -2,10 +2,12 @@
 // event thread, writes that the driver could not take at once finished in order, and the event wait:
 // poll() on the device and a wake-up descriptor (stop and wake commands), never a timed loop.
 // Modem-line changes come from a small second thread blocked in TIOCMIWAIT, where the driver has
-// modem lines. Port names and line settings are turned into POSIX terms in Comms_posix_termios.cpp.
+// modem lines; it and the wake-up descriptor live in Comms_posix_wait.cpp. Port names and line
+// settings are turned into POSIX terms in Comms_posix_termios.cpp.
 #include "link/Comms_posix.h"
 #include "common/UniqueFd.h"
 #include "link/CommDevice.h"
+#include "link/Comms_posix_wait.h"
 #include "link/LineEvents.h"
 #include "link/ReadWait.h"
 #include "link/RxQueue.h"
@@ -16,24 +18,15 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <linux/serial.h>
-#include <sys/eventfd.h>
-#endif
 
 namespace comms_os {
 
@@ -59,76 +52,6 @@ constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 
 bool LineGone(int Error) {
     return Error == EIO || Error == ENXIO || Error == ENODEV;
-}
-
-// The descriptor that wakes the event thread's poll(): an eventfd, or a pipe where there is none.
-class TWakeup {
-public:
-    bool Create() {
-#ifdef __linux__
-        FRead = TUniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        return FRead.Valid();
-#else
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return false;
-        FRead = TUniqueFd(fds[0]);
-        FWrite = TUniqueFd(fds[1]);
-        for (int fd : fds) {
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-        return true;
-#endif
-    }
-    int Fd() const {
-        return FRead.Get();
-    }
-    void Signal() const {
-#ifdef __linux__
-        const uint64_t one = 1;
-        ssize_t n;
-        do
-            n = ::write(FRead.Get(), &one, sizeof one);
-        while (n < 0 && errno == EINTR);
-#else
-        const char one = 1;
-        ssize_t n;
-        do
-            n = ::write(FWrite.Get(), &one, 1);
-        while (n < 0 && errno == EINTR);
-#endif
-    }
-    void Drain() const {
-        char buffer[64];
-        while (::read(FRead.Get(), buffer, sizeof buffer) > 0) {
-        }
-    }
-
-private:
-    TUniqueFd FRead;
-#ifndef __linux__
-    TUniqueFd FWrite;
-#endif
-};
-
-// TIOCMIWAIT returns only when a line changes; a signal without SA_RESTART is the one way to end
-// the wait from outside.
-int ModemWakeSignal() {
-    return SIGRTMIN + 3;
-}
-
-extern "C" void IgnoreModemWakeSignal(int) {}
-
-void InstallModemWakeSignal() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction action {};
-        action.sa_handler = IgnoreModemWakeSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0; // no SA_RESTART: the interrupted ioctl returns EINTR
-        ::sigaction(ModemWakeSignal(), &action, nullptr);
-    });
 }
 
 } // namespace
@@ -163,7 +86,7 @@ public:
         : FFd(std::move(Fd)), FWakeup(std::move(Wakeup)), FSaved(Saved), FModemLines(ModemLines) {}
 
     ~TPosixDevice() override {
-        StopModemWatch();
+        FModemWatch.Stop();
         // Hand the line back as it was found; errors do not matter any more (a hung-up line
         // refuses everything).
         ::tcsetattr(FFd.Get(), TCSANOW, &FSaved);
@@ -410,7 +333,10 @@ public:
         FEvents.SetMask(Mask);
         FWatched = true;
         if (FModemLines && (Mask & kModemFlags) != 0)
-            StartModemWatch();
+            FModemWatch.Start(FFd.Get(), [this](uint32_t Flags) {
+                if (FEvents.Raise(Flags))
+                    FWakeup.Signal();
+            });
     }
 
     TLineEvents WaitEvents() override {
@@ -663,87 +589,6 @@ private:
             FlushTxLocked();
     }
 
-    // ---- modem lines ----
-
-    void StartModemWatch() {
-#if defined(TIOCMIWAIT)
-        if (FModemThread.joinable())
-            return;
-        InstallModemWakeSignal();
-        FModemThread = std::thread([this] { ModemWatch(); });
-#endif
-    }
-
-    void ModemWatch() {
-#if defined(TIOCMIWAIT)
-        int lines = 0;
-        ::ioctl(FFd.Get(), TIOCMGET, &lines);
-#ifdef TIOCGICOUNT
-        // The counters catch short pulses (a ring) that are over before the lines are read.
-        serial_icounter_struct counted{};
-        const bool counters = ::ioctl(FFd.Get(), TIOCGICOUNT, &counted) == 0;
-#endif
-        while (!FModemStop.load()) {
-            if (::ioctl(FFd.Get(), TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD) != 0) {
-                if (errno == EINTR)
-                    continue;
-                break; // the driver cannot wait for line changes, or the line is gone
-            }
-            int now = 0;
-            if (::ioctl(FFd.Get(), TIOCMGET, &now) != 0)
-                break;
-            const int changed = now ^ lines;
-            lines = now;
-            uint32_t flags = 0;
-            if ((changed & TIOCM_CTS) != 0)
-                flags |= EV_CTS;
-            if ((changed & TIOCM_DSR) != 0)
-                flags |= EV_DSR;
-            if ((changed & TIOCM_RNG) != 0)
-                flags |= EV_RING;
-            if ((changed & TIOCM_CD) != 0)
-                flags |= EV_RLSD;
-#ifdef TIOCGICOUNT
-            serial_icounter_struct after{};
-            if (counters && ::ioctl(FFd.Get(), TIOCGICOUNT, &after) == 0) {
-                if (after.cts != counted.cts)
-                    flags |= EV_CTS;
-                if (after.dsr != counted.dsr)
-                    flags |= EV_DSR;
-                if (after.rng != counted.rng)
-                    flags |= EV_RING;
-                if (after.dcd != counted.dcd)
-                    flags |= EV_RLSD;
-                counted = after;
-            }
-#endif
-            if (FEvents.Raise(flags))
-                FWakeup.Signal();
-        }
-#endif
-        {
-            std::lock_guard lock(FModemLock);
-            FModemEnded = true;
-        }
-        FModemChanged.notify_all();
-    }
-
-    void StopModemWatch() {
-        if (!FModemThread.joinable())
-            return;
-        FModemStop = true;
-        {
-            // The signal may arrive just before the thread enters TIOCMIWAIT; repeat it until the
-            // thread has ended.
-            std::unique_lock lock(FModemLock);
-            while (!FModemEnded) {
-                ::pthread_kill(FModemThread.native_handle(), ModemWakeSignal());
-                FModemChanged.wait_for(lock, std::chrono::milliseconds(10), [this] { return FModemEnded; });
-            }
-        }
-        FModemThread.join();
-    }
-
     TUniqueFd FFd;
     TWakeup FWakeup;
     const termios FSaved;
@@ -767,11 +612,7 @@ private:
     std::mutex FTimeoutLock;
     TCommTimeouts FTimeouts;
 
-    std::thread FModemThread;
-    std::atomic<bool> FModemStop{false};
-    std::mutex FModemLock;
-    std::condition_variable FModemChanged;
-    bool FModemEnded = false;
+    TModemWatch FModemWatch;
 };
 
 } // namespace

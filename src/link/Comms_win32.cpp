@@ -3,8 +3,9 @@
 // that read, the oldest write still running and a wake-up event: received bytes go into the
 // port's own input queue and raise EV_RXCHAR exactly as on POSIX, and the thread sleeps while
 // nothing happens. WaitCommEvent serves only the modem-line flags, and only while they are
-// enabled: some drivers (wine on a pseudo-terminal) end it at once with no flag, which is taken as
-// "no modem lines here" rather than waited for again, so the thread never spins.
+// enabled: some drivers refuse it (wine on a pseudo-terminal) or end it at once with no flag, which
+// is taken as "no modem lines here" rather than waited for again, so the thread never spins.
+#include "link/Comms_win32.h"
 #include "link/CommDevice.h"
 #include "link/LineEvents.h"
 #include "link/ReadWait.h"
@@ -42,11 +43,13 @@ constexpr uint32_t kModemFlags = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 // the line is taken as gone.
 constexpr unsigned kEmptyReadLimit = 1000;
 
-// A write still running: the record the system fills in, its event, and the bytes it reads from.
-// Shared between the port's record and the device, so that neither outlives the system's use.
+// A write still running or waiting for its turn: the record the system fills in, its event, and
+// the bytes it reads from. Shared between the port's record and the device, so that neither
+// outlives the system's use.
 struct TWrite {
     OVERLAPPED Ov{};
     std::string Data;
+    bool Started = false; // handed to the driver
     bool Finished = false;
     DWORD Count = 0;
     DWORD Error = 0;
@@ -92,6 +95,19 @@ std::string DevicePath(const std::string& Port) {
     return Port;
 }
 
+uint32_t LineErrorEvents(uint32_t Errors) {
+    uint32_t events = 0;
+    if ((Errors & CE_BREAK) != 0)
+        events |= EV_BREAK;
+    if ((Errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_RXOVER)) != 0)
+        events |= EV_ERR;
+    return events;
+}
+
+uint32_t ModemWaitEvents(uint32_t Mask) {
+    return Mask & kModemFlags;
+}
+
 namespace {
 
 // The name of the lock that marks a port as taken by this program. The system refuses a second
@@ -132,7 +148,8 @@ public:
         if (FModemPending)
             ::GetOverlappedResult(FHandle, &FModemOv, &n, TRUE);
         for (const auto& write : FWrites)
-            ::GetOverlappedResult(FHandle, &write->Ov, &n, TRUE);
+            if (write->Started && !write->Finished)
+                ::GetOverlappedResult(FHandle, &write->Ov, &n, TRUE);
         // The members close the device, the port's lock and the events.
     }
 
@@ -211,6 +228,7 @@ public:
         const bool lost = FEvents.Lost();
         if (!lost && !::ClearCommError(FHandle, &errors, &status))
             return static_cast<int>(::GetLastError());
+        CollectLineErrors(errors);
         std::lock_guard lock(FRxLock);
         // Bytes still in the driver are those the queue had no room for.
         Count = ClampCount(FRxQueue.Queued() + (lost ? 0 : status.cbInQue));
@@ -226,23 +244,26 @@ public:
         write->Data = Data;
         Op->Write = write;
         std::unique_lock lock(FTxLock);
-        DWORD written = 0;
-        if (::WriteFile(FHandle, write->Data.data(), static_cast<DWORD>(write->Data.size()), &written, &write->Ov)) {
-            const bool emptied = FWrites.empty();
-            lock.unlock();
-            if (emptied)
-                Raise(EV_TXEMPTY);
-            return {TOpResult::Done, ClampCount(written), 0};
-        }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_IO_PENDING)
-            return {TOpResult::Failed, 0, static_cast<int>(error)};
-        // The writes complete in the order they were started; the device thread waits for the
-        // oldest one.
+        // One write at a time reaches the driver, oldest first: a driver may let a later write
+        // overtake one that waits for room (wine does), which would mix the bytes of both on the
+        // line. A write behind others waits in FWrites; the device thread starts it.
+        const bool queued = !FWrites.empty();
         FWrites.push_back(write);
+        if (!queued)
+            StartWriteLocked(*write);
+        if (!write->Finished) {
+            lock.unlock();
+            ::SetEvent(FWake);
+            return {TOpResult::Pending, 0, 0};
+        }
+        FWrites.pop_back();
+        const bool emptied = FWrites.empty();
         lock.unlock();
-        ::SetEvent(FWake);
-        return {TOpResult::Pending, 0, 0};
+        if (write->Error != 0)
+            return {TOpResult::Failed, 0, static_cast<int>(write->Error)};
+        if (emptied)
+            Raise(EV_TXEMPTY);
+        return {TOpResult::Done, ClampCount(write->Count), 0};
     }
 
     void SetTickSource(std::function<uint32_t()> Source) override {
@@ -298,19 +319,25 @@ public:
         const std::shared_ptr<TWrite> write = Op->Write;
         if (!write)
             return {TOpResult::Done, 0, 0};
-        DWORD count = 0;
-        const bool done = ::GetOverlappedResult(FHandle, &write->Ov, &count, TRUE);
-        const DWORD error = done ? 0 : ::GetLastError();
-        bool emptied = false;
-        {
-            std::lock_guard lock(FTxLock);
+        std::unique_lock lock(FTxLock);
+        // A write behind others reaches the driver once they have ended.
+        FWriteStarted.wait(lock, [&] { return write->Started || write->Finished; });
+        if (!write->Finished) {
+            lock.unlock();
+            DWORD count = 0;
+            const bool done = ::GetOverlappedResult(FHandle, &write->Ov, &count, TRUE);
+            const DWORD error = done ? 0 : ::GetLastError();
+            lock.lock();
             if (!write->Finished)
                 Finish(*write, count, error);
-            // Writes end in order: the ones before this one have ended too.
-            while (!FWrites.empty() && FWrites.front()->Finished)
-                FWrites.pop_front();
-            emptied = FWrites.empty();
         }
+        // Writes end in order: the ones before this one have ended too.
+        while (!FWrites.empty() && FWrites.front()->Finished)
+            FWrites.pop_front();
+        const bool emptied = FWrites.empty();
+        lock.unlock();
+        if (!emptied)
+            ::SetEvent(FWake); // the device thread starts the next one
         if (write->Error != 0)
             return {TOpResult::Failed, 0, static_cast<int>(write->Error)};
         if (emptied)
@@ -319,15 +346,22 @@ public:
     }
 
     int Purge() override {
+        std::deque<std::shared_ptr<TWrite>> aborted;
+        {
+            // Writes still waiting for their turn end here and never reach the driver.
+            std::lock_guard lock(FTxLock);
+            aborted.swap(FWrites);
+            for (const auto& write : aborted)
+                if (!write->Started && !write->Finished)
+                    Finish(*write, 0, ERROR_OPERATION_ABORTED);
+        }
+        FWriteStarted.notify_all();
         int error = 0;
         if (!FEvents.Lost() && !::PurgeComm(FHandle, PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
             error = static_cast<int>(::GetLastError());
-        std::deque<std::shared_ptr<TWrite>> aborted;
-        {
-            std::lock_guard lock(FTxLock);
-            aborted.swap(FWrites);
-        }
         for (const auto& write : aborted) {
+            if (write->Finished)
+                continue;
             ::CancelIoEx(FHandle, &write->Ov);
             DWORD count = 0;
             const bool done = ::GetOverlappedResult(FHandle, &write->Ov, &count, TRUE);
@@ -422,14 +456,10 @@ private:
         Raise(flags);
     }
 
-    // Line errors the driver counted since the last call (framing, parity, overrun, break).
+    // Line errors the driver counted since the last ClearCommError, which cleared them: every
+    // caller of it passes them on here, or they would never be reported.
     void CollectLineErrors(DWORD Errors) {
-        uint32_t flags = 0;
-        if ((Errors & CE_BREAK) != 0)
-            flags |= EV_BREAK;
-        if ((Errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_RXOVER)) != 0)
-            flags |= EV_ERR;
-        if (flags != 0)
+        if (const uint32_t flags = LineErrorEvents(Errors); flags != 0)
             Raise(flags);
     }
 
@@ -513,14 +543,28 @@ private:
         std::string().swap(Write.Data);
     }
 
-    // Ends the writes the driver has finished, oldest first; raises EV_TXEMPTY when that emptied
-    // the queue.
+    // Hands Write to the driver (FTxLock held); a write the driver takes at once or refuses is
+    // finished on return.
+    void StartWriteLocked(TWrite& Write) {
+        Write.Started = true;
+        DWORD written = 0;
+        if (::WriteFile(FHandle, Write.Data.data(), static_cast<DWORD>(Write.Data.size()), &written, &Write.Ov))
+            Finish(Write, written, 0);
+        else if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING)
+            Finish(Write, 0, error);
+        FWriteStarted.notify_all();
+    }
+
+    // Ends the writes the driver has finished and starts the next, oldest first; raises
+    // EV_TXEMPTY when that emptied the queue.
     void CompleteWrites() {
         bool emptied = false;
         {
             std::lock_guard lock(FTxLock);
             while (!FWrites.empty()) {
                 TWrite& write = *FWrites.front();
+                if (!write.Started)
+                    StartWriteLocked(write);
                 if (!write.Finished) {
                     DWORD count = 0;
                     if (::GetOverlappedResult(FHandle, &write.Ov, &count, FALSE))
@@ -538,9 +582,10 @@ private:
             Raise(EV_TXEMPTY);
     }
 
+    // The event of the write the driver works on; null when there is none.
     HANDLE OldestWriteEvent() {
         std::lock_guard lock(FTxLock);
-        return FWrites.empty() ? nullptr : FWrites.front()->Ov.hEvent;
+        return FWrites.empty() || !FWrites.front()->Started ? nullptr : FWrites.front()->Ov.hEvent;
     }
 
     // ---- modem lines ----
@@ -576,13 +621,11 @@ private:
     }
 
     void NoteModem(DWORD Mask) {
-        // A wait that ends with no flag means the driver cannot watch the lines: asking again
-        // would only spin.
-        if ((Mask & kModemFlags) == 0) {
+        const uint32_t events = ModemWaitEvents(Mask);
+        if (events == 0)
             FModemGivenUp = true;
-            return;
-        }
-        Raise(Mask & kModemFlags);
+        else
+            Raise(events);
     }
 
     void StopModemWait() {
@@ -604,6 +647,7 @@ private:
                 StartModemWait();
             else
                 StopModemWait();
+            CompleteWrites(); // the next write in line may start
 
             HANDLE waits[4];
             enum { kWake, kRead, kModem, kWrite };
@@ -678,7 +722,8 @@ private:
     TCommTimeouts FTimeouts;
 
     std::mutex FTxLock;
-    std::deque<std::shared_ptr<TWrite>> FWrites; // writes still running, oldest first
+    std::deque<std::shared_ptr<TWrite>> FWrites; // writes still running or waiting, oldest first
+    std::condition_variable FWriteStarted;       // a write reached the driver or ended
 
     std::mutex FEventLock;
     std::condition_variable FEventsReady;
