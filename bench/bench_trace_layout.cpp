@@ -1,8 +1,7 @@
-// Benchmarks of the trace drawing layout as one paint runs it: a new calculator, the trace
-// measured, both eyes laid out in the main window's panel. 512 points is the protocol's default,
-// 4096 its largest.
+// Benchmarks of the trace drawing layout as one paint runs it: the measured shape laid out, one
+// eye or both, in the main window's panel. 512 points is the protocol's default, 4096 its largest.
+#include "trace/EyeShape.h"
 #include "trace/TraceLayout.h"
-#include "trace/TrceCalc.h"
 
 #include <benchmark/benchmark.h>
 
@@ -26,12 +25,9 @@ std::string Outline(std::size_t count) {
 }
 
 void BM_Layout(benchmark::State& state, TDrawEyeType mode) {
-    const std::string outline = Outline(static_cast<std::size_t>(state.range(0)));
-    for (auto _ : state) {
-        TTraceCalc calc;
-        calc.SetTrace(outline);
-        benchmark::DoNotOptimize(LayoutTrace(calc, 1800, mode, {1, 1, 439, 294}));
-    }
+    const TEyeShape shape(Outline(static_cast<std::size_t>(state.range(0))));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(LayoutTrace(shape, 1800, mode, {1, 1, 439, 294}));
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK_CAPTURE(BM_Layout, BothEyes, deBoth)

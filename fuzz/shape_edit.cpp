@@ -45,11 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string lt(bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1));
 
     try {
-        const TShapeEditResult result = RescaleJob(rt, lt, op, wanted, lockB);
-        FUZZ_CHECK(result.RtTrace.empty() == rt.empty() || rt.size() < 4);
-        FUZZ_CHECK(result.LtTrace.empty() == lt.empty() || lt.size() < 4);
-        FUZZ_CHECK(rt.empty() || DigitGroups(result.RtTrace, rt));
-        FUZZ_CHECK(lt.empty() || DigitGroups(result.LtTrace, lt));
+        const TShapeEditResult result = RescaleJob(MakeEyeShape(rt), MakeEyeShape(lt), op, wanted, lockB);
+        const std::string rtTrace = result.Rt ? result.Rt->Radii() : std::string();
+        const std::string ltTrace = result.Lt ? result.Lt->Radii() : std::string();
+        FUZZ_CHECK(rtTrace.empty() == rt.empty() || rt.size() < 4);
+        FUZZ_CHECK(ltTrace.empty() == lt.empty() || lt.size() < 4);
+        FUZZ_CHECK(rt.empty() || DigitGroups(rtTrace, rt));
+        FUZZ_CHECK(lt.empty() || DigitGroups(ltTrace, lt));
     } catch (const Exception&) {
     }
     return 0;

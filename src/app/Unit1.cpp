@@ -395,7 +395,7 @@ void TForm1::WMTraceReady() {
     if (!FReceivingShown) {
         FReceivingShown = true;
         SetStatus(kReceivingData);
-        ui->TracePanel1->ShowTrace(std::string(), 0);
+        ui->TracePanel1->ShowShape(nullptr, 0);
     }
     // The next job's turn is taken before this one is handled: an error (or a message box that
     // runs its own event loop) must not strand the jobs behind it.
@@ -459,7 +459,7 @@ void TForm1::JobNotTaken(const TJobNotTaken& job) {
 void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow) {
     if (update.Draw) {
         ui->TracePanel1->DrawEye = deRight;
-        ui->TracePanel1->ShowTrace(update.Draw->Trace, update.Draw->DBL);
+        ui->TracePanel1->ShowShape(update.Draw->Shape, update.Draw->DBL);
     }
     if (update.Write) {
         if (writeNow)

@@ -86,7 +86,6 @@ public:
     TTracePanel* TracePanel1() const;
     const TJobSession& Session() const { return FSession; }
     const TRecordList& Job() const { return FSession.Job(); }
-    const TRecordList& BaseTraces() const { return FSession.BaseTraces(); }
     bool ShapeModified() const { return FSession.ShapeModified(); }
     const std::string& Vendor() const { return FSession.Vendor(); }
     QString TracesFolder() const;

@@ -11,18 +11,32 @@ TEyeShape::TEyeShape(std::string radii) : FRadii(std::move(radii)) {
         return;
     TTraceCalc calc;
     calc.SetTrace(FRadii);
+    Take(calc);
+}
+
+TEyeShape::TEyeShape(TTraceCalc& calc) : FRadii(calc.Trace()) {
+    if (FRadii.empty())
+        return;
+    Take(calc);
+}
+
+void TEyeShape::Take(TTraceCalc& calc) {
     FBoxA = calc.BoxA();
     FBoxB = calc.BoxB();
     FCircumference = calc.Circumference();
+    FCentredDiameter = calc.EffectiveDiameter();
+    FFarthestAngle = calc.EffectiveDiameterAngle();
 
     const std::size_t count = calc.PointCount();
     FOutline.reserve(count);
+    FRadiusMm.reserve(count);
     const long double step = 2 * std::numbers::pi_v<long double> / static_cast<long double>(count);
     for (std::size_t i = 0; i < count; ++i) {
         long double sine = 0;
         long double cosine = 0;
         ExtendedSinCos(step * static_cast<long double>(i), sine, cosine);
         const double r = calc.Radius(i);
+        FRadiusMm.push_back(r);
         const TOutlinePoint p{static_cast<double>(r * cosine), static_cast<double>(r * sine)};
         FOutline.push_back(p);
         FLeft = std::min(FLeft, p.X);
@@ -42,4 +56,11 @@ TEyeShapePtr MakeEyeShape(std::string radii) {
     if (radii.empty())
         return nullptr;
     return std::make_shared<const TEyeShape>(std::move(radii));
+}
+
+TEyeShapePtr MakeEyeShape(TTraceCalc& calc) {
+    auto shape = std::make_shared<const TEyeShape>(calc);
+    if (shape->Radii().empty())
+        return nullptr;
+    return shape;
 }

@@ -35,8 +35,12 @@ void TGraphTrace::Draw(QPainter& canvas) {
     if (area.isValid())
         canvas.fillRect(area, canvas.brush());
 
+    if (!FShape && !FRadii.empty())
+        FShape = MakeEyeShape(FRadii);
+    if (!FShape)
+        return;
     // SetDBL has already normalised the value it stored.
-    const TTraceLayout layout = LayoutTraceHundredths(FCalc, FDBL, FDrawEye, DrawRect);
+    const TTraceLayout layout = LayoutTraceHundredths(*FShape, FDBL, FDrawEye, DrawRect);
     canvas.setBrush(ColorFromValue(FFillColor));
     for (const TEyeDrawing& eye : layout.Eyes) {
         QPolygon outline;

@@ -1,10 +1,10 @@
-// TGraphTrace: the short-lived drawing object of one paint. It holds the trace in its own
-// calculator, lays it out in DrawRect and draws the background, the lens polygons, the centre
-// crosses and the farthest-point marks with the painter's current pen.
+// TGraphTrace: the short-lived drawing object of one paint. It lays out the shape it is given in
+// DrawRect and draws the background, the lens polygons, the centre crosses and the farthest-point
+// marks with the painter's current pen.
 #pragma once
 
+#include "trace/EyeShape.h"
 #include "trace/TraceLayout.h"
-#include "trace/TrceCalc.h"
 
 #include <cstdint>
 #include <string>
@@ -16,7 +16,17 @@ public:
     TGraphTrace() = default;
     virtual ~TGraphTrace() = default;
 
-    void SetTrace(const std::string& radii) { FCalc.SetTrace(radii); }
+    // The shape measured already; none draws the background alone.
+    void SetShape(TEyeShapePtr shape) {
+        FShape = std::move(shape);
+        FRadii.clear();
+    }
+    // A radii text, measured by Draw: for a caller that holds no shape. A malformed text raises
+    // the geometry's error there.
+    void SetTrace(const std::string& radii) {
+        FShape.reset();
+        FRadii = radii;
+    }
     void SetDBL(uint16_t value) { FDBL = NormaliseDBL(value); }
     // The DBL in hundredths of a millimetre as it is (SetDBL would read 1 to 99 as whole mm).
     void SetDBLHundredths(uint16_t value) { FDBL = value; }
@@ -31,7 +41,8 @@ public:
     void Draw(QPainter& canvas);
 
 private:
-    TTraceCalc FCalc;
+    TEyeShapePtr FShape;
+    std::string FRadii;
     uint16_t FDBL = 0;
     uint32_t FBGColor = 0xFFFFFF;
     TDrawEyeType FDrawEye = deBoth;

@@ -50,16 +50,16 @@ struct TShape {
     TLayoutPoint Mark;
 };
 
-TShape ShapeForWidth(TTraceCalc& calc, int width) {
+TShape ShapeForWidth(const TEyeShape& eye, int width) {
     TShape shape;
     // The scale of the box as laid out, not the layout's: the truncated box is what the outline
     // must fill.
-    const double s = static_cast<Ext>(calc.BoxA()) / width;
-    const std::size_t count = calc.PointCount();
+    const double s = static_cast<Ext>(eye.BoxA()) / width;
+    const std::size_t count = eye.PointCount();
     const double step = 2 * kPi / count;
     shape.Outline.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const double r = calc.Radius(i);
+        const double r = eye.Radius(i);
         Ext sine = 0;
         Ext cosine = 0;
         ExtendedSinCos(static_cast<Ext>(i) * step, sine, cosine);
@@ -71,10 +71,10 @@ TShape ShapeForWidth(TTraceCalc& calc, int width) {
     if (shape.CrossArm % 2 != 0)
         ++shape.CrossArm;
 
-    const double h = static_cast<Ext>(calc.EffectiveDiameter()) / 2;
+    const double h = static_cast<Ext>(eye.CentredDiameter()) / 2;
     Ext sine = 0;
     Ext cosine = 0;
-    ExtendedSinCos(static_cast<Ext>(calc.EffectiveDiameterAngle()) * kPi / 180, sine, cosine);
+    ExtendedSinCos(static_cast<Ext>(eye.FarthestAngle()) * kPi / 180, sine, cosine);
     shape.Mark = {Trunc(cosine * h / s), -Trunc(sine * h / s)};
     return shape;
 }
@@ -102,15 +102,14 @@ uint16_t NormaliseDBL(uint16_t value) {
     return value;
 }
 
-TTraceLayout LayoutTrace(TTraceCalc& calc, uint16_t dbl, TDrawEyeType mode, const TLayoutRect& area) {
-    return LayoutTraceHundredths(calc, NormaliseDBL(dbl), mode, area);
+TTraceLayout LayoutTrace(const TEyeShape& eye, uint16_t dbl, TDrawEyeType mode, const TLayoutRect& area) {
+    return LayoutTraceHundredths(eye, NormaliseDBL(dbl), mode, area);
 }
 
-TTraceLayout LayoutTraceHundredths(TTraceCalc& calc, uint16_t dblHundredths, TDrawEyeType mode,
+TTraceLayout LayoutTraceHundredths(const TEyeShape& eye, uint16_t dblHundredths, TDrawEyeType mode,
                                    const TLayoutRect& area) {
-    // Measured before anything else, so that a malformed trace is reported whatever the area.
-    const double a = calc.BoxA();
-    const double b = calc.BoxB();
+    const double a = eye.BoxA();
+    const double b = eye.BoxB();
     const long long areaWidth = static_cast<long long>(area.Right) - area.Left;
     const long long areaHeight = static_cast<long long>(area.Bottom) - area.Top;
     // Nothing to scale to, or nothing to scale: the scale would divide by zero.
@@ -145,7 +144,7 @@ TTraceLayout LayoutTraceHundredths(TTraceCalc& calc, uint16_t dblHundredths, TDr
     if (first.Right - first.Left <= 0)
         return {};
 
-    const TShape shape = ShapeForWidth(calc, first.Right - first.Left);
+    const TShape shape = ShapeForWidth(eye, first.Right - first.Left);
     if (mode == deBoth) {
         layout.Eyes.push_back(PlaceShape(shape, first, deRight));
         layout.Eyes.push_back(PlaceShape(shape, second, deLeft));

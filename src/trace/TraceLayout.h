@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-class TTraceCalc;
+class TEyeShape;
 
 enum TDrawEyeType : uint8_t { deBoth = 0, deRight = 1, deLeft = 2 };
 
@@ -43,13 +43,13 @@ struct TTraceLayout {
 // SetDBL's rule: 1..99 are whole millimetres (× 100), 0 and values from 100 up are hundredths.
 uint16_t NormaliseDBL(uint16_t value);
 
-// Lays out `calc`'s trace in `area` (DrawRect). `dbl` is taken through NormaliseDBL. An area of
-// zero width or height, or a trace whose box A is 0, gives no eyes (background only); so does an
-// area too small for a lens box one pixel wide. A malformed trace raises the geometry's error.
-TTraceLayout LayoutTrace(TTraceCalc& calc, uint16_t dbl, TDrawEyeType mode, const TLayoutRect& area);
+// Lays out the measured `shape` in `area` (DrawRect). `dbl` is taken through NormaliseDBL. An
+// area of zero width or height, or a shape whose box A is 0, gives no eyes (background only); so
+// does an area too small for a lens box one pixel wide.
+TTraceLayout LayoutTrace(const TEyeShape& shape, uint16_t dbl, TDrawEyeType mode, const TLayoutRect& area);
 // As LayoutTrace with the DBL in hundredths of a millimetre as it is, not taken through
 // NormaliseDBL: the only way to lay out a gap below 1.00 mm (50 is 0.50 mm here, 50 mm there).
-TTraceLayout LayoutTraceHundredths(TTraceCalc& calc, uint16_t dblHundredths, TDrawEyeType mode,
+TTraceLayout LayoutTraceHundredths(const TEyeShape& shape, uint16_t dblHundredths, TDrawEyeType mode,
                                    const TLayoutRect& area);
 
 class TEyeShape;

@@ -3,7 +3,6 @@
 
 #include "trace/EyeShape.h"
 #include "trace/GraphTrace.h"
-#include "trace/TrceCalc.h"
 
 #include "common/Numbers.h"
 
@@ -81,8 +80,6 @@ uint32_t ValueFromColor(const QColor& color) {
 }
 
 struct TTracePanel::TState {
-    TTraceCalc Calc;
-    // The true-scale view's shape of the trace held, measured on its first paint.
     TEyeShapePtr Shape;
     bool ErrorReported = false;
 };
@@ -96,21 +93,26 @@ TTracePanel::~TTracePanel() {
     delete FState;
 }
 
-void TTracePanel::ShowTrace(const std::string& radii, double dbl) {
-    TTraceCalc calc;
-    calc.SetTrace(radii);
-    // Measured once now so that a malformed text fails here, where the caller can still act on
-    // it (before a job file is written), rather than inside a paint.
-    if (!radii.empty())
-        calc.BoxA();
-    FState->Calc = std::move(calc);
+void TTracePanel::ShowShape(TEyeShapePtr shape, double dbl) {
+    FState->Shape = std::move(shape);
     FState->ErrorReported = false;
     FDBL = dbl;
     update();
 }
 
+void TTracePanel::ShowTrace(const std::string& radii, double dbl) {
+    // Measured before anything changes, so that a malformed text fails here, where the caller
+    // can still act on it, rather than inside a paint.
+    ShowShape(MakeEyeShape(radii), dbl);
+}
+
+const TEyeShapePtr& TTracePanel::Shape() const {
+    return FState->Shape;
+}
+
 const std::string& TTracePanel::Trace() const {
-    return FState->Calc.CurrentTrace();
+    static const std::string none;
+    return FState->Shape ? FState->Shape->Radii() : none;
 }
 
 void TTracePanel::paintEvent(QPaintEvent* /*event*/) {
@@ -137,12 +139,11 @@ void TTracePanel::paintEvent(QPaintEvent* /*event*/) {
     // Nothing may be thrown into the event loop: a failed paint keeps its background and says
     // why once, not on every repaint that follows.
     try {
-        const std::string& radii = Trace();
-        if (TrueScale && !radii.empty()) {
+        if (TrueScale && FState->Shape) {
             PaintTrueScale(painter, inside);
-        } else if (!radii.empty()) {
+        } else if (FState->Shape) {
             TGraphTrace graph;
-            graph.SetTrace(radii);
+            graph.SetShape(FState->Shape);
             // In hundredths as they are: through SetDBL a DBL below 1 mm (0.50 is 50) would be
             // read as whole millimetres.
             graph.SetDBLHundredths(DblHundredths(FDBL));
@@ -181,9 +182,6 @@ QSizeF TTracePanel::PixelsPerMm() const {
 }
 
 void TTracePanel::PaintTrueScale(QPainter& painter, const QRect& area) {
-    // Measured once per trace rather than on every paint; a new text is a new shape.
-    if (!FState->Shape || FState->Shape->Radii() != Trace())
-        FState->Shape = MakeEyeShape(Trace());
     const QSizeF perMm = PixelsPerMm();
     const TTraceLayout layout =
         LayoutTraceAtScale(*FState->Shape, FDBL, perMm.width(), perMm.height(),

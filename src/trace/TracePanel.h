@@ -2,6 +2,7 @@
 // with the DBL between them) on its background colour, with a raised one-pixel bevel.
 #pragma once
 
+#include "trace/EyeShape.h"
 #include "trace/TraceLayout.h"
 
 #include <QWidget>
@@ -39,12 +40,17 @@ public:
     bool TrueScale = false;
     std::function<void(QObject* Sender)> OnDrawShape; // at the end of every successful paint
     // A paint that fails keeps its background and reports the message here, once until a paint
-    // succeeds or ShowTrace is called again (paints repeat; one failure is one report).
+    // succeeds or a shape is shown again (paints repeat; one failure is one report).
     std::function<void(const std::string& Message)> OnPaintError;
 
-    // Holds the radii text and the DBL (mm) and repaints. An empty text clears the drawing. A
-    // malformed text raises the geometry's error here and the panel keeps what it showed.
+    // Holds the measured shape and the DBL (mm) and repaints; every paint draws from it. No shape
+    // clears the drawing.
+    void ShowShape(TEyeShapePtr shape, double dbl);
+    // ShowShape of the radii text measured here. An empty text clears the drawing. A malformed
+    // text raises the geometry's error and the panel keeps what it showed.
     void ShowTrace(const std::string& radii, double dbl);
+    const TEyeShapePtr& Shape() const;
+    // The radii text of the shape held; empty without one.
     const std::string& Trace() const;
     double DBL() const { return FDBL; }
     // Pixels per millimetre (horizontal, vertical) on the panel's screen, from its physical
@@ -59,6 +65,6 @@ private:
     void ReportPaintError(const std::string& message);
 
     struct TState;
-    TState* FState; // the owned calculator and the text it holds
+    TState* FState; // the shape held
     double FDBL = 0;
 };

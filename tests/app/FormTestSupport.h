@@ -160,6 +160,11 @@ inline std::vector<std::string> JobLines(const TJobPacket& job = {}) {
     return lines;
 }
 
+// The radii text of a shape; empty for none.
+inline std::string Radii(const TEyeShapePtr& shape) {
+    return shape ? shape->Radii() : std::string();
+}
+
 inline std::string ReadFileText(const QString& path) {
     std::ifstream in(path.toStdString(), std::ios::binary);
     if (!in)

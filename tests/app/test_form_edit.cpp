@@ -5,7 +5,6 @@
 #include "FormTestSupport.h"
 
 #include "app/NumberEdit.h"
-#include "app/core/JobKeys.h"
 #include "app/core/ShapeEdit.h"
 #include "app/dialogs/SettingsForm.h"
 #include "app/dialogs/ShowLog.h"
@@ -125,9 +124,9 @@ TEST_F(FormEdit, OneStepUpOfBoxARescalesBothEyesAndRewritesTheBoxRecords) {
 
     EXPECT_TRUE(FForm->ShapeModified());
     EXPECT_EQ(Edit("BoxAEdit")->text(), QStringLiteral("50.10"));
-    EXPECT_NE(FForm->Job().Value(jobkey::RtTrace), FForm->BaseTraces().Value(jobkey::RtTrace));
-    EXPECT_NE(FForm->Job().Value(jobkey::LtTrace), FForm->BaseTraces().Value(jobkey::LtTrace));
-    EXPECT_EQ(FForm->TracePanel1()->Trace(), FForm->Job().Value(jobkey::RtTrace));
+    EXPECT_NE(Radii(FForm->Session().Rt()), Radii(FForm->Session().BaseRt()));
+    EXPECT_NE(Radii(FForm->Session().Lt()), Radii(FForm->Session().BaseLt()));
+    EXPECT_EQ(FForm->TracePanel1()->Shape(), FForm->Session().Rt());
 
     // Recomputed from the rescaled traces: the right value is what the edits show, the left eye
     // (the mirror image) was rescaled to the same box A.
@@ -175,7 +174,7 @@ TEST_F(FormEdit, TypedValueReachesTheFileOnlyWhenFinished) {
         // The points give what they give (a circumference of 150 may measure 150.02); the edits
         // then show that.
         EXPECT_NEAR(Number(FileRecord(File(), c.label)), c.wanted, 0.05);
-        EXPECT_EQ(FForm->TracePanel1()->Trace(), FForm->Job().Value(jobkey::RtTrace));
+        EXPECT_EQ(FForm->TracePanel1()->Shape(), FForm->Session().Rt());
         ExpectEditsShowTheFile();
         EXPECT_EQ(Edit("DBLEdit")->text().toStdString(),
                   FormatFixed(c.label == std::string("DBL") ? c.wanted : 17.5, 2));
@@ -301,17 +300,17 @@ TEST_F(FormEdit, RewritesOfOnePassAreOneAndTheLastIsNeverLost) {
 TEST_F(FormEdit, LockBAtDatumReachesTheRescale) {
     ShowJob();
     ActivateWindow();
-    const std::string rt = FForm->BaseTraces().Value(jobkey::RtTrace);
-    const std::string lt = FForm->BaseTraces().Value(jobkey::LtTrace);
+    const TEyeShapePtr rt = FForm->Session().BaseRt();
+    const TEyeShapePtr lt = FForm->Session().BaseLt();
     for (const bool locked : {true, false}) {
         SCOPED_TRACE(locked);
         Control<QCheckBox>(*FForm, "LockBCheckBox")->setChecked(locked);
         EnterValue(Edit("BoxBEdit"), locked ? QStringLiteral("30") : QStringLiteral("30.00"));
-        EXPECT_EQ(FForm->Job().Value(jobkey::RtTrace), RescaleJob(rt, lt, TShapeOp::BoxB, 30, locked).RtTrace);
+        EXPECT_EQ(Radii(FForm->Session().Rt()), Radii(RescaleJob(rt, lt, TShapeOp::BoxB, 30, locked).Rt));
         EnterValue(Edit("BoxBEdit"), QStringLiteral("40"));
     }
-    EXPECT_NE(RescaleJob(rt, lt, TShapeOp::BoxB, 30, true).RtTrace,
-              RescaleJob(rt, lt, TShapeOp::BoxB, 30, false).RtTrace);
+    EXPECT_NE(Radii(RescaleJob(rt, lt, TShapeOp::BoxB, 30, true).Rt),
+              Radii(RescaleJob(rt, lt, TShapeOp::BoxB, 30, false).Rt));
 }
 
 TEST_F(FormEdit, DBLTakesNumbersOnlyAndLeavesTheShapeAlone) {
@@ -378,9 +377,9 @@ TEST_F(FormEdit, OpenedTraceFileBecomesTheJobAgain) {
     FForm->OnChooseTraceFile = [&] { return opened; };
     FForm->OpenButtonClick();
     ASSERT_TRUE(WaitUntil([&] { return Control<QGroupBox>(*FForm, "JobGroupBox")->title() == " Tracer job 42 "; }));
-    EXPECT_EQ(FForm->Job().Value(jobkey::RtTrace), RadiiText(RightRadii()));
-    EXPECT_EQ(FForm->Job().Value(jobkey::LtTrace), RadiiText(LeftRadii()));
-    EXPECT_EQ(FForm->BaseTraces().Value(jobkey::RtTrace), RadiiText(RightRadii()));
+    EXPECT_EQ(Radii(FForm->Session().Rt()), RadiiText(RightRadii()));
+    EXPECT_EQ(Radii(FForm->Session().Lt()), RadiiText(LeftRadii()));
+    EXPECT_EQ(FForm->Session().BaseRt(), FForm->Session().Rt());
     EXPECT_EQ(Edit("DBLEdit")->text(), QStringLiteral("17.50"));
     EXPECT_EQ(List("EdgeTypeCombo")->currentText(), QStringLiteral("Bevel"));
     // The edge selection changed, so the job was written under its cleaned number.

@@ -4,7 +4,6 @@
 #include "FormTestSupport.h"
 
 #include "app/NumberEdit.h"
-#include "app/core/JobKeys.h"
 #include "handler/OMATracer.h"
 #include "trace/TracePanel.h"
 
@@ -68,8 +67,9 @@ TEST_F(FormIntake, TakuboJobIsShownWrittenAndItsNameIsOnTheClipboard) {
     EXPECT_EQ(Control<QComboBox>(*FForm, "EdgeTypeCombo")->currentText(), QStringLiteral("Bevel"));
     EXPECT_EQ(FForm->TracePanel1()->Trace(), RadiiText(RightRadii()));
     EXPECT_EQ(FForm->TracePanel1()->DrawEye, deRight);
-    EXPECT_EQ(FForm->Job().Value(jobkey::LtTrace), RadiiText(LeftRadii()));
-    EXPECT_EQ(FForm->BaseTraces().Value(jobkey::RtTrace), RadiiText(RightRadii()));
+    EXPECT_EQ(FForm->TracePanel1()->Shape(), FForm->Session().Rt());
+    EXPECT_EQ(Radii(FForm->Session().Lt()), RadiiText(LeftRadii()));
+    EXPECT_EQ(Radii(FForm->Session().BaseRt()), RadiiText(RightRadii()));
 
     // Everything exchanged is in the log: the packet, the trace line, the answer.
     const auto& log = CommLog().Lines();

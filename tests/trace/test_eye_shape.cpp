@@ -37,3 +37,23 @@ TEST(EyeShape, EllipseHasItsBoxAndAnEmptyTextNothing) {
     EXPECT_TRUE(TEyeShape("").Empty());
     EXPECT_THROW(TEyeShape("12x4"), std::exception);
 }
+
+TEST(EyeShape, FromTheCalculatorAsFromItsText) {
+    TTraceCalc calc;
+    calc.SetTrace(trace_shapes::Egg());
+    calc.SetBoxA(44);
+    const TEyeShape taken(calc);
+    const TEyeShape parsed(calc.Trace());
+    EXPECT_EQ(taken.Radii(), parsed.Radii());
+    EXPECT_EQ(taken.BoxA(), parsed.BoxA());
+    EXPECT_EQ(taken.Circumference(), parsed.Circumference());
+    EXPECT_EQ(taken.EffectiveDiameter(), parsed.EffectiveDiameter());
+    ASSERT_EQ(taken.PointCount(), calc.PointCount());
+    for (std::size_t i = 0; i < calc.PointCount(); ++i)
+        ASSERT_EQ(taken.Radius(i), calc.Radius(i)) << i;
+    EXPECT_EQ(taken.CentredDiameter(), calc.EffectiveDiameter());
+    EXPECT_EQ(taken.FarthestAngle(), calc.EffectiveDiameterAngle());
+
+    TTraceCalc empty;
+    EXPECT_EQ(MakeEyeShape(empty), nullptr);
+}

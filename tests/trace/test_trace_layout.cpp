@@ -22,9 +22,7 @@ using trace_shapes::Groups;
 constexpr TLayoutRect kPanelArea{1, 1, 439, 294};
 
 TTraceLayout Layout(const std::string& radii, uint16_t dbl, TDrawEyeType mode, const TLayoutRect& area = kPanelArea) {
-    TTraceCalc calc;
-    calc.SetTrace(radii);
-    return LayoutTrace(calc, dbl, mode, area);
+    return LayoutTrace(TEyeShape(radii), dbl, mode, area);
 }
 
 class TraceLayoutTest : public ::testing::Test {
@@ -113,14 +111,13 @@ TEST_F(TraceLayoutTest, DblInWholeMillimetresOrHundredths) {
 }
 
 TEST_F(TraceLayoutTest, GapBelowOneMillimetreLaidOutInHundredths) {
-    TTraceCalc calc;
-    calc.SetTrace(Ellipse);
+    const TEyeShape shape(Ellipse);
     // 0.50 mm: about a pixel either side at 100.5/438 mm per pixel; read through NormaliseDBL
     // the same 50 would be a 50 mm gap.
-    const TTraceLayout narrow = LayoutTraceHundredths(calc, 50, deBoth, kPanelArea);
+    const TTraceLayout narrow = LayoutTraceHundredths(shape, 50, deBoth, kPanelArea);
     EXPECT_EQ(narrow.Eyes.at(0).Box.Right, 219);
     EXPECT_EQ(narrow.Eyes.at(1).Box.Left, 221);
-    const TTraceLayout wide = LayoutTrace(calc, 50, deBoth, kPanelArea);
+    const TTraceLayout wide = LayoutTrace(shape, 50, deBoth, kPanelArea);
     EXPECT_LT(wide.Eyes.at(0).Box.Right, 220 - 50);
 }
 

@@ -1,6 +1,7 @@
 // Tests of the trace panel and the drawing object on an offscreen screen: the pixels of the
 // background, the filled lenses, the mirrored eye and the outline, the trace validation of
-// ShowTrace, OnDrawShape per paint, failed paints, and the colour values of the settings.
+// ShowTrace, the shape held by ShowShape, OnDrawShape per paint, failed paints, and the colour
+// values of the settings.
 #include "trace/GraphTrace.h"
 #include "trace/TracePanel.h"
 
@@ -113,6 +114,20 @@ TEST_F(TracePanelTest, EmptyTextClearsTheDrawing) {
     EXPECT_EQ(At(image, 104, 157), kBlue);
     EXPECT_EQ(At(image, 94, 147), kBlue);
     EXPECT_EQ(Paints, 2);
+}
+
+// The panel keeps the measured shape it is given and paints it as the text it was made from.
+TEST_F(TracePanelTest, ShapeGivenIsHeldAndDrawnAsItsText) {
+    Panel.ShowTrace(Ellipse, 18.0);
+    const QImage fromText = Paint();
+    const TEyeShapePtr shape = MakeEyeShape(Ellipse);
+    Panel.ShowShape(shape, 18.0);
+    EXPECT_EQ(Panel.Shape(), shape);
+    EXPECT_EQ(Panel.Trace(), Ellipse);
+    EXPECT_EQ(Paint(), fromText);
+    Panel.ShowShape(nullptr, 0);
+    EXPECT_TRUE(Panel.Trace().empty());
+    EXPECT_EQ(At(Paint(), 104, 157), kBlue);
 }
 
 TEST_F(TracePanelTest, MalformedTextRaisesAndKeepsThePreviousDrawing) {

@@ -4,7 +4,6 @@
 #include "app/core/JobKeys.h"
 #include "app/core/TextFile.h"
 #include "common/Numbers.h"
-#include "trace/TrceCalc.h"
 
 #include <algorithm>
 #include <array>
@@ -12,7 +11,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 constexpr std::size_t kGroupSize = 4;
@@ -91,34 +92,34 @@ void AddTraceBlock(TRecordList& list, const std::string& format, const std::stri
     AddRadiiRecords(list, trace);
 }
 
-// Measures the two eyes only when a box record has to be computed and the caller did not measure
-// them already: measuring a long trace is the costly part, and a job whose tracer sent every box
-// record never needs it. An eye without a trace takes the other eye's values.
+// The two eyes' shapes, right and left (none: no trace), asked for only when a box record has to
+// be computed: a job whose tracer sent every box record never needs them measured.
+using TShapesOf = std::function<std::pair<TEyeShapePtr, TEyeShapePtr>()>;
+
 class TBoxValues {
 public:
-    TBoxValues(const std::string& rt, const std::string& lt, const TTraceMeasures& measured)
-        : FRt(rt.empty() ? lt : rt), FLt(lt.empty() ? rt : lt), FRight(rt.empty() ? measured.Lt : measured.Rt),
-          FLeft(lt.empty() ? measured.Rt : measured.Lt) {}
+    explicit TBoxValues(TShapesOf shapes) : FShapes(std::move(shapes)) {}
 
-    std::string Text(double TShapeMeasures::*measure) {
-        if (!FRight)
-            FRight = Measure(FRt);
-        if (!FLeft)
-            FLeft = Measure(FLt);
-        return FormatFixedPoint((*FRight).*measure, 2) + ";" + FormatFixedPoint((*FLeft).*measure, 2);
+    std::string Text(double (TEyeShape::*measure)() const) {
+        if (!FAsked) {
+            const auto [rt, lt] = FShapes();
+            // An eye without a trace takes the other eye's values.
+            FRight = rt ? rt : lt;
+            FLeft = lt ? lt : rt;
+            FAsked = true;
+        }
+        return FormatFixedPoint(Of(FRight, measure), 2) + ";" + FormatFixedPoint(Of(FLeft, measure), 2);
     }
 
 private:
-    static TShapeMeasures Measure(const std::string& trace) {
-        TTraceCalc calc;
-        calc.SetTrace(trace);
-        return {calc.BoxA(), calc.BoxB(), calc.Circumference()};
+    static double Of(const TEyeShapePtr& shape, double (TEyeShape::*measure)() const) {
+        return shape ? ((*shape).*measure)() : 0;
     }
 
-    const std::string& FRt;
-    const std::string& FLt;
-    std::optional<TShapeMeasures> FRight;
-    std::optional<TShapeMeasures> FLeft;
+    TShapesOf FShapes;
+    bool FAsked = false;
+    TEyeShapePtr FRight;
+    TEyeShapePtr FLeft;
 };
 
 void ApplyTypeRule(TRecordList& list, const TJobFileInputs& inputs) {
@@ -161,8 +162,9 @@ void AddRadiiRecords(TRecordList& list, std::string_view trace) {
     }
 }
 
-TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs,
-                                  const TTraceMeasures& measured) {
+namespace {
+TRecordList BuildRecords(const TRecordList& job, const TJobFileInputs& inputs, const std::string& rt,
+                         const std::string& lt, TShapesOf shapes) {
     TRecordList list;
     list.SetValue("REQ", "FIL");
     list.SetValue("VEN", job.Value("VEN"));
@@ -171,24 +173,39 @@ TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& 
         if (IsCopied(line))
             list.Add(line);
 
-    const std::string rt = job.Value(jobkey::RtTrace);
-    const std::string lt = job.Value(jobkey::LtTrace);
-
     // Box and type records that the tracer did not send are added before the trace blocks, where
     // a reopened file's copied records stand: a job reopened and rewritten keeps its bytes.
-    TBoxValues boxes(rt, lt, measured);
+    TBoxValues boxes(std::move(shapes));
     if (inputs.ShapeModified || list.Value("HBOX").empty())
-        list.SetValue("HBOX", boxes.Text(&TShapeMeasures::BoxA));
+        list.SetValue("HBOX", boxes.Text(&TEyeShape::BoxA));
     if (inputs.ShapeModified || list.Value("VBOX").empty())
-        list.SetValue("VBOX", boxes.Text(&TShapeMeasures::BoxB));
+        list.SetValue("VBOX", boxes.Text(&TEyeShape::BoxB));
     if (inputs.ShapeModified || list.Value("CIRC").empty())
-        list.SetValue("CIRC", boxes.Text(&TShapeMeasures::Circumference));
+        list.SetValue("CIRC", boxes.Text(&TEyeShape::Circumference));
 
     ApplyTypeRule(list, inputs);
 
     AddTraceBlock(list, inputs.RtTraceFmt, rt, 'R');
     AddTraceBlock(list, inputs.LtTraceFmt, lt, 'L');
     return list;
+}
+} // namespace
+
+TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs, const TEyeShapePtr& rt,
+                                  const TEyeShapePtr& lt) {
+    static const std::string none;
+    // Measured already: the box values are taken from the shapes as they are.
+    return BuildRecords(job, inputs, rt ? rt->Radii() : none, lt ? lt->Radii() : none, [&] {
+        return std::pair{rt, lt};
+    });
+}
+
+TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs) {
+    const std::string rt = job.Value(jobkey::RtTrace);
+    const std::string lt = job.Value(jobkey::LtTrace);
+    return BuildRecords(job, inputs, rt, lt, [&] {
+        return std::pair<TEyeShapePtr, TEyeShapePtr>{MakeEyeShape(rt), MakeEyeShape(lt)};
+    });
 }
 
 std::string TraceFileName(const std::string& tracesFolder, const TRecordList& job, bool* shortened) {

@@ -3,8 +3,8 @@
 // name in the traces folder, and its atomic save.
 #pragma once
 
-#include "app/core/ShapeEdit.h"
 #include "common/RecordList.h"
+#include "trace/EyeShape.h"
 
 #include <cstddef>
 #include <optional>
@@ -20,13 +20,6 @@ struct TJobFileInputs {
     std::optional<std::string> EdgeKey;  // key of the edge list's selection ("-1", "1".."4")
 };
 
-// The measurements of the job's traces when the caller holds them already; an eye without them
-// is measured by the writer when a box record has to be computed.
-struct TTraceMeasures {
-    std::optional<TShapeMeasures> Rt;
-    std::optional<TShapeMeasures> Lt;
-};
-
 // Appends the R records of one trace text: groups of four characters, each written as four digits
 // (a signed or blank-padded number as its value within 0..9999, other text as its digits), 15 to a
 // record, joined by ";"; trailing characters that fill no group are dropped; an empty trace
@@ -34,11 +27,15 @@ struct TTraceMeasures {
 void AddRadiiRecords(TRecordList& list, std::string_view trace);
 
 // The records of the file, in file order: the copied records, the box and type records, then the
-// trace blocks. Numbers are written with a full stop whatever the user's separator, so the file
-// means the same on every workstation. Raises the geometry's error when a trace text cannot be
-// measured.
-TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs,
-                                  const TTraceMeasures& measured = {});
+// trace blocks of the two eyes' shapes (none: no trace), whose box values are taken as measured.
+// Numbers are written with a full stop whatever the user's separator, so the file means the same
+// on every workstation.
+TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs, const TEyeShapePtr& rt,
+                                  const TEyeShapePtr& lt);
+// The same for a job whose traces are its "_RtTrace" and "_LtTrace" records. They are measured
+// only when a box record has to be computed; raises the geometry's error when a trace text then
+// cannot be measured.
+TRecordList BuildTraceFileRecords(const TRecordList& job, const TJobFileInputs& inputs);
 
 // The file name a job without a job number is saved under, with "-<n>.txt" added.
 inline constexpr std::string_view kNoJobNumberName = "no-job-number";

@@ -26,18 +26,6 @@ std::optional<std::string> SelectionFor(const std::string& record, const std::ar
     return record;
 }
 
-double Measurement(const TShapeMeasures& measures, TJobField field) {
-    switch (field) {
-    case TJobField::BoxA:
-        return measures.BoxA;
-    case TJobField::BoxB:
-        return measures.BoxB;
-    default:
-        break;
-    }
-    return measures.Circumference;
-}
-
 TShapeOp OpOf(TJobField field) {
     switch (field) {
     case TJobField::BoxA:
@@ -128,11 +116,8 @@ TPacketIntake TJobSession::PacketArrived(std::string_view packet) {
 void TJobSession::TracesArrived(const TEyeRec& rt, const TEyeRec& lt) {
     if (!FIncoming)
         return; // another vendor's job: dropped already
-    TRecordList& job = *FIncoming->Job;
-    job.SetValue(jobkey::RtTrace, rt.Radii);
-    job.SetValue(jobkey::RtZData, rt.ZData);
-    job.SetValue(jobkey::LtTrace, lt.Radii);
-    job.SetValue(jobkey::LtZData, lt.ZData);
+    FIncoming->RtRadii = rt.Radii;
+    FIncoming->LtRadii = lt.Radii;
     FQueue.push_back(std::move(*FIncoming));
     FIncoming.reset();
 }
@@ -145,28 +130,33 @@ TJobUpdate TJobSession::TracerJobArrived() {
     if (!intake.Job) {
         FJob.Clear();
         FFormats = {};
-        TracesChanged();
+        FRt = FLt = nullptr;
         TJobUpdate update;
         update.Panel = TJobPanel{};
         update.NotTaken = std::move(intake.NotTaken);
         return update;
     }
+    TEyeShapePtr rt = MakeEyeShape(std::move(intake.RtRadii));
+    TEyeShapePtr lt = MakeEyeShape(std::move(intake.LtRadii));
     FJob = std::move(*intake.Job);
     FFormats = std::move(intake.Formats);
-    FBaseTraces.Clear();
-    for (const std::string_view key : {jobkey::RtTrace, jobkey::RtZData, jobkey::LtTrace, jobkey::LtZData})
-        FBaseTraces.SetValue(key, FJob.Value(key));
-    TracesChanged();
+    SetTraces(std::move(rt), std::move(lt));
     return NewJob(TJobOrigin::Tracer);
 }
 
 TJobUpdate TJobSession::FileOpened(std::vector<std::string> lines, const std::string& fileName) {
+    std::vector<std::string> opened = lines;
+    TRecordList job = JobFromTraceFile(std::move(lines), fileName);
+    // The file's traces become the job's shapes; the records keep the rest.
+    TEyeShapePtr rt = MakeEyeShape(job.Value(jobkey::RtTrace));
+    TEyeShapePtr lt = MakeEyeShape(job.Value(jobkey::LtTrace));
+    job.SetValue(jobkey::RtTrace, {});
+    job.SetValue(jobkey::LtTrace, {});
     FOpenedName = fileName;
-    FOpenedLines = lines;
-    FJob = JobFromTraceFile(std::move(lines), fileName);
-    FBaseTraces.Assign(FJob);
+    FOpenedLines = std::move(opened);
+    FJob = std::move(job);
     FFormats = CaptureTraceFormats(FJob);
-    TracesChanged();
+    SetTraces(std::move(rt), std::move(lt));
     return NewJob(TJobOrigin::File);
 }
 
@@ -232,18 +222,14 @@ std::string TJobSession::Check(TJobField field, std::string_view text, double& v
 bool TJobSession::Rescale(TShapeOp op, double wanted, bool lockBAtDatum, std::string& problem) {
     TShapeEditResult result;
     try {
-        result = RescaleJob(FBaseTraces.Value(jobkey::RtTrace), FBaseTraces.Value(jobkey::LtTrace), op, wanted,
-                            lockBAtDatum);
+        result = RescaleJob(FBaseRt, FBaseLt, op, wanted, lockBAtDatum);
     } catch (const std::exception& e) {
         problem = e.what();
         return false;
     }
-    FJob.SetValue(jobkey::RtTrace, result.RtTrace);
-    FJob.SetValue(jobkey::LtTrace, result.LtTrace);
+    FRt = std::move(result.Rt);
+    FLt = std::move(result.Lt);
     FShapeModified = true;
-    FRtMeasures = result.RtMeasures;
-    FLtMeasures = result.LtMeasures;
-    FRtMeasured = FLtMeasured = true;
     return true;
 }
 
@@ -253,7 +239,7 @@ TJobUpdate TJobSession::ValueEntered(TJobField field, std::string_view text, boo
     TJobUpdate update;
     const TJobValues before = Values();
     const std::optional<double> shown =
-        field == TJobField::DBL ? before.DBL : std::optional<double>(Measurement(before.Measures, field));
+        field == TJobField::DBL ? before.DBL : std::optional<double>(before.Measures.Of(OpOf(field)));
     double wanted = 0;
     std::string problem = Check(field, text, wanted);
     // The value shown again (the edit only passed through, or "50" for "50.00") is no change.
@@ -306,34 +292,14 @@ TJobUpdate TJobSession::TypeChanged(std::optional<std::string> frameKey, std::op
 
 // ---- the job's traces and file ------------------------------------------------------------------
 
-void TJobSession::TracesChanged() {
-    FRtMeasured = FLtMeasured = false;
-    FRtMeasures.reset();
-    FLtMeasures.reset();
+void TJobSession::SetTraces(TEyeShapePtr rt, TEyeShapePtr lt) {
+    // A new job: its traces as they came are also the base every change starts from.
+    FBaseRt = FRt = std::move(rt);
+    FBaseLt = FLt = std::move(lt);
 }
 
-const std::optional<TShapeMeasures>& TJobSession::RtMeasures() {
-    if (!FRtMeasured) {
-        FRtMeasures = MeasureTrace(FJob.Value(jobkey::RtTrace));
-        FRtMeasured = true;
-    }
-    return FRtMeasures;
-}
-
-const std::optional<TShapeMeasures>& TJobSession::LtMeasures() {
-    if (!FLtMeasured) {
-        FLtMeasures = MeasureTrace(FJob.Value(jobkey::LtTrace));
-        FLtMeasured = true;
-    }
-    return FLtMeasures;
-}
-
-TShapeMeasures TJobSession::Shown() {
-    TShapeMeasures shown;
-    if (const auto& rt = RtMeasures())
-        shown = *rt;
-    else if (const auto& lt = LtMeasures())
-        shown = *lt;
+TShapeMeasures TJobSession::Shown() const {
+    TShapeMeasures shown = MeasuresOf(FRt ? FRt : FLt);
     // Until the shape is changed the file passes the tracer's box records unchanged, and the
     // edits show what the file holds.
     if (!FShapeModified) {
@@ -344,12 +310,12 @@ TShapeMeasures TJobSession::Shown() {
     return shown;
 }
 
-TJobValues TJobSession::Values() {
+TJobValues TJobSession::Values() const {
     return {Shown(), FDBL};
 }
 
 TJobDrawing TJobSession::Drawing() const {
-    return {FJob.Value(jobkey::RtTrace), FDBL.value_or(0)};
+    return {FRt, FDBL.value_or(0)};
 }
 
 TJobFileWrite TJobSession::File() {
@@ -359,21 +325,12 @@ TJobFileWrite TJobSession::File() {
     inputs.ShapeModified = FShapeModified;
     inputs.FrameKey = FFrameKey;
     inputs.EdgeKey = FEdgeKey;
-    // The box records are computed only when the shape changed or the tracer sent none; a job
-    // whose tracer sent them all is never measured for its file.
-    const bool measure =
-        FShapeModified || FJob.Value("HBOX").empty() || FJob.Value("VBOX").empty() || FJob.Value("CIRC").empty();
-    TTraceMeasures measured;
-    if (measure || FRtMeasured)
-        measured.Rt = RtMeasures();
-    if (measure || FLtMeasured)
-        measured.Lt = LtMeasures();
     TJobFileWrite file;
     if (FTarget == TTarget::Settled)
         file.FileName = FTargetName;
     else
         file.FileName = TraceFileName(FTracesFolder, FJob, &file.NameShortened);
-    file.Records = BuildTraceFileRecords(FJob, inputs, measured);
+    file.Records = BuildTraceFileRecords(FJob, inputs, FRt, FLt);
     file.Opened = FOrigin == TJobOrigin::File;
     file.JobSerial = FJobSerial;
     return file;

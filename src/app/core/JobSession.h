@@ -30,9 +30,9 @@ enum class TJobOrigin { Tracer, File };
 // The four number edits of the job panel.
 enum class TJobField { BoxA, BoxB, Circumference, DBL };
 
-// The trace to draw (the right eye's) and the DBL to draw it with.
+// The shape to draw (the right eye's; none: nothing) and the DBL to draw it with.
 struct TJobDrawing {
-    std::string Trace;
+    TEyeShapePtr Shape;
     double DBL = 0;
 };
 
@@ -160,8 +160,13 @@ public:
     };
     bool Updating() const { return FUpdating; }
 
+    // The job's records as the tracer or the file gave them, without its traces.
     const TRecordList& Job() const { return FJob; }
-    const TRecordList& BaseTraces() const { return FBaseTraces; }
+    // Each eye's shape as it stands and as traced or opened (none: no trace), each measured once.
+    const TEyeShapePtr& Rt() const { return FRt; }
+    const TEyeShapePtr& Lt() const { return FLt; }
+    const TEyeShapePtr& BaseRt() const { return FBaseRt; }
+    const TEyeShapePtr& BaseLt() const { return FBaseLt; }
     const std::string& Vendor() const { return FVendor; }
     bool ShapeModified() const { return FShapeModified; }
     TJobOrigin Origin() const { return FOrigin; }
@@ -175,7 +180,7 @@ public:
     // otherwise `ask` decides (no answer writes nothing), and the answer holds for the job shown.
     TSettledWrite SettleWrite(TJobFileWrite file, const TAskReplace& ask);
     // What the number edits show for the job as it stands.
-    TJobValues Values();
+    TJobValues Values() const;
 
     // A number as the operator types it: the user's decimal separator or a full stop, and a
     // comma also where the user's separator is a full stop.
@@ -187,17 +192,17 @@ public:
 private:
     // One intake waiting for its handling.
     struct TQueuedIntake {
-        std::optional<TRecordList> Job; // a job taken in, its traces set; none: the job shown is dropped
+        std::optional<TRecordList> Job; // a job taken in; none: the job shown is dropped
+        std::string RtRadii;            // its traces, measured when the job is handled
+        std::string LtRadii;
         TTraceFormats Formats;
         std::optional<TJobNotTaken> NotTaken;
     };
 
     TJobUpdate NewJob(TJobOrigin origin);
-    void TracesChanged();
+    void SetTraces(TEyeShapePtr rt, TEyeShapePtr lt);
     TJobDrawing Drawing() const;
-    const std::optional<TShapeMeasures>& RtMeasures();
-    const std::optional<TShapeMeasures>& LtMeasures();
-    TShapeMeasures Shown();
+    TShapeMeasures Shown() const;
     // Why the value cannot be taken; empty when it can.
     std::string Check(TJobField field, std::string_view text, double& value) const;
     bool Rescale(TShapeOp op, double wanted, bool lockBAtDatum, std::string& problem);
@@ -207,18 +212,16 @@ private:
     std::string FTracesFolder;
     std::string FVendor;
     TRecordList FJob;
-    TRecordList FBaseTraces;
+    TEyeShapePtr FRt;
+    TEyeShapePtr FLt;
+    TEyeShapePtr FBaseRt;
+    TEyeShapePtr FBaseLt;
     TTraceFormats FFormats;
     TJobOrigin FOrigin = TJobOrigin::Tracer;
     bool FUpdating = false;
     bool FShapeModified = false;
     std::optional<std::string> FFrameKey;
     std::optional<std::string> FEdgeKey;
-    // The traces of the job are measured once each and kept until they change.
-    bool FRtMeasured = false;
-    bool FLtMeasured = false;
-    std::optional<TShapeMeasures> FRtMeasures;
-    std::optional<TShapeMeasures> FLtMeasures;
     std::optional<double> FDBL;
     // The job packet whose traces are expected next, and what waits for its handling.
     std::optional<TQueuedIntake> FIncoming;

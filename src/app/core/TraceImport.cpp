@@ -2,8 +2,8 @@
 #include "app/core/TraceImport.h"
 
 #include "app/core/JobKeys.h"
-#include "app/core/ShapeEdit.h"
 #include "common/Numbers.h"
+#include "trace/EyeShape.h"
 
 #include <exception>
 
@@ -132,8 +132,8 @@ std::string UnusableTraceFile(const std::vector<std::string>& lines) {
         if (trace->size() / 4 < kFewestPoints)
             continue;
         try {
-            const std::optional<TShapeMeasures> measures = MeasureTrace(*trace);
-            if (measures && measures->Circumference > 0 && measures->BoxA > 0 && measures->BoxB > 0)
+            const TEyeShape shape(*trace);
+            if (shape.Circumference() > 0 && shape.BoxA() > 0 && shape.BoxB() > 0)
                 return {};
         } catch (const std::exception&) {
         }

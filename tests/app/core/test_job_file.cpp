@@ -186,10 +186,12 @@ TEST(BuildTraceFileRecords, BoxRecordsPassUnlessMissingEmptyOrTheShapeChanged) {
         EXPECT_EQ(BuildTraceFileRecords(job, modified).Line(1), "HBOX=40.00;48.00");
     }
 
-    // Measurements the caller holds already are taken as they are.
-    const TTraceMeasures measured{TShapeMeasures{41, 31, 121}, TShapeMeasures{42, 32, 122}};
-    EXPECT_EQ(BodyOf(BuildTraceFileRecords(job, modified, measured)),
-              (TLines{"HBOX=41.00;42.00", "DBL=18", "VBOX=31.00;32.00", "CIRC=121.00;122.00"}));
+    // Shapes the caller holds are taken as they are, whatever traces the records hold.
+    const std::string swappedCirc =
+        "CIRC=" + Measured(lt, &TTraceCalc::Circumference) + ";" + Measured(rt, &TTraceCalc::Circumference);
+    EXPECT_EQ(BodyOf(BuildTraceFileRecords(job, modified, MakeEyeShape(lt), MakeEyeShape(rt))),
+              (TLines{"HBOX=48.00;40.00", "DBL=18", "VBOX=36.00;40.00", swappedCirc}));
+    EXPECT_EQ(BuildTraceFileRecords(job, modified, nullptr, MakeEyeShape(lt)).Line(1), "HBOX=48.00;48.00");
 
     // One eye alone gives both values.
     job = ListOf({"_LtTrace=" + lt});

@@ -44,6 +44,11 @@ std::string Packet(const TJob& job) {
     return packet + "\x1d";
 }
 
+// The radii text of a shape; empty for none.
+std::string Text(const TEyeShapePtr& shape) {
+    return shape ? shape->Radii() : std::string();
+}
+
 TRecordList ListOf(const std::vector<std::string>& lines) {
     TRecordList list;
     for (const std::string& line : lines)
@@ -72,7 +77,7 @@ protected:
 TEST_F(JobSession, TracersJobIsDrawnShownAndWrittenOnce) {
     const TJobUpdate update = DeliverJob();
     ASSERT_TRUE(update.Draw && update.Panel && update.Write);
-    EXPECT_EQ(update.Draw->Trace, kRight);
+    EXPECT_EQ(Text(update.Draw->Shape), kRight);
     EXPECT_DOUBLE_EQ(update.Draw->DBL, 17.5);
     EXPECT_EQ(update.Panel->JobNumber, "123");
     EXPECT_NEAR(update.Panel->Measures.BoxA, 50, 0.01);
@@ -84,7 +89,7 @@ TEST_F(JobSession, TracersJobIsDrawnShownAndWrittenOnce) {
     EXPECT_EQ(update.Write->Records.Value("HBOX"), "50.00;50.00"); // the tracer's
     EXPECT_EQ(update.Write->Records.Value("TRCFMT"), "1;400;E;R;F");
     EXPECT_EQ(FSession.Origin(), TJobOrigin::Tracer);
-    EXPECT_EQ(FSession.BaseTraces().Value(jobkey::LtTrace), kLeft);
+    EXPECT_EQ(Text(FSession.BaseLt()), kLeft);
     EXPECT_FALSE(FSession.ShapeModified());
 
     // Another vendor's job: the panel is disabled, nothing is drawn or written, and the job not
@@ -150,8 +155,8 @@ TEST_F(JobSession, JobsWaitingAreHandledInArrivalOrderEachWithItsOwnRecords) {
         ASSERT_TRUE(update.Write && update.Draw);
         EXPECT_EQ(update.Write->FileName, Traces() + "/" + e.File + ".txt");
         EXPECT_EQ(update.Write->Records.Value("FTYP"), e.Ftyp);
-        EXPECT_EQ(update.Draw->Trace, e.Trace);
-        EXPECT_EQ(FSession.BaseTraces().Value(jobkey::RtTrace), e.Trace);
+        EXPECT_EQ(Text(update.Draw->Shape), e.Trace);
+        EXPECT_EQ(Text(FSession.BaseRt()), e.Trace);
     }
     EXPECT_EQ(FSession.QueuedJobs(), 0u);
 }
@@ -243,8 +248,8 @@ TEST_F(JobSession, OpenedFileIsWrittenOnlyWhenItSelectsAnotherType) {
     }
     const TJobUpdate opened = Open("order-0042.txt", same);
     EXPECT_EQ(opened.Panel->JobNumber, "42");
-    EXPECT_EQ(opened.Draw->Trace, "2500200025002000");
-    EXPECT_EQ(FSession.BaseTraces().Value(jobkey::RtTrace), FSession.Job().Value(jobkey::RtTrace));
+    EXPECT_EQ(Text(opened.Draw->Shape), "2500200025002000");
+    EXPECT_EQ(FSession.BaseRt(), FSession.Rt());
 }
 
 // Whatever separator the operator types, the file holds the box that was typed, and every edit
@@ -258,8 +263,8 @@ TEST_F(JobSession, EnteredBoxIsTakenAndTheEditsShowWhatTheFileHolds) {
             const TJobUpdate update = FSession.ValueEntered(TJobField::BoxA, typed, false);
             EXPECT_EQ(update.Problem, "");
             ASSERT_TRUE(update.Values && update.Write && update.Draw);
-            EXPECT_EQ(update.Draw->Trace, FSession.Job().Value(jobkey::RtTrace));
-            EXPECT_NE(FSession.Job().Value(jobkey::LtTrace), kLeft);
+            EXPECT_EQ(update.Draw->Shape, FSession.Rt());
+            EXPECT_NE(Text(FSession.Lt()), kLeft);
             EXPECT_TRUE(FSession.ShapeModified());
             const TShapeMeasures& shown = update.Values->Measures;
             EXPECT_NEAR(shown.BoxA, 48.5, 0.011);
@@ -359,7 +364,7 @@ TEST_F(JobSession, DBLChangeRedrawsAndWritesButLeavesTheShape) {
     const TJobUpdate update = FSession.ValueEntered(TJobField::DBL, "18,5", false);
     ASSERT_TRUE(update.Draw && update.Write && update.Values);
     EXPECT_DOUBLE_EQ(update.Draw->DBL, 18.5);
-    EXPECT_EQ(update.Draw->Trace, kRight);
+    EXPECT_EQ(Text(update.Draw->Shape), kRight);
     // The window shows the user's separator; the file a full stop.
     EXPECT_EQ(FSession.Job().Value(jobkey::DBL), "18.50");
     EXPECT_EQ(update.Write->Records.Value("DBL"), "18.50");
