@@ -2,6 +2,7 @@
 // all four encodings and checks every reply; the jobs land in the traces folder; a second start
 // for the same folder ends at once; SIGTERM ends the program normally with its settings saved; the
 // same over TCP with the simulator in either role.
+#include "Loopback.h"
 #include "PollUntil.h"
 #include "Process.h"
 
@@ -148,15 +149,10 @@ TEST(Program, TakesJobsFromATracerOnTheNetworkInBothRoles) {
                 std::vector<std::string>{TRACER_INTERFACE_PATH, "--folder", folder.Path.string()});
         } else {
             // A port nobody listens on, for the program to listen on.
-            const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-            socklen_t length = sizeof address;
-            ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-            ::close(probe);
-            const std::string port = std::to_string(ntohs(address.sin_port));
+            const uint16_t free = FreeLoopbackPort(&address);
+            ASSERT_NE(free, 0);
+            const std::string port = std::to_string(free);
             WriteText(folder.Path / "settings.txt", "TracerPortType=TCP\r\nTracerTCPPort=" + port + "\r\n");
             program = std::make_unique<TChildProcess>(
                 std::vector<std::string>{TRACER_INTERFACE_PATH, "--folder", folder.Path.string()});

@@ -5,6 +5,7 @@
 #include "link/Machine.h"
 
 #include "LinkTestSupport.h"
+#include "Loopback.h"
 
 #include <QHostAddress>
 #include <QPointer>
@@ -788,15 +789,9 @@ TEST(TCustomMachineTcp, AHostThatRefusesOrNeverAnswersFailsTheOpenWithTheReason)
     {
         // A listener whose queue is full drops further connection requests unanswered, as a
         // switched-off host behind a router does.
-        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ASSERT_GE(listener, 0);
         sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(::listen(listener, 0), 0);
-        socklen_t length = sizeof address;
-        ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        const int listener = ListenOnLoopback(0, address);
+        ASSERT_GE(listener, 0);
         std::vector<int> fillers;
         for (int i = 0; i < 3; ++i) {
             fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));

@@ -6,6 +6,7 @@
 #include "protocol/TraceFormats.h"
 
 #include "Conversation.h"
+#include "Loopback.h"
 #include "Transport.h"
 
 #include <gtest/gtest.h>
@@ -100,15 +101,9 @@ TEST(OmatoolListen, AnswersATracerOnAPseudoTerminal) {
 
 TEST(OmatoolListen, AnswersATracerOverTcpAndReportsAPortInUse) {
     // A free port: bind to 0, read it, let it go.
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t size = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-    const std::string port = std::to_string(ntohs(address.sin_port));
-    close(probe);
+    const uint16_t free = FreeLoopbackPort();
+    ASSERT_NE(free, 0);
+    const std::string port = std::to_string(free);
 
     TChildProcess listen({OMATOOL_PATH, "listen", "--tcp", port});
     std::unique_ptr<sim::TSimTransport> line;

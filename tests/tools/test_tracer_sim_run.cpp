@@ -8,6 +8,7 @@
 #include "SimError.h"
 #include "Transport.h"
 
+#include "Loopback.h"
 #include "common/RecordList.h"
 #include "protocol/OMAMach.h"
 #include "protocol/TraceFormats.h"
@@ -604,15 +605,9 @@ TEST(TracerSimTransport, PtyNobodyOpensIt) {
 }
 
 TEST(TracerSimTransport, TcpOnLoopback) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 5), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int listener = ListenOnLoopback(5, address);
+    ASSERT_GE(listener, 0);
     const std::string hostPort = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 
     auto line = ConnectTcp(hostPort, 5000);
@@ -633,16 +628,9 @@ TEST(TracerSimTransport, TcpOnLoopback) {
 }
 
 TEST(TracerSimTransport, TcpRefusedAndMalformedAddresses) {
-    // Bind a port, then free it: nothing listens there any more.
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    const std::string closedPort = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const uint16_t free = FreeLoopbackPort();
+    ASSERT_NE(free, 0);
+    const std::string closedPort = "127.0.0.1:" + std::to_string(free);
     for (const std::string& target : {closedPort, std::string("127.0.0.1"), std::string(":80")}) {
         try {
             ConnectTcp(target, 2000);
@@ -692,14 +680,9 @@ TEST(TracerSimTransport, TcpInBothRolesOutlivesTheProgramHangingUp) {
                 10000, 0);
             again = [&port] { return ConnectLoopback(port); };
         } else {
-            listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-            ASSERT_EQ(::listen(listener, 5), 0);
-            socklen_t length = sizeof address;
-            ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+            listener = ListenOnLoopback(5, address);
+            ASSERT_GE(listener, 0);
             line = ConnectTcpAgainOnClose("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), 5000);
             first = ::accept(listener, nullptr, nullptr);
             again = [listener] { return ::accept(listener, nullptr, nullptr); };
