@@ -459,7 +459,7 @@ void TForm1::JobNotTaken(const TJobNotTaken& job) {
 void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow) {
     if (update.Draw) {
         ui->TracePanel1->DrawEye = deRight;
-        ui->TracePanel1->ShowShape(update.Draw->Shape, update.Draw->DBL);
+        ui->TracePanel1->ShowShape(update.Draw->Shape, update.Draw->DBL, update.Draw->Left);
     }
     if (update.Write) {
         if (writeNow)

@@ -155,57 +155,64 @@ TTraceLayout LayoutTraceHundredths(const TEyeShape& eye, uint16_t dblHundredths,
 }
 
 TTraceLayout LayoutTraceAtScale(const TEyeShape& shape, double dblMm, double pixelsPerMmX, double pixelsPerMmY,
-                                const TLayoutRect& area) {
+                                const TLayoutRect& area, const TEyeShape* left) {
     const long long areaWidth = static_cast<long long>(area.Right) - area.Left;
     const long long areaHeight = static_cast<long long>(area.Bottom) - area.Top;
     if (shape.Empty() || !(pixelsPerMmX > 0) || !(pixelsPerMmY > 0) || areaWidth <= 0 || areaHeight <= 0)
         return {};
+    if (left && left->Empty())
+        left = nullptr;
     // A DBL that is no number or below zero puts the boxes side by side, as a gap of nothing.
     const Ext halfGap = dblMm > 0 ? static_cast<Ext>(dblMm) / 2 : 0;
     const Ext kx = pixelsPerMmX;
     const Ext ky = pixelsPerMmY;
     const int cx = area.Left + static_cast<int>(areaWidth / 2);
     const int cy = area.Top + static_cast<int>(areaHeight / 2);
-    const Ext boxCentreY = shape.BoxCentreY();
-    // The right eye's nasal box edge (the trace's own right edge) goes half the DBL left of the
-    // centre; the mirrored left eye's half the DBL right of it. `fromGap` is how far an outline
-    // x lies from the nasal edge, in millimetres.
-    const auto x = [&](Ext fromGap, TDrawEyeType eye) {
-        const Ext offset = (halfGap + fromGap) * kx;
-        return Round(eye == deLeft ? cx + offset : cx - offset);
-    };
-    const auto y = [&](Ext mm) { return Round(cy - (mm - boxCentreY) * ky); };
-    const Ext nasal = shape.Right();
-    const Ext width = nasal - static_cast<Ext>(shape.Left());
-
-    // The farthest point from the box centre, the first of equals.
-    const std::vector<TOutlinePoint>& outline = shape.Outline();
-    std::size_t farthest = 0;
-    double farthestDistance = -1;
-    for (std::size_t i = 0; i < outline.size(); ++i) {
-        const double distance = std::hypot(outline[i].X - shape.BoxCentreX(), outline[i].Y - shape.BoxCentreY());
-        if (distance > farthestDistance) {
-            farthestDistance = distance;
-            farthest = i;
-        }
-    }
 
     TTraceLayout layout;
     layout.Scale = 1 / pixelsPerMmX;
     for (const TDrawEyeType eye : {deRight, deLeft}) {
+        // Both traces are as seen from the front. The right eye's nasal box edge (its trace's own
+        // right edge) goes half the DBL left of the centre; the left eye's nasal edge (its own left
+        // edge, or the right trace's right edge when the right trace is mirrored for it) half the
+        // DBL right of it. The box centres are level with the area's centre.
+        const TEyeShape& source = eye == deLeft && left ? *left : shape;
+        const bool ownLeft = eye == deLeft && left;
+        const Ext nasal = ownLeft ? static_cast<Ext>(source.Left()) : static_cast<Ext>(source.Right());
+        // How far an outline x lies from the nasal edge, in millimetres.
+        const auto fromGap = [&](Ext mm) { return ownLeft ? mm - nasal : nasal - mm; };
+        const auto x = [&](Ext mm) {
+            const Ext offset = (halfGap + fromGap(mm)) * kx;
+            return Round(eye == deLeft ? cx + offset : cx - offset);
+        };
+        const Ext boxCentreY = source.BoxCentreY();
+        const auto y = [&](Ext mm) { return Round(cy - (mm - boxCentreY) * ky); };
+
+        // The farthest point from the box centre, the first of equals.
+        const std::vector<TOutlinePoint>& outline = source.Outline();
+        std::size_t farthest = 0;
+        double farthestDistance = -1;
+        for (std::size_t i = 0; i < outline.size(); ++i) {
+            const double distance = std::hypot(outline[i].X - source.BoxCentreX(), outline[i].Y - source.BoxCentreY());
+            if (distance > farthestDistance) {
+                farthestDistance = distance;
+                farthest = i;
+            }
+        }
+
         TEyeDrawing drawing;
         drawing.Eye = eye;
-        const int nasalX = x(0, eye);
-        const int templeX = x(width, eye);
-        drawing.Box = {std::min(nasalX, templeX), y(shape.Top()), std::max(nasalX, templeX), y(shape.Bottom())};
-        drawing.Centre = {x(nasal - static_cast<Ext>(shape.BoxCentreX()), eye), y(shape.BoxCentreY())};
+        const int nasalX = x(source.Right());
+        const int templeX = x(source.Left());
+        drawing.Box = {std::min(nasalX, templeX), y(source.Top()), std::max(nasalX, templeX), y(source.Bottom())};
+        drawing.Centre = {x(source.BoxCentreX()), y(source.BoxCentreY())};
         // An even arm keeps the cross symmetric about the centre pixel, as in the fitted view.
         drawing.CrossArm = std::max((drawing.Box.Right - drawing.Box.Left) / 50, 4);
         if (drawing.CrossArm % 2 != 0)
             ++drawing.CrossArm;
         drawing.Polygon.reserve(outline.size());
         for (const TOutlinePoint& point : outline)
-            drawing.Polygon.push_back({x(nasal - point.X, eye), y(point.Y)});
+            drawing.Polygon.push_back({x(point.X), y(point.Y)});
         drawing.MarkEnd = drawing.Polygon[farthest];
         layout.Eyes.push_back(std::move(drawing));
     }

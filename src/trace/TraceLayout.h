@@ -56,11 +56,12 @@ class TEyeShape;
 
 // Both eyes of `shape` at a given scale instead of fitted: `pixelsPerMmX` and `pixelsPerMmY`
 // pixels to the millimetre (a screen's physical resolution gives 1:1). The right eye is drawn
-// unmirrored on the left, the left eye mirrored on the right, their boxes `dblMm` apart, and the
+// unmirrored on the left, the left eye on the right (`left` as traced when given, else `shape`
+// mirrored: both traces are as seen from the front), their boxes `dblMm` apart, and the
 // pair is centred in `area`, the middle of the DBL on the area's centre. Each eye's cross sits on
 // its box centre and its mark runs from there to the outline point farthest from it (half the
 // effective diameter). A pair larger than the area reaches past it; the painter clips. Scale is
 // the horizontal millimetres per pixel. An empty shape, a scale that is not positive or an area
 // of zero width or height gives no eyes.
 TTraceLayout LayoutTraceAtScale(const TEyeShape& shape, double dblMm, double pixelsPerMmX, double pixelsPerMmY,
-                                const TLayoutRect& area);
+                                const TLayoutRect& area, const TEyeShape* left = nullptr);

@@ -81,6 +81,7 @@ uint32_t ValueFromColor(const QColor& color) {
 
 struct TTracePanel::TState {
     TEyeShapePtr Shape;
+    TEyeShapePtr Left; // the left eye as traced, for the true-scale view; none: Shape mirrored
     bool ErrorReported = false;
 };
 
@@ -93,8 +94,9 @@ TTracePanel::~TTracePanel() {
     delete FState;
 }
 
-void TTracePanel::ShowShape(TEyeShapePtr shape, double dbl) {
+void TTracePanel::ShowShape(TEyeShapePtr shape, double dbl, TEyeShapePtr left) {
     FState->Shape = std::move(shape);
+    FState->Left = std::move(left);
     FState->ErrorReported = false;
     FDBL = dbl;
     update();
@@ -183,9 +185,9 @@ QSizeF TTracePanel::PixelsPerMm() const {
 
 void TTracePanel::PaintTrueScale(QPainter& painter, const QRect& area) {
     const QSizeF perMm = PixelsPerMm();
-    const TTraceLayout layout =
-        LayoutTraceAtScale(*FState->Shape, FDBL, perMm.width(), perMm.height(),
-                           {area.left(), area.top(), area.left() + area.width(), area.top() + area.height()});
+    const TTraceLayout layout = LayoutTraceAtScale(
+        *FState->Shape, FDBL, perMm.width(), perMm.height(),
+        {area.left(), area.top(), area.left() + area.width(), area.top() + area.height()}, FState->Left.get());
     // A pair wider than the panel is cut at the bevel rather than drawn over it.
     painter.save();
     painter.setClipRect(area);

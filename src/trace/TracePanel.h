@@ -44,8 +44,9 @@ public:
     std::function<void(const std::string& Message)> OnPaintError;
 
     // Holds the measured shape and the DBL (mm) and repaints; every paint draws from it. No shape
-    // clears the drawing.
-    void ShowShape(TEyeShapePtr shape, double dbl);
+    // clears the drawing. `left`, the left eye as traced, is drawn by the true-scale view; without
+    // it that view mirrors the shape for the left eye, as the fitted view always does.
+    void ShowShape(TEyeShapePtr shape, double dbl, TEyeShapePtr left = nullptr);
     // ShowShape of the radii text measured here. An empty text clears the drawing. A malformed
     // text raises the geometry's error and the panel keeps what it showed.
     void ShowTrace(const std::string& radii, double dbl);

@@ -373,6 +373,33 @@ TEST(TraceLayoutAtScale, MarkRunsFromTheBoxCentreToTheFarthestPoint) {
     EXPECT_EQ(layout.Eyes[0].MarkEnd.Y, layout.Eyes[1].MarkEnd.Y);
 }
 
+// The left eye as traced: its own mirror image of the right trace lays out exactly as the right
+// trace mirrored for it, and an eye of another size keeps its own box at the same scale.
+TEST(TraceLayoutAtScale, TheLeftTraceWhenGivenIsDrawnAsTraced) {
+    const std::string egg = trace_shapes::Egg();
+    TTraceCalc calc;
+    calc.SetTrace(egg);
+    const TEyeShape right(egg);
+    const TEyeShape mirrored(calc.MirroredTrace());
+    const TLayoutRect area{0, 0, 1200, 800};
+    const TTraceLayout alone = LayoutTraceAtScale(right, 18, 5, 5, area);
+    const TTraceLayout withLeft = LayoutTraceAtScale(right, 18, 5, 5, area, &mirrored);
+    ASSERT_EQ(withLeft.Eyes.size(), 2u);
+    EXPECT_EQ(withLeft.Eyes[1].Box, alone.Eyes[1].Box);
+    EXPECT_EQ(withLeft.Eyes[1].Centre, alone.Eyes[1].Centre);
+    EXPECT_EQ(withLeft.Eyes[1].MarkEnd, alone.Eyes[1].MarkEnd);
+    EXPECT_EQ(withLeft.Eyes[0].Polygon, alone.Eyes[0].Polygon);
+
+    const TEyeShape smaller(trace_shapes::Ellipse50x40());
+    const TTraceLayout pair = LayoutTraceAtScale(right, 18, 5, 5, area, &smaller);
+    ASSERT_EQ(pair.Eyes.size(), 2u);
+    // 18 mm apart from nasal edge to nasal edge, the left box 50 mm wide, both centred on y.
+    EXPECT_EQ(pair.Eyes[1].Box.Left - pair.Eyes[0].Box.Right, 90);
+    EXPECT_EQ(pair.Eyes[1].Box.Right - pair.Eyes[1].Box.Left, 250);
+    EXPECT_EQ(pair.Eyes[1].Centre.Y, 400);
+    EXPECT_EQ(pair.Eyes[0].Centre.Y, 400);
+}
+
 TEST(TraceLayoutAtScale, NothingToDrawGivesNoEyes) {
     const TEyeShape ellipse(trace_shapes::Ellipse50x40());
     const TEyeShape empty{std::string()};

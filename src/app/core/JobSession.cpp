@@ -315,7 +315,7 @@ TJobValues TJobSession::Values() const {
 }
 
 TJobDrawing TJobSession::Drawing() const {
-    return {FRt, FDBL.value_or(0)};
+    return {FRt, FLt, FDBL.value_or(0)};
 }
 
 TJobFileWrite TJobSession::File() {

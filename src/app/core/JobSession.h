@@ -33,6 +33,7 @@ enum class TJobField { BoxA, BoxB, Circumference, DBL };
 // The shape to draw (the right eye's; none: nothing) and the DBL to draw it with.
 struct TJobDrawing {
     TEyeShapePtr Shape;
+    TEyeShapePtr Left; // the left eye's own trace, for the view of both eyes at true scale
     double DBL = 0;
 };
 

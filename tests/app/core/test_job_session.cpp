@@ -78,6 +78,9 @@ TEST_F(JobSession, TracersJobIsDrawnShownAndWrittenOnce) {
     const TJobUpdate update = DeliverJob();
     ASSERT_TRUE(update.Draw && update.Panel && update.Write);
     EXPECT_EQ(Text(update.Draw->Shape), kRight);
+    // The left eye's own trace, for the view of both eyes at true scale.
+    EXPECT_EQ(update.Draw->Left, FSession.Lt());
+    EXPECT_TRUE(update.Draw->Left);
     EXPECT_DOUBLE_EQ(update.Draw->DBL, 17.5);
     EXPECT_EQ(update.Panel->JobNumber, "123");
     EXPECT_NEAR(update.Panel->Measures.BoxA, 50, 0.01);
