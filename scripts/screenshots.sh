@@ -85,7 +85,7 @@ import -window "$settings" "$out/settings-dialog.png"
 # "View Log" closes the dialog, reopens the port and opens the communication log.
 geometry=$(xdotool getwindowgeometry --shell "$settings")
 eval "$geometry"
-xdotool mousemove --sync $((X + ${VIEW_LOG_X:-50})) $((Y + ${VIEW_LOG_Y:-293})) click 1
+xdotool mousemove --sync $((X + ${VIEW_LOG_X:-50})) $((Y + ${VIEW_LOG_Y:-343})) click 1
 log=$(window "Communication Log")
 sleep 0.5
 import -window "$log" "$out/log-window.png"
