@@ -47,8 +47,13 @@ void TEyeShape::Take(TTraceCalc& calc) {
     const double cx = BoxCentreX();
     const double cy = BoxCentreY();
     double farthest = 0;
-    for (const TOutlinePoint& p : FOutline)
-        farthest = std::max(farthest, std::hypot(p.X - cx, p.Y - cy));
+    for (std::size_t i = 0; i < FOutline.size(); ++i) {
+        const double distance = std::hypot(FOutline[i].X - cx, FOutline[i].Y - cy);
+        if (distance > farthest) {
+            farthest = distance;
+            FFarthestPoint = i;
+        }
+    }
     FEffectiveDiameter = 2 * farthest;
 }
 

@@ -2,6 +2,7 @@
 // made; everything that shows, writes or exports the shape reads it from here instead of parsing
 // the text again. Values are shared and never change: a new shape is a new value.
 #pragma once
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,8 @@ public:
     // Twice the largest distance of an outline point from the box centre: the smallest round
     // blank the lens can be cut from when it is centred on its box.
     double EffectiveDiameter() const { return FEffectiveDiameter; }
+    // The outline point at that distance, the first of equals; 0 for an empty shape.
+    std::size_t FarthestPoint() const { return FFarthestPoint; }
     // Twice the largest radius, and the angle (degrees) of the first point at it: the blank and
     // its farthest point when the lens is centred on the trace centre, as the geometry gives them.
     double CentredDiameter() const { return FCentredDiameter; }
@@ -66,6 +69,7 @@ private:
     double FBottom = 0;
     double FTop = 0;
     double FEffectiveDiameter = 0;
+    std::size_t FFarthestPoint = 0;
     double FCentredDiameter = 0;
     double FFarthestAngle = 0;
 };

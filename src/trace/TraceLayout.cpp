@@ -188,17 +188,7 @@ TTraceLayout LayoutTraceAtScale(const TEyeShape& shape, double dblMm, double pix
         const Ext boxCentreY = source.BoxCentreY();
         const auto y = [&](Ext mm) { return Round(cy - (mm - boxCentreY) * ky); };
 
-        // The farthest point from the box centre, the first of equals.
         const std::vector<TOutlinePoint>& outline = source.Outline();
-        std::size_t farthest = 0;
-        double farthestDistance = -1;
-        for (std::size_t i = 0; i < outline.size(); ++i) {
-            const double distance = std::hypot(outline[i].X - source.BoxCentreX(), outline[i].Y - source.BoxCentreY());
-            if (distance > farthestDistance) {
-                farthestDistance = distance;
-                farthest = i;
-            }
-        }
 
         TEyeDrawing drawing;
         drawing.Eye = eye;
@@ -213,7 +203,7 @@ TTraceLayout LayoutTraceAtScale(const TEyeShape& shape, double dblMm, double pix
         drawing.Polygon.reserve(outline.size());
         for (const TOutlinePoint& point : outline)
             drawing.Polygon.push_back({x(point.X), y(point.Y)});
-        drawing.MarkEnd = drawing.Polygon[farthest];
+        drawing.MarkEnd = drawing.Polygon[source.FarthestPoint()];
         layout.Eyes.push_back(std::move(drawing));
     }
     return layout;
