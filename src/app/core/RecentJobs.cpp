@@ -95,9 +95,9 @@ TRecentJobState TRecentJobs::Read(TRecentJob& job) const {
         return job.State;
     }
     // The list shows only what Open would show.
-    if (!UnusableTraceFile(lines).empty())
+    TImportedTraces traces;
+    if (!UnusableTraceFile(lines, &traces).empty())
         return job.State;
-    const TImportedTraces traces = ParseTraceFileLines(lines);
     job.Radii = traces.Rt.empty() ? traces.Lt : traces.Rt;
     TRecordList records;
     for (std::string& line : lines)

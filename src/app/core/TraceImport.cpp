@@ -112,7 +112,7 @@ TImportedTraces ParseTraceFileLines(const std::vector<std::string>& lines) {
     return traces;
 }
 
-std::string UnusableTraceFile(const std::vector<std::string>& lines) {
+std::string UnusableTraceFile(const std::vector<std::string>& lines, TImportedTraces* parsed) {
     bool blank = true;
     for (const std::string& line : lines) {
         // Line ends are gone; other control characters (a NUL above all) are never in a job file,
@@ -124,7 +124,9 @@ std::string UnusableTraceFile(const std::vector<std::string>& lines) {
     }
     if (blank)
         return "the file is empty";
-    const TImportedTraces traces = ParseTraceFileLines(lines);
+    TImportedTraces own;
+    TImportedTraces& traces = parsed ? *parsed : own;
+    traces = ParseTraceFileLines(lines);
     // A shape needs a few points around; fewer measure nothing and would be written as a job
     // with a circumference of 0.00.
     constexpr std::size_t kFewestPoints = 3;

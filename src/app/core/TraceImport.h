@@ -18,8 +18,9 @@ struct TImportedTraces {
 TImportedTraces ParseTraceFileLines(const std::vector<std::string>& lines);
 
 // Why the lines of a file give no job to show ("the file is empty", "it is not a text file", "it
-// holds no trace"); empty when at least one eye has a trace that can be measured.
-std::string UnusableTraceFile(const std::vector<std::string>& lines);
+// holds no trace"); empty when at least one eye has a trace that can be measured. `traces`, when
+// given, gets the traces read on the way (as ParseTraceFileLines gives them) once the lines are text.
+std::string UnusableTraceFile(const std::vector<std::string>& lines, TImportedTraces* traces = nullptr);
 
 // The file's name without folder and without extension.
 std::string JobNumberFromFileName(const std::string& fileName);
