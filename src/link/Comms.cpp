@@ -143,13 +143,13 @@ void TComPort::Open() {
     // A handler run while Close waits for the event thread cannot open the port again until the
     // close has finished.
     if (FClosing)
-        throw EComPort("Unable to open " + FPort + ": " + comms_os::SystemErrorText(comms_os::kErrorInUse));
+        throw EComPortOpen(FPort, {psUnusable, comms_os::SystemErrorText(comms_os::kErrorInUse)});
     Close();
     int error = 0;
     std::unique_ptr<comms_os::TComDevice> device = comms_os::OpenDevice(FPort, error);
     // Permission and a holder are told in words the operator can act on.
     if (!device)
-        throw EComPort("Unable to open " + FPort + ": " + PortOpenErrorText(FPort, error));
+        throw EComPortOpen(FPort, PortOpenRefusal(FPort, error));
     FDevice = std::move(device);
     FDevice->SetTickSource(FTickSource);
     FActive = true;

@@ -9,6 +9,7 @@
 #include "link/ComPortSettings.h"
 #include "link/CommSettings.h"
 #include "link/GenAlg.h"
+#include "link/PortList.h"
 #include "link/RxQueue.h"
 
 #include <QObject>
@@ -44,6 +45,15 @@ struct TLineLost {
 class EComPort : public Exception {
 public:
     using Exception::Exception;
+};
+
+// The port did not open ("Unable to open <port>: <reason>"), and why, as far as the operator can
+// act on it: the caller tells a permission problem or another holder by its state, not its words.
+class EComPortOpen : public EComPort {
+public:
+    EComPortOpen(const std::string& port, TPortCheck refusal)
+        : EComPort("Unable to open " + port + ": " + refusal.Reason), Refusal(std::move(refusal)) {}
+    TPortCheck Refusal;
 };
 
 using TNotifyEvent = std::function<void(QObject* Sender)>;

@@ -38,9 +38,9 @@ TPortCheck CheckSerialPort(const std::string& path);
 // CheckSerialPort says psOpens.
 bool CanOpenSerialPort(const std::string& path);
 
-// The reason for a failed open of the serial device `port` with the system's error code `error`:
-// the words of psNoPermission or psInUse where the code means that, the system's text otherwise.
-std::string PortOpenErrorText(const std::string& port, int error);
+// Why the serial device `port` did not open with the system's error code `error`: psNoPermission
+// or psInUse with their words where the code means that, psUnusable with the system's text otherwise.
+TPortCheck PortOpenRefusal(const std::string& port, int error);
 
 // The candidates that CanOpenSerialPort accepts, in the same order.
 std::vector<TSerialPortEntry> ListOpenableSerialPorts(const std::string& deviceFolder);

@@ -134,6 +134,6 @@ TPortCheck CheckSerialPort(const std::string& path) {
     return check;
 }
 
-std::string PortOpenErrorText(const std::string& port, int error) {
-    return Refused(port, error).Reason;
+TPortCheck PortOpenRefusal(const std::string& port, int error) {
+    return Refused(port, error);
 }

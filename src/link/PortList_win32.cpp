@@ -113,6 +113,6 @@ TPortCheck CheckSerialPort(const std::string& path) {
     return check;
 }
 
-std::string PortOpenErrorText(const std::string&, int error) {
-    return Refused(error).Reason;
+TPortCheck PortOpenRefusal(const std::string&, int error) {
+    return Refused(error);
 }

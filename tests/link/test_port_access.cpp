@@ -47,7 +47,7 @@ TEST(PortAccess, ErrorCodesBecomeTheOperatorsWords) {
         {ENOENT, "No such file or directory"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(PortOpenErrorText("/dev/no-such-tracer-line", c.Error), c.Words) << c.Error;
+        EXPECT_EQ(PortOpenRefusal("/dev/no-such-tracer-line", c.Error).Reason, c.Words) << c.Error;
 }
 
 TEST(PortAccess, ALineHeldByAnotherProgramIsInUseForTheCheckAndTheOpen) {

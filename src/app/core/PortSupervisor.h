@@ -36,7 +36,7 @@ struct TLinkSettings {
 enum class TOpenProblem : uint8_t { Other, Permission, InUse };
 
 struct TOpenFailure {
-    std::string Reason; // the system's words (for a serial port, the words of PortOpenErrorText)
+    std::string Reason; // the system's words (for a serial port, the words of PortOpenRefusal)
     TOpenProblem Problem = TOpenProblem::Other;
 };
 

@@ -12,18 +12,16 @@
 
 namespace {
 
-// The serial port says "Unable to open <port>: <reason>"; the reasons the operator can act on are
-// told apart from the system's other texts.
-TOpenFailure SerialFailure(const std::string& port, const std::string& message) {
-    const std::string prefix = "Unable to open " + port + ": ";
-    if (!message.starts_with(prefix))
-        return {message, TOpenProblem::Other};
-    const std::string reason = message.substr(prefix.size());
-    if (reason == kPortInUseReason)
-        return {reason, TOpenProblem::InUse};
-    if (reason.starts_with(kNoPermissionStart))
-        return {reason, TOpenProblem::Permission};
-    return {reason, TOpenProblem::Other};
+// The reasons the operator can act on are told apart from the system's other texts.
+TOpenFailure SerialFailure(const TPortCheck& refusal) {
+    switch (refusal.State) {
+    case psNoPermission:
+        return {refusal.Reason, TOpenProblem::Permission};
+    case psInUse:
+        return {refusal.Reason, TOpenProblem::InUse};
+    default:
+        return {refusal.Reason, TOpenProblem::Other};
+    }
 }
 
 TOpenFailure ListenFailure(const QTcpServer& server) {
@@ -124,11 +122,14 @@ TPortLink::TOpened TTracerPort::Open(const TLinkSettings& link, TOpenFailure& fa
             break;
         }
         FMachine.SetActive(true);
+    } catch (const EComPortOpen& e) {
+        FOpening = false;
+        failure = SerialFailure(e.Refusal);
+        return TOpened::Failed;
     } catch (const std::exception& e) {
         FOpening = false;
-        failure = link.Type == TLinkType::Serial      ? SerialFailure(link.SerialPort, e.what())
-                  : link.Type == TLinkType::TcpListen ? ListenFailure(*FMachine.ServerSocket())
-                                                      : TOpenFailure{e.what(), TOpenProblem::Other};
+        failure = link.Type == TLinkType::TcpListen ? ListenFailure(*FMachine.ServerSocket())
+                                                    : TOpenFailure{e.what(), TOpenProblem::Other};
         return TOpened::Failed;
     } catch (...) {
         FOpening = false;
