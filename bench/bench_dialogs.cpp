@@ -1,6 +1,7 @@
 // Time to a usable window: the settings dialog from creation to painted on screen (budget 100 ms,
 // whatever the port probe still does), and the log window holding a full log of 1200 lines (budget
 // 1000 ms). Runs on the offscreen platform unless another is asked for.
+#include "WidgetBench.h"
 #include "app/core/CommLog.h"
 #include "app/dialogs/SettingsForm.h"
 #include "app/dialogs/ShowLog.h"
@@ -53,36 +54,6 @@ private:
     QTemporaryDir FDir;
     std::vector<int> FDescriptors;
 };
-
-void SetBudgetResult(benchmark::State& state, double slowest, double budget, const char* message) {
-    state.counters["slowest_ms"] = slowest;
-    state.counters["budget_ms"] = budget;
-    if (slowest >= budget)
-        state.SkipWithError(message);
-}
-
-// Each iteration times a window that `open` makes over a shown owner, from creation to its first
-// complete paint; closing it is left out of the time. The slowest, in ms.
-double SlowestToUsableWindow(benchmark::State& state,
-                             const std::function<std::unique_ptr<QWidget>(QWidget* owner)>& open) {
-    QWidget owner;
-    owner.resize(640, 480);
-    owner.show();
-    QApplication::processEvents();
-    double slowest = 0.0;
-    for (auto _ : state) {
-        QElapsedTimer clock;
-        clock.start();
-        std::unique_ptr<QWidget> window = open(&owner);
-        QApplication::processEvents();
-        benchmark::DoNotOptimize(window->grab());
-        const double msecs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-        state.SetIterationTime(msecs / 1000.0);
-        slowest = std::max(slowest, msecs);
-        window.reset();
-    }
-    return slowest;
-}
 
 // From creation to the first complete paint; the probe runs meanwhile on a pool thread.
 void SettingsDialogToUsableWindow(benchmark::State& state, const std::string& deviceFolder) {
