@@ -125,13 +125,14 @@ std::string ReadFile(const std::string& path) {
     return text;
 }
 
+// The suffix is part of the name mkstemps makes, so the file made is the one the destructor removes.
 std::string TempPath(const char* tag) {
-    char path[] = "/tmp/tracer-test-XXXXXX";
-    const int fd = mkstemp(path);
+    std::string path = std::string("/tmp/tracer-test-XXXXXX") + tag;
+    const int fd = mkstemps(path.data(), static_cast<int>(std::strlen(tag)));
     if (fd < 0)
-        throw std::runtime_error("mkstemp failed");
+        throw std::runtime_error("mkstemps failed");
     close(fd);
-    return std::string(path) + tag;
+    return path;
 }
 } // namespace
 
