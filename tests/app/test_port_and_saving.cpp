@@ -159,6 +159,21 @@ TEST_F(PortAndSaving, JobsThatCannotBeSavedOpenOneMessageAtATimeAndAreCounted) {
         StatusText(*FForm).startsWith(QStringLiteral("Jobs are not being saved: 4 jobs not saved.  Cannot write ")))
         << StatusText(*FForm).toStdString();
     EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
+    // The count outlives the tracer's next packets, also another vendor's job not taken in.
+    FPty.Send({"REQ=INI"});
+    ASSERT_FALSE(FPty.AwaitReply().empty());
+    Settle();
+    EXPECT_TRUE(StatusText(*FForm).startsWith(QStringLiteral("Jobs are not being saved: 4 jobs not saved.  ")))
+        << StatusText(*FForm).toStdString();
+    TJobPacket other;
+    other.Vendor = "OTHERCO";
+    ASSERT_FALSE(DeliverJob(other).empty());
+    EXPECT_TRUE(StatusText(*FForm).startsWith(QStringLiteral("Jobs are not being saved: 4 jobs not saved.  ")))
+        << StatusText(*FForm).toStdString();
+    EXPECT_TRUE(StatusText(*FForm).endsWith(QStringLiteral("Job 123 was not taken in: the tracer's vendor is "
+                                                           "OTHERCO; jobs are taken in from TAKUBO only.")))
+        << StatusText(*FForm).toStdString();
+    EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
 
     // Once the folder takes files again, the jobs waiting are written before the next job, which
     // replaces the older job of its number; the status says which were saved late.
