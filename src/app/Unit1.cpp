@@ -294,7 +294,16 @@ void TForm1::SaveRetryTimeout() {
         SetStatus(SavingProblem() + QStringLiteral("  ") + SavedLateText(savedLate), Qt::red, true);
 }
 
+void TForm1::HandleQueuedJobs() {
+    // The tracer has its answer for these; their turn would come after the program has gone. The
+    // message about jobs not saved is said once, below, not once for each.
+    const TFlagScope quiet(FReportingUnsaved);
+    while (FSession.QueuedJobs() > 0)
+        WMTraceReady();
+}
+
 void TForm1::SaveUnsavedJobs(bool tellOperator) {
+    HandleQueuedJobs();
     RetryUnsavedJobs();
     const std::size_t count = FJobFiles.UnsavedCount();
     if (count == 0)
