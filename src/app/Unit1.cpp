@@ -294,7 +294,16 @@ void TForm1::SaveRetryTimeout() {
         SetStatus(SavingProblem() + QStringLiteral("  ") + SavedLateText(savedLate), Qt::red, true);
 }
 
+void TForm1::HandleQueuedJobs() {
+    // The tracer has its answer for these; their turn would come after the program has gone. The
+    // message about jobs not saved is said once, below, not once for each.
+    const TFlagScope quiet(FReportingUnsaved);
+    while (FSession.QueuedJobs() > 0)
+        WMTraceReady();
+}
+
 void TForm1::SaveUnsavedJobs(bool tellOperator) {
+    HandleQueuedJobs();
     RetryUnsavedJobs();
     const std::size_t count = FJobFiles.UnsavedCount();
     if (count == 0)
@@ -394,7 +403,10 @@ void TForm1::WMTraceReady() {
     // What every packet shows, once the tracer has its answer.
     if (!FReceivingShown) {
         FReceivingShown = true;
-        SetStatus(kReceivingData);
+        if (const QString problem = SavingProblem(); !problem.isEmpty())
+            SetStatus(problem + QStringLiteral("  ") + kReceivingData, Qt::red, true);
+        else
+            SetStatus(kReceivingData);
         ui->TracePanel1->ShowShape(nullptr, 0);
     }
     // The next job's turn is taken before this one is handled: an error (or a message box that
@@ -450,10 +462,12 @@ void TForm1::JobNotTaken(const TJobNotTaken& job) {
                   std::string(kJobVendor) + " only)");
     const QString why = job.Vendor.empty() ? QStringLiteral("the tracer has not named its vendor")
                                            : QStringLiteral("the tracer's vendor is ") + FromRecord(job.Vendor);
-    SetStatus(QStringLiteral("Job ") + FromRecord(job.JobNumber) + QStringLiteral(" was not taken in: ") + why +
-                  QStringLiteral("; jobs are taken in from ") + FromRecord(std::string(kJobVendor)) +
-                  QStringLiteral(" only."),
-              Qt::red, true);
+    const QString text = QStringLiteral("Job ") + FromRecord(job.JobNumber) + QStringLiteral(" was not taken in: ") +
+                         why + QStringLiteral("; jobs are taken in from ") + FromRecord(std::string(kJobVendor)) +
+                         QStringLiteral(" only.");
+    // Jobs still waiting for the folder are not forgotten for it.
+    const QString problem = SavingProblem();
+    SetStatus(problem.isEmpty() ? text : problem + QStringLiteral("  ") + text, Qt::red, true);
 }
 
 void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow) {

@@ -178,6 +178,8 @@ private:
     std::vector<std::string> RetryUnsavedJobs();
     void SaveRetryTimeout();
     QString UnsavedProblem(const QString& reason) const;
+    // At the end: the jobs answered whose turn has not come yet are handled now.
+    void HandleQueuedJobs();
     // Intake: the jobs waiting are handled one per event-loop pass.
     void ScheduleJobHandling();
     void JobNotTaken(const TJobNotTaken& job);

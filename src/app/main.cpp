@@ -110,6 +110,10 @@ int main(int argc, char** argv) {
     const QString folder = FromLocalPath(folders.DataFolder);
 
     TSignalWatcher watcher;
+    // A termination signal may come while the program is still starting (the window is made, the
+    // notification area is looked for): it is kept and ends the program once the window can close.
+    bool endAsked = false;
+    watcher.OnSignal = [&endAsked](int) { endAsked = true; };
 
     // One program per folder: the folder a start was not told of keeps the plain instance name.
     const bool ownFolder = !SameFolder(folder, FromLocalPath(defaultFolders.DataFolder));
@@ -137,6 +141,9 @@ int main(int argc, char** argv) {
         form.SetSettingsFile(FromLocalPath(settingsFile));
         instance.OnSecondInstance = [&form] { Guarded([&form] { form.RestoreFromTray(); }); };
         watcher.OnSignal = [&form](int) { form.CloseWithoutAsking(); };
+        if (endAsked)
+            QMetaObject::invokeMethod(
+                &form, [&form] { form.CloseWithoutAsking(); }, Qt::QueuedConnection);
         // A session that ends (log-off, shut-down) may not wait for the window to close.
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&settingsFile, &form] {
             Guarded([&form] { form.SaveUnsavedJobs(); });

@@ -159,6 +159,21 @@ TEST_F(PortAndSaving, JobsThatCannotBeSavedOpenOneMessageAtATimeAndAreCounted) {
         StatusText(*FForm).startsWith(QStringLiteral("Jobs are not being saved: 4 jobs not saved.  Cannot write ")))
         << StatusText(*FForm).toStdString();
     EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
+    // The count outlives the tracer's next packets, also another vendor's job not taken in.
+    FPty.Send({"REQ=INI"});
+    ASSERT_FALSE(FPty.AwaitReply().empty());
+    Settle();
+    EXPECT_TRUE(StatusText(*FForm).startsWith(QStringLiteral("Jobs are not being saved: 4 jobs not saved.  ")))
+        << StatusText(*FForm).toStdString();
+    TJobPacket other;
+    other.Vendor = "OTHERCO";
+    ASSERT_FALSE(DeliverJob(other).empty());
+    EXPECT_TRUE(StatusText(*FForm).startsWith(QStringLiteral("Jobs are not being saved: 4 jobs not saved.  ")))
+        << StatusText(*FForm).toStdString();
+    EXPECT_TRUE(StatusText(*FForm).endsWith(QStringLiteral("Job 123 was not taken in: the tracer's vendor is "
+                                                           "OTHERCO; jobs are taken in from TAKUBO only.")))
+        << StatusText(*FForm).toStdString();
+    EXPECT_EQ(StatusColour(*FForm), QColor(Qt::red));
 
     // Once the folder takes files again, the jobs waiting are written before the next job, which
     // replaces the older job of its number; the status says which were saved late.
@@ -238,6 +253,46 @@ TEST_F(PortAndSaving, UnsavedJobsAreWrittenWhenTheFolderTakesThemOrAtTheEndElsew
     // The fallback folder is emptied by the operator only: the jobs of an earlier end stay.
     EXPECT_TRUE(QFile::exists(FallbackFolder() + QStringLiteral("/301.txt")));
     EXPECT_TRUE(QFile::exists(FallbackFolder() + QStringLiteral("/301-2.txt")));
+}
+
+// Jobs the tracer has its answer for but whose turn has not come yet when the program ends (a
+// flood, or a termination signal in the same pass as the packets) are saved all the same: in the
+// traces folder, or where unsaved jobs go when it refuses them.
+TEST_F(PortAndSaving, JobsAnsweredButNotYetHandledAreSavedAtTheEnd) {
+    const QString blocker = FFolder.path() + QStringLiteral("/traces");
+    const struct {
+        const char* What;
+        bool Blocked;
+        QString Folder;
+    } cases[] = {
+        {"traces folder", false, blocker},
+        {"fallback folder", true, FallbackFolder()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        QDir(blocker).removeRecursively();
+        if (c.Blocked)
+            MakeFile(blocker);
+        StartForm({{"DontAskCloseProgram", "Y"}});
+        std::string bytes;
+        for (const char* job : {"401", "402", "403"}) {
+            TJobPacket packet;
+            packet.Job = job;
+            bytes += FramePacket(JobLines(packet));
+        }
+        FForm->OMATracer1()->InjectReceived(bytes);
+        ASSERT_EQ(FForm->Session().QueuedJobs(), 3u);
+        FForm->CloseWithoutAsking();
+        FForm.reset();
+        for (const char* job : {"401", "402", "403"})
+            EXPECT_EQ(
+                FileRecord(ReadFileText(c.Folder + QLatin1Char('/') + QLatin1String(job) + QStringLiteral(".txt")),
+                           "DBL"),
+                "17.50")
+                << job;
+        EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+        QDir(FallbackFolder()).removeRecursively();
+    }
 }
 
 TEST_F(PortAndSaving, FolderThatCannotBeWrittenIsReportedAtStart) {

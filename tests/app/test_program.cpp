@@ -107,6 +107,22 @@ TEST(Program, TakesJobsInEveryEncodingAndEndsNormallyOnSigterm) {
     const TProcessResult second = RunProcess({TRACER_INTERFACE_PATH, "--folder", folder.Path.string()}, {}, 20000);
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_NE(second.err.find("already running for"), std::string::npos) << second.err;
+    // A start for another folder takes a guard of its own (a second socket beside the first) and
+    // runs beside it until it is ended.
+    const auto sockets = [&] {
+        std::size_t count = 0;
+        for (const fs::directory_entry& entry : fs::directory_iterator(runtime))
+            count += entry.is_socket() ? 1 : 0;
+        return count;
+    };
+    ASSERT_EQ(sockets(), 1u);
+    {
+        TChildProcess beside({TRACER_INTERFACE_PATH, "--folder", (folder.Path / "beside").string()});
+        EXPECT_TRUE(PollUntil([&] { return sockets() == 2; }, 20000));
+        const TProcessResult besideEnd = beside.Stop(SIGTERM, 20000);
+        EXPECT_EQ(besideEnd.exitCode, 0) << besideEnd.err;
+        EXPECT_EQ(besideEnd.err.find("already running"), std::string::npos) << besideEnd.err;
+    }
 
     const TProcessResult end = program.Stop(SIGTERM, 20000);
     EXPECT_EQ(end.exitCode, 0) << end.err;

@@ -58,7 +58,8 @@ enum TFault {
     rfHangUpAtInf,
     rfHangUpAtIni,
     rfHangUpAtInit,
-    rfHangUpAfterJob // answers the trace packet, then hangs up for good
+    rfHangUpAfterJob, // answers the trace packet, then hangs up for good
+    rfRestartAfterJob // answers the trace packet, hangs up, and comes back knowing no tracer
 };
 
 struct TPeerResults {
@@ -134,6 +135,17 @@ private:
                     ::close(FFd);
                     FFd = -1;
                     return;
+                }
+                if (answered && FFault == rfRestartAfterJob && static_cast<int>(FResults.Jobs.size()) == FFaultAt &&
+                    !FRestarted) {
+                    FRestarted = true;
+                    ::close(FFd);
+                    FCodec.ClearDeviceInfo();
+                    FFd = FReopen ? FReopen() : -1;
+                    if (FFd < 0)
+                        return;
+                    buffer.clear();
+                    break;
                 }
                 if (!answered) {
                     ::close(FFd);
@@ -272,6 +284,7 @@ private:
     int FFaultAt;
     std::function<int()> FReopen;
     int FInfs = 0, FInis = 0, FInits = 0; // packets of each kind so far
+    bool FRestarted = false;
     int FWake[2]{-1, -1};
     TOMAMachine FCodec;
     TPeerResults FResults;
@@ -576,6 +589,39 @@ TEST(TracerSimTransport, PtyOutlivesTheProgramClosingItWhileTheTracerIntroducesI
         EXPECT_EQ(pty.Progress,
                   (std::vector<std::string>{c.Step + ": the line was closed; waiting for it to be opened again",
                                             c.Step + ": the line is open again", "job 1: OK", "job 2: OK"}));
+    }
+}
+
+// A program restarted (or its port closed and opened again) between two jobs, while the tracer
+// pauses: seen in the pause, the tracer introduces itself again; closed and opened again too
+// quickly to be seen, the program takes the tracer anew with the next job. No job is skipped.
+TEST(TracerSimTransport, PtyOutlivesTheProgramRestartingBetweenJobs) {
+    const struct {
+        const char* What;
+        bool AtOnce;
+    } cases[] = {{"opened again at once", true}, {"opened again once the tracer waits", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        TSimOptions options;
+        options.Jobs = 3;
+        options.DelayMs = 300;
+        TReopenedPty pty(options);
+        ASSERT_GE(pty.First, 0);
+        const std::string path = pty.Path;
+        TScriptedPeer peer(pty.First, rfRestartAfterJob, 1, options.MaxNumPoints,
+                           c.AtOnce ? std::function<int()>([path] { return ::open(path.c_str(), O_RDWR | O_NOCTTY); })
+                                    : pty.Reopen());
+        TSimReport report;
+        EXPECT_EQ(RunConversation(*pty.Line, options, report), 0) << report.Error;
+        const TPeerResults results = peer.Stop();
+        EXPECT_EQ(report.JobsDone, 3);
+        EXPECT_EQ(results.Jobs, JobNumbers(1, 3));
+        EXPECT_EQ(results.ParseErrors, 0);
+        if (!c.AtOnce)
+            EXPECT_EQ(pty.Progress,
+                      (std::vector<std::string>{"job 1: OK",
+                                                "before job 2: the line was closed; waiting for it to be opened again",
+                                                "before job 2: the line is open again", "job 2: OK", "job 3: OK"}));
     }
 }
 

@@ -57,8 +57,16 @@ public:
         constexpr std::size_t kJobLine = 1; // REQ=TRC comes first, JOB second
 
         for (long long i = 0; i < FOptions.Jobs; ++i) {
-            if (i > 0 && FOptions.DelayMs > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(FOptions.DelayMs));
+            const std::string jobNumber = std::to_string(FOptions.FirstJob + i);
+            if (i > 0 && FOptions.DelayMs > 0) {
+                FStep = "before job " + jobNumber;
+                try {
+                    Pause(FOptions.DelayMs);
+                } catch (const ELineClosed& e) {
+                    AwaitReopened(e);
+                    Introduce();
+                }
+            }
             if (FOptions.Cycle) {
                 // A demonstration: every encoding and a few outlines, one after the other.
                 static constexpr TShapeKind kKinds[] = {skEllipse, skRoundRect, skCircle};
@@ -68,12 +76,13 @@ public:
                 job.Format = static_cast<int>(i % 4) + 1;
                 lines = JobPacketLines(job, shape);
             }
-            const std::string jobNumber = std::to_string(FOptions.FirstJob + i);
             lines[kJobLine] = "JOB=" + jobNumber;
             std::vector<std::string> acceptable{ReplyBytes(JobReplyLines(jobNumber))};
             // A program that has not been initialised adopts the tracer with its first job and
-            // then also names the formats; one that was initialised before need not.
-            if (!FOptions.Init && i == 0) {
+            // then also names the formats; one that was initialised before need not. A line that
+            // may be closed and opened again may have been so between two packets too quickly to
+            // be seen (a restart, the program's settings): the program then adopts the tracer anew.
+            if ((!FOptions.Init && i == 0) || FOptions.ReopenWaitMs > 0) {
                 const std::string trc = ExpectedFormatAnswer(lines, "TRCFMT", FOptions.MaxNumPoints);
                 const std::string z =
                     job.WithZ ? ExpectedFormatAnswer(lines, "ZFMT", FOptions.MaxNumPoints) : std::string();
@@ -113,6 +122,20 @@ private:
             } catch (const ELineClosed& e) {
                 AwaitReopened(e);
             }
+        }
+    }
+
+    // A pause between jobs that watches the line: a program that closes it meanwhile is met as at
+    // any other step, and bytes it sends unasked are an error.
+    void Pause(int ms) {
+        const auto deadline = TClock::now() + std::chrono::milliseconds(ms);
+        for (int left = ms; left > 0; left = RemainingMs(deadline)) {
+            if (!FLine.WaitReadable(left))
+                continue;
+            if (FLine.Read(FPending) == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 5)));
+            if (!FPending.empty())
+                throw ESimError(FStep + ": unexpected bytes " + RenderOneLine(FPending));
         }
     }
 

@@ -1,6 +1,8 @@
 // The jobs waiting for their files: retried in order, and written elsewhere at the end.
 #include "app/core/UnsavedJobs.h"
 
+#include "app/core/TextFile.h"
+
 #include <algorithm>
 #include <exception>
 #include <filesystem>
@@ -22,6 +24,14 @@ std::string FreeName(const std::string& folder, const std::string& baseName) {
     for (int n = 2; std::filesystem::exists(std::filesystem::path(fileName), error) && n < 1000; ++n)
         fileName = folder + "/" + stem + "-" + std::to_string(n) + extension;
     return fileName;
+}
+// A folder of the user's may not exist yet, nor the folders it lies in (a new account's data
+// folder): without them the jobs would end up in a temporary folder that a restart empties.
+void MakeFolders(const std::string& folder) {
+    for (std::size_t at = folder.find_first_of("/\\", 1); at != std::string::npos;
+         at = folder.find_first_of("/\\", at + 1))
+        CreateFolder(folder.substr(0, at));
+    CreateFolder(folder);
 }
 } // namespace
 
@@ -76,6 +86,7 @@ TUnsavedJobs::TFallback TUnsavedJobs::WriteToFolders(const std::vector<std::stri
         for (const std::string& folder : folders) {
             if (folder.empty())
                 continue;
+            MakeFolders(folder);
             const std::string fileName = FreeName(folder, BaseName(job.File.FileName));
             try {
                 SaveTraceFile(fileName, job.File.Records);

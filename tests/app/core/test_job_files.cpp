@@ -116,13 +116,15 @@ TEST_F(JobFiles, JobsTheFolderRefusesAreWrittenLateOrElsewhereAtTheEnd) {
     std::filesystem::remove_all(Traces());
     coretest::WriteBytes(Traces(), "blocked again");
     EXPECT_NE(FFiles.WriteTracerJob(Arrive("203")), "");
-    FFiles.SetFallbackFolders({FFolder / "blocked/x", FFolder / "fallback"});
+    // The user's folder is made with the folders it lies in; the last one is not needed then.
+    FFiles.SetFallbackFolders({FFolder / "blocked/x", FFolder / "home/.local/share/unsaved", FFolder / "fallback"});
     coretest::WriteBytes(FFolder / "blocked", "");
     const TUnsavedJobs::TFallback fallback = FFiles.WriteUnsavedElsewhere();
-    EXPECT_EQ(fallback.Files, (std::vector<std::string>{FFolder / "fallback/203.txt"}));
+    EXPECT_EQ(fallback.Files, (std::vector<std::string>{FFolder / "home/.local/share/unsaved/203.txt"}));
     EXPECT_EQ(FFiles.UnsavedCount(), 0u);
-    EXPECT_EQ(FTold,
-              (std::vector<TTold>{{TKind::Elsewhere, FFolder / "fallback/203.txt", "203", "17.50", false, false}}));
+    EXPECT_EQ(FTold, (std::vector<TTold>{{TKind::Elsewhere, FFolder / "home/.local/share/unsaved/203.txt", "203",
+                                          "17.50", false, false}}));
+    EXPECT_FALSE(std::filesystem::exists(FFolder / "fallback"));
 }
 
 // A file that gives no job is refused with a sentence that says why, and changes nothing.
