@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -580,6 +581,43 @@ TEST_F(FormEdit, OpenAsksBeforeReplacingAnotherJobAndRefusesFilesWithoutATrace) 
         }
         EXPECT_EQ(QDir(FFolder.path() + QStringLiteral("/traces")).entryList(QDir::Files).size(),
                   c.written.isEmpty() || replaced ? 1 : 2);
+        EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+        FForm.reset();
+        QDir(FFolder.path() + QStringLiteral("/traces")).removeRecursively();
+    }
+}
+
+// The question as the operator meets it: Enter keeps both (the safe choice is the default), and
+// Escape, like closing the question, replaces nothing and writes nothing.
+TEST_F(FormEdit, ReplaceQuestionKeepsBothOnEnterAndWritesNothingOnEscape) {
+    for (const auto& [key, keptBeside] : {std::pair{Qt::Key_Return, true}, {Qt::Key_Escape, false}}) {
+        SCOPED_TRACE(keptBeside ? "Enter" : "Escape");
+        ShowJob();
+        const QString opened = FFolder.path() + QStringLiteral("/elsewhere/123.txt");
+        QDir().mkpath(QFileInfo(opened).path());
+        {
+            std::string bytes = FWritten;
+            bytes.replace(bytes.find("FTYP=1"), 6, "FTYP=2");
+            QFile file(opened);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        }
+        QString title;
+        WhenModal<QMessageBox>([&, key = key](QMessageBox* box) {
+            title = box->windowTitle();
+            QTest::keyClick(box, key);
+        });
+        FForm->OnChooseTraceFile = [&] { return opened; };
+        FForm->OpenButtonClick();
+        ASSERT_TRUE(WaitUntil([&] { return !title.isEmpty(); }));
+        Settle();
+
+        EXPECT_EQ(title, QStringLiteral("Replace Saved Job?"));
+        EXPECT_EQ(File(), FWritten);
+        const QString beside = TracePath(QStringLiteral("123-2.txt"));
+        EXPECT_EQ(QFile::exists(beside), keptBeside);
+        if (keptBeside)
+            EXPECT_EQ(FileRecord(ReadFileText(beside), "FTYP"), "2");
         EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
         FForm.reset();
         QDir(FFolder.path() + QStringLiteral("/traces")).removeRecursively();
