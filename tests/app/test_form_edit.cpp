@@ -603,8 +603,10 @@ TEST_F(FormEdit, ReplaceQuestionKeepsBothOnEnterAndWritesNothingOnEscape) {
             file.write(bytes.data(), static_cast<qint64>(bytes.size()));
         }
         QString title;
+        QString frameAsked; // what the panel shows while the operator decides
         WhenModal<QMessageBox>([&, key = key](QMessageBox* box) {
             title = box->windowTitle();
+            frameAsked = List("FrameTypeCombo")->currentText();
             QTest::keyClick(box, key);
         });
         FForm->OnChooseTraceFile = [&] { return opened; };
@@ -613,6 +615,7 @@ TEST_F(FormEdit, ReplaceQuestionKeepsBothOnEnterAndWritesNothingOnEscape) {
         Settle();
 
         EXPECT_EQ(title, QStringLiteral("Replace Saved Job?"));
+        EXPECT_EQ(frameAsked, QStringLiteral("Metal")); // the opened job, not the one it replaces
         EXPECT_EQ(File(), FWritten);
         const QString beside = TracePath(QStringLiteral("123-2.txt"));
         EXPECT_EQ(QFile::exists(beside), keptBeside);
