@@ -619,8 +619,9 @@ TEST_F(FormEdit, ReplaceQuestionKeepsBothOnEnterAndWritesNothingOnEscape) {
         EXPECT_EQ(File(), FWritten);
         const QString beside = TracePath(QStringLiteral("123-2.txt"));
         EXPECT_EQ(QFile::exists(beside), keptBeside);
-        if (keptBeside)
+        if (keptBeside) {
             EXPECT_EQ(FileRecord(ReadFileText(beside), "FTYP"), "2");
+        }
         EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
         FForm.reset();
         QDir(FFolder.path() + QStringLiteral("/traces")).removeRecursively();
