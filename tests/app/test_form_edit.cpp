@@ -25,8 +25,9 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include <algorithm>
+#include <clocale>
 #include <cmath>
+#include <string>
 
 using namespace form_test;
 
@@ -91,19 +92,26 @@ protected:
 };
 
 // The first number of a record, whichever separator it was written with.
-double Number(std::string text) {
-    std::replace(text.begin(), text.end(), ',', '.');
-    return std::stod(text.substr(0, text.find(';')));
+double Number(const std::string& text) {
+    double value = 0;
+    EXPECT_TRUE(TryStrToFloatPointOrComma(text.substr(0, text.find(';')), value)) << text;
+    return value;
 }
 
-// The user's decimal separator, and the locale the toolkit's own widgets follow, for a scope.
+// The user's decimal separator, and the locale the toolkit's own widgets follow, for a scope. The
+// C library takes the German numbers too where that locale is installed, so that a number written
+// through it would show its comma in the job file.
 class TUsersNumbers {
 public:
-    explicit TUsersNumbers(char separator) : FPrevious(DecimalSeparator()) {
+    explicit TUsersNumbers(char separator)
+        : FPrevious(DecimalSeparator()), FPreviousC(std::setlocale(LC_NUMERIC, nullptr)) {
         SetDecimalSeparator(separator);
         QLocale::setDefault(separator == ',' ? QLocale(QLocale::German, QLocale::Germany) : QLocale::c());
+        if (separator == ',')
+            std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
     }
     ~TUsersNumbers() {
+        std::setlocale(LC_NUMERIC, FPreviousC.c_str());
         QLocale::setDefault(QLocale::c());
         SetDecimalSeparator(FPrevious);
     }
@@ -112,6 +120,7 @@ public:
 
 private:
     char FPrevious;
+    std::string FPreviousC;
 };
 
 } // namespace
