@@ -475,12 +475,6 @@ void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow
         ui->TracePanel1->DrawEye = deRight;
         ui->TracePanel1->ShowShape(update.Draw->Shape, update.Draw->DBL, update.Draw->Left);
     }
-    if (update.Write) {
-        if (writeNow)
-            ShowWriteNote(FJobFiles.WriteNow(*update.Write));
-        else
-            FJobFiles.Write(*update.Write);
-    }
     if (update.Panel) {
         ShowJob(*update.Panel);
         ShowExportState();
@@ -490,6 +484,14 @@ void TForm1::Apply(const TJobUpdate& update, TNumberEdit* typedIn, bool writeNow
     if (update.FrameKey) {
         const TJobSession::TUpdating updating(FSession);
         SelectKey(ui->FrameTypeCombo, update.FrameKey);
+    }
+    // Written once the window shows the job: writing an opened job may ask the operator whether
+    // it replaces a saved one, and the answer is given looking at the job it is about.
+    if (update.Write) {
+        if (writeNow)
+            ShowWriteNote(FJobFiles.WriteNow(*update.Write));
+        else
+            FJobFiles.Write(*update.Write);
     }
     if (!update.Problem.empty())
         ShowEditProblem(FromRecord(update.Problem));

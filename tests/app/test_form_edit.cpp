@@ -19,13 +19,15 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
 
-#include <algorithm>
+#include <clocale>
 #include <cmath>
+#include <string>
 
 using namespace form_test;
 
@@ -90,19 +92,26 @@ protected:
 };
 
 // The first number of a record, whichever separator it was written with.
-double Number(std::string text) {
-    std::replace(text.begin(), text.end(), ',', '.');
-    return std::stod(text.substr(0, text.find(';')));
+double Number(const std::string& text) {
+    double value = 0;
+    EXPECT_TRUE(TryStrToFloatPointOrComma(text.substr(0, text.find(';')), value)) << text;
+    return value;
 }
 
-// The user's decimal separator, and the locale the toolkit's own widgets follow, for a scope.
+// The user's decimal separator, and the locale the toolkit's own widgets follow, for a scope. The
+// C library takes the German numbers too where that locale is installed, so that a number written
+// through it would show its comma in the job file.
 class TUsersNumbers {
 public:
-    explicit TUsersNumbers(char separator) : FPrevious(DecimalSeparator()) {
+    explicit TUsersNumbers(char separator)
+        : FPrevious(DecimalSeparator()), FPreviousC(std::setlocale(LC_NUMERIC, nullptr)) {
         SetDecimalSeparator(separator);
         QLocale::setDefault(separator == ',' ? QLocale(QLocale::German, QLocale::Germany) : QLocale::c());
+        if (separator == ',')
+            std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
     }
     ~TUsersNumbers() {
+        std::setlocale(LC_NUMERIC, FPreviousC.c_str());
         QLocale::setDefault(QLocale::c());
         SetDecimalSeparator(FPrevious);
     }
@@ -111,6 +120,7 @@ public:
 
 private:
     char FPrevious;
+    std::string FPreviousC;
 };
 
 } // namespace
@@ -580,6 +590,47 @@ TEST_F(FormEdit, OpenAsksBeforeReplacingAnotherJobAndRefusesFilesWithoutATrace) 
         }
         EXPECT_EQ(QDir(FFolder.path() + QStringLiteral("/traces")).entryList(QDir::Files).size(),
                   c.written.isEmpty() || replaced ? 1 : 2);
+        EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
+        FForm.reset();
+        QDir(FFolder.path() + QStringLiteral("/traces")).removeRecursively();
+    }
+}
+
+// The question as the operator meets it: Enter keeps both (the safe choice is the default), and
+// Escape, like closing the question, replaces nothing and writes nothing.
+TEST_F(FormEdit, ReplaceQuestionKeepsBothOnEnterAndWritesNothingOnEscape) {
+    for (const auto& [key, keptBeside] : {std::pair{Qt::Key_Return, true}, {Qt::Key_Escape, false}}) {
+        SCOPED_TRACE(keptBeside ? "Enter" : "Escape");
+        ShowJob();
+        const QString opened = FFolder.path() + QStringLiteral("/elsewhere/123.txt");
+        QDir().mkpath(QFileInfo(opened).path());
+        {
+            std::string bytes = FWritten;
+            bytes.replace(bytes.find("FTYP=1"), 6, "FTYP=2");
+            QFile file(opened);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        }
+        QString title;
+        QString frameAsked; // what the panel shows while the operator decides
+        WhenModal<QMessageBox>([&, key = key](QMessageBox* box) {
+            title = box->windowTitle();
+            frameAsked = List("FrameTypeCombo")->currentText();
+            QTest::keyClick(box, key);
+        });
+        FForm->OnChooseTraceFile = [&] { return opened; };
+        FForm->OpenButtonClick();
+        ASSERT_TRUE(WaitUntil([&] { return !title.isEmpty(); }));
+        Settle();
+
+        EXPECT_EQ(title, QStringLiteral("Replace Saved Job?"));
+        EXPECT_EQ(frameAsked, QStringLiteral("Metal")); // the opened job, not the one it replaces
+        EXPECT_EQ(File(), FWritten);
+        const QString beside = TracePath(QStringLiteral("123-2.txt"));
+        EXPECT_EQ(QFile::exists(beside), keptBeside);
+        if (keptBeside) {
+            EXPECT_EQ(FileRecord(ReadFileText(beside), "FTYP"), "2");
+        }
         EXPECT_TRUE(FErrors.Messages.empty()) << FErrors.Messages.front();
         FForm.reset();
         QDir(FFolder.path() + QStringLiteral("/traces")).removeRecursively();

@@ -59,6 +59,29 @@ bool IsCopied(std::string_view line) {
     return true;
 }
 
+// The numbers the program reads back from a job file. A program on a workstation with a decimal
+// comma may have written them with one; a file this program writes holds a full stop, so that it
+// means the same to the order form and to this program in any locale.
+constexpr std::array<std::string_view, 4> kNumberRecords = {"DBL", "HBOX", "VBOX", "CIRC"};
+
+// Each ";" field that is a number with a decimal comma gets a full stop; any other text stays.
+std::string WithFullStops(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t start = 0;;) {
+        const std::size_t end = value.find(';', start);
+        std::string field(value.substr(start, end == std::string_view::npos ? end : end - start));
+        double number = 0;
+        if (field.find(',') != std::string::npos && TryStrToFloat(field, number, ','))
+            std::replace(field.begin(), field.end(), ',', '.');
+        out += field;
+        if (end == std::string_view::npos)
+            return out;
+        out += ';';
+        start = end + 1;
+    }
+}
+
 // One point as four digits. The tracer may send a radius with blanks or a sign (" 922", "+922");
 // written as it came, the reader, which keeps only digits, would shift every later point.
 void AppendFourDigits(std::string& out, std::string_view group) {
@@ -172,6 +195,9 @@ TRecordList BuildRecords(const TRecordList& job, const TJobFileInputs& inputs, c
     for (const std::string& line : job.Lines())
         if (IsCopied(line))
             list.Add(line);
+    for (const std::string_view label : kNumberRecords)
+        if (const std::string value = list.Value(label); value.find(',') != std::string::npos)
+            list.SetValue(label, WithFullStops(value));
 
     // Box and type records that the tracer did not send are added before the trace blocks, where
     // a reopened file's copied records stand: a job reopened and rewritten keeps its bytes.

@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 using coretest::Circle;
@@ -200,6 +202,28 @@ TEST(BuildTraceFileRecords, BoxRecordsPassUnlessMissingEmptyOrTheShapeChanged) {
     EXPECT_EQ(BuildTraceFileRecords(job, {}).Line(1), "HBOX=40.00;40.00");
     EXPECT_EQ(BodyOf(BuildTraceFileRecords(ListOf({}), {})),
               (TLines{"HBOX=0.00;0.00", "VBOX=0.00;0.00", "CIRC=0.00;0.00"}));
+}
+
+// A job file written on a workstation with a decimal comma, opened and written again, holds full
+// stops in the numbers the program reads back, whatever the locale; other text stays as it came.
+TEST(BuildTraceFileRecords, NumbersReadBackAreWrittenWithAFullStop) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"DBL=19,50", "DBL=19.50"},
+        {"HBOX=51,28;51,28", "HBOX=51.28;51.28"},
+        {"VBOX=40,08;40.08", "VBOX=40.08;40.08"},
+        {"CIRC=150,03;?", "CIRC=150.03;?"},
+        {"DBL=1,234.5", "DBL=1,234.5"}, // no number with a decimal comma
+        {"HBOX=a,b;", "HBOX=a,b;"},
+        {"FED=1,5", "FED=1,5"}, // a record the program never reads
+    };
+    for (const char separator : {'.', ','}) {
+        const TSeparator users(separator);
+        for (const auto& [record, written] : cases) {
+            SCOPED_TRACE(record + " " + separator);
+            const TLines lines = BuildTraceFileRecords(ListOf({record}), {}).Lines();
+            EXPECT_NE(std::find(lines.begin(), lines.end(), written), lines.end());
+        }
+    }
 }
 
 TEST(BuildTraceFileRecords, UnmeasurableTraceRaisesOnlyWhenABoxIsComputed) {
