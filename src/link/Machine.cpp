@@ -361,6 +361,12 @@ void TCustomMachine::AcceptClients() {
         std::erase_if(FClients, [](const QPointer<QTcpSocket>& client) { return client.isNull(); });
         FClients.emplace_back(socket);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { SocketClientRead(socket); });
+        // A tracer that hangs up inside a packet never finishes it; kept, its bytes would spoil
+        // the first packet of whichever connection speaks next.
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            if (FReplySocket == socket)
+                Discard(rdLineLost);
+        });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
 }

@@ -559,6 +559,39 @@ TEST(TCustomMachineTcp, TheBufferLimitAppliesToTcpToo) {
     EXPECT_TRUE(machine.RxBuffer().empty());
 }
 
+// A tracer on the network that hangs up inside a packet: the next connection's first packet
+// stands on its own. A connection that did not send last takes nobody's bytes with it.
+TEST(TCustomMachineTcp, AHangUpInsideAPacketDiscardsItAndSaysSo) {
+    TTestTracer machine;
+    machine.SetPortType(ptTCPIP);
+    machine.SetActive(true);
+    std::vector<std::string> log;
+    machine.OnRxDiscarded = [&](QObject* sender, size_t length, TRxDiscard reason) {
+        EXPECT_EQ(sender, &machine);
+        log.push_back(TCustomMachine::RxDiscardedText(length, reason));
+    };
+    auto idle = std::make_unique<TClient>(machine.PortNumber());
+    auto cutOff = std::make_unique<TClient>(machine.PortNumber());
+    ASSERT_TRUE(idle->Connected());
+    ASSERT_TRUE(cutOff->Connected());
+    const std::string partial = "\x1cREQ=TRC\r\nJOB=12\r\nR=2480;24";
+    cutOff->Send(partial);
+    ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer() == partial; }));
+    idle->Socket.disconnectFromHost();
+    QTest::qWait(50);
+    EXPECT_EQ(machine.RxBuffer(), partial);
+    cutOff->Socket.disconnectFromHost();
+    ASSERT_TRUE(WaitFor([&] { return log.size() == 1; }));
+    EXPECT_EQ(log.front(), "Discarded 27 characters received without a complete packet (the line was lost)");
+    EXPECT_TRUE(machine.RxBuffer().empty());
+
+    TClient next(machine.PortNumber());
+    ASSERT_TRUE(next.Connected());
+    next.Send("\x1cREQ=INI");
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ=INI"; })) << machine.RxBuffer();
+    EXPECT_EQ(log.size(), 1u);
+}
+
 TEST(TCustomMachineTcp, ListenerErrors) {
     TTestTracer machine;
     machine.SetPortType(ptTCPIP);
