@@ -238,6 +238,13 @@ void TForm1::SetSettingsFile(const QString& fileName) {
     ShowPortStatus(FPortText, FPortReady);
 }
 
+void TForm1::SettingsNotRead(const QString& reason) {
+    const QString text =
+        reason + QStringLiteral(". The default settings are used and saved in its place when the program ends.");
+    CommLog().Add(text.toLocal8Bit().toStdString());
+    SetStatus(text + QStringLiteral("  ") + StatusText(), Qt::red, true);
+}
+
 QString TForm1::SavingProblem() const {
     if (FTracesProblem.isEmpty() || FSettingsProblem.isEmpty())
         return FTracesProblem + FSettingsProblem;

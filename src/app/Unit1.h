@@ -98,6 +98,9 @@ public:
     // be written is reported in the status at once.
     void SetSettingsFile(const QString& fileName);
     const QString& SettingsFile() const { return FSettingsFile; }
+    // The settings file was there but not read (the reason): said in the status beside the port's
+    // state and in the log, with the defaults in use and written in its place at the end.
+    void SettingsNotRead(const QString& reason);
     // Jobs that could not be saved yet; each is tried again every few seconds and before each
     // later job.
     int UnsavedJobs() const { return static_cast<int>(FJobFiles.UnsavedCount()); }

@@ -132,13 +132,18 @@ int main(int argc, char** argv) {
     }
 
     const std::string settingsFile = folders.SettingsFolder + "/" + kSettingsFileName;
-    LoadSettings(SettingsList(), settingsFile);
+    std::string settingsProblem;
+    LoadSettings(SettingsList(), settingsFile, &settingsProblem);
+    if (!settingsProblem.empty())
+        std::fprintf(stderr, "tracer-interface: %s; the default settings are used.\n", settingsProblem.c_str());
     TakeDecimalSeparator();
 
     int exitCode = 0;
     {
         TForm1 form(folder);
         form.SetSettingsFile(FromLocalPath(settingsFile));
+        if (!settingsProblem.empty())
+            form.SettingsNotRead(QString::fromLocal8Bit(settingsProblem.c_str()));
         instance.OnSecondInstance = [&form] { Guarded([&form] { form.RestoreFromTray(); }); };
         watcher.OnSignal = [&form](int) { form.CloseWithoutAsking(); };
         if (endAsked)

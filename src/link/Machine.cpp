@@ -88,6 +88,9 @@ void TCustomMachine::CloseLink() {
     FComPort->SetActive(false);
     StopListening();
     DropConnection();
+    // Nothing can complete a packet the closed line left unfinished; kept, it would spoil the
+    // first packet of the line opened next.
+    Discard(rdLineClosed);
 }
 
 QTcpSocket* TCustomMachine::ConnectSocket() const {
@@ -309,7 +312,12 @@ void TCustomMachine::Discard(TRxDiscard Reason) {
 
 std::string TCustomMachine::RxDiscardedText(size_t Length, TRxDiscard Reason) {
     std::string text = "Discarded " + std::to_string(Length) + " characters received without a complete packet (";
-    text += Reason == rdLineLost ? std::string("the line was lost") : "limit " + std::to_string(MaxRxBuffer);
+    if (Reason == rdLineLost)
+        text += "the line was lost";
+    else if (Reason == rdLineClosed)
+        text += "the line was closed";
+    else
+        text += "limit " + std::to_string(MaxRxBuffer);
     return text + ")";
 }
 
@@ -361,6 +369,12 @@ void TCustomMachine::AcceptClients() {
         std::erase_if(FClients, [](const QPointer<QTcpSocket>& client) { return client.isNull(); });
         FClients.emplace_back(socket);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { SocketClientRead(socket); });
+        // A tracer that hangs up inside a packet never finishes it; kept, its bytes would spoil
+        // the first packet of whichever connection speaks next.
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            if (FReplySocket == socket)
+                Discard(rdLineLost);
+        });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
 }

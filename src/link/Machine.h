@@ -31,8 +31,10 @@ public:
 
 // Why received characters were dropped without making a packet.
 enum TRxDiscard : uint8_t {
-    rdTooLong = 0,  // the receive buffer grew beyond MaxRxBuffer
-    rdLineLost = 1, // the serial line was lost: what it left unfinished can never be completed
+    rdTooLong = 0,    // the receive buffer grew beyond MaxRxBuffer
+    rdLineLost = 1,   // the line was lost (the serial line, the connection to the host, or the
+                      // connection of the tracer that sent last): what it left can never be completed
+    rdLineClosed = 2, // the line was closed (another port chosen): likewise
 };
 
 using TOnSendDataEvent = std::function<void(QObject* Sender, const std::string& Data)>;
@@ -95,7 +97,8 @@ public:
     TNotifyEvent OnLineOpened;
     TLinkErrorEvent OnOpenFailed;
     // The receive buffer was emptied without a packet: at the size limit (Length counts the new
-    // characters too), or when the serial line was lost. Only a log entry is due.
+    // characters too), or when the line the bytes came on was lost or closed. Only a log entry is
+    // due.
     std::function<void(QObject* Sender, size_t Length, TRxDiscard Reason)> OnRxDiscarded;
     // The log's words for such a discard.
     static std::string RxDiscardedText(size_t Length, TRxDiscard Reason);

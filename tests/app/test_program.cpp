@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -20,6 +21,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -128,6 +130,60 @@ TEST(Program, TakesJobsInEveryEncodingAndEndsNormallyOnSigterm) {
     EXPECT_EQ(end.exitCode, 0) << end.err;
     // The settings as they were, and the vendor of the tracer for the next start.
     EXPECT_EQ(ReadText(folder.Path / "settings.txt"), settings + "TracerVendor=TAKUBO\r\n");
+}
+
+// Whatever stands at settings.txt, the program starts with its defaults, says why on stderr and
+// ends on SIGTERM: a fifo would block it before any window, /dev/zero would exhaust its memory.
+TEST(Program, ASettingsFileThatCannotBeReadIsSaidAndNeverHoldsTheStartUp) {
+    const struct {
+        const char* What;
+        std::function<void(const fs::path&)> Make;
+        std::string Reason;
+    } cases[] = {
+        {"a fifo", [](const fs::path& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); },
+         "not a regular file (a device, a pipe or a socket)"},
+        {"a link to /dev/zero", [](const fs::path& file) { fs::create_symlink("/dev/zero", file); },
+         "not a regular file (a device, a pipe or a socket)"},
+        {"a file over 8 MB",
+         [](const fs::path& file) {
+             WriteText(file, "AllowMod=Y\r\n");
+             fs::resize_file(file, (8u << 20) + 1);
+         },
+         "the file is larger than 8 MB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        TTempFolder folder;
+        const fs::path runtime = folder.Path / "run";
+        fs::create_directory(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        const fs::path settings = folder.Path / "settings.txt";
+        c.Make(settings);
+        TChildProcess program({TRACER_INTERFACE_PATH, "--folder", folder.Path.string()});
+        // Once it holds the folder (its socket for later starts is there), a second start is
+        // answered only by a program whose window runs.
+        ASSERT_TRUE(PollUntil(
+            [&] {
+                for (const fs::directory_entry& entry : fs::directory_iterator(runtime))
+                    if (entry.is_socket())
+                        return true;
+                return false;
+            },
+            20000));
+        EXPECT_TRUE(PollUntil(
+            [&] {
+                return RunProcess({TRACER_INTERFACE_PATH, "--folder", folder.Path.string()}, {}, 20000)
+                           .err.find("brought it to the front") != std::string::npos;
+            },
+            30000));
+        const TProcessResult end = program.Stop(SIGTERM, 20000);
+        EXPECT_EQ(end.exitCode, 0) << end.err;
+        EXPECT_NE(end.err.find("tracer-interface: Cannot read " + settings.string() + ": " + c.Reason +
+                               "; the default settings are used.\n"),
+                  std::string::npos)
+            << end.err;
+    }
 }
 
 // The real program on TCP against tracer-sim in both roles: the program connects to the simulator

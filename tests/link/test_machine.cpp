@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -375,6 +376,17 @@ TEST(TCustomMachineSerial, ALostLineDiscardsTheUnfinishedPacketAndSaysSo) {
     ASSERT_TRUE(pty->Send("\x1cREQ=INI"));
     EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ=INI"; })) << machine.RxBuffer();
     EXPECT_EQ(log.size(), 2u);
+
+    // A line closed for another one inside a packet: the same.
+    machine.SetActive(false);
+    EXPECT_EQ(log.back(), "Discarded 8 characters received without a complete packet (the line was closed)");
+    EXPECT_TRUE(machine.RxBuffer().empty());
+    pty = std::make_unique<TPtyPair>();
+    machine.ComPort()->SetPort(pty->SlavePath());
+    machine.SetActive(true);
+    ASSERT_TRUE(pty->Send("\x1cREQ=INI"));
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ=INI"; })) << machine.RxBuffer();
+    EXPECT_EQ(log.size(), 3u);
     EXPECT_EQ(TCustomMachine::RxDiscardedText(50002, rdTooLong),
               "Discarded 50002 characters received without a complete packet (limit 50000)");
 }
@@ -557,6 +569,39 @@ TEST(TCustomMachineTcp, TheBufferLimitAppliesToTcpToo) {
     client.Send("!");
     EXPECT_TRUE(WaitFor([&] { return notified > before; }));
     EXPECT_TRUE(machine.RxBuffer().empty());
+}
+
+// A tracer on the network that hangs up inside a packet: the next connection's first packet
+// stands on its own. A connection that did not send last takes nobody's bytes with it.
+TEST(TCustomMachineTcp, AHangUpInsideAPacketDiscardsItAndSaysSo) {
+    TTestTracer machine;
+    machine.SetPortType(ptTCPIP);
+    machine.SetActive(true);
+    std::vector<std::string> log;
+    machine.OnRxDiscarded = [&](QObject* sender, size_t length, TRxDiscard reason) {
+        EXPECT_EQ(sender, &machine);
+        log.push_back(TCustomMachine::RxDiscardedText(length, reason));
+    };
+    auto idle = std::make_unique<TClient>(machine.PortNumber());
+    auto cutOff = std::make_unique<TClient>(machine.PortNumber());
+    ASSERT_TRUE(idle->Connected());
+    ASSERT_TRUE(cutOff->Connected());
+    const std::string partial = "\x1cREQ=TRC\r\nJOB=12\r\nR=2480;24";
+    cutOff->Send(partial);
+    ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer() == partial; }));
+    idle->Socket.disconnectFromHost();
+    QTest::qWait(50);
+    EXPECT_EQ(machine.RxBuffer(), partial);
+    cutOff->Socket.disconnectFromHost();
+    ASSERT_TRUE(WaitFor([&] { return log.size() == 1; }));
+    EXPECT_EQ(log.front(), "Discarded 27 characters received without a complete packet (the line was lost)");
+    EXPECT_TRUE(machine.RxBuffer().empty());
+
+    TClient next(machine.PortNumber());
+    ASSERT_TRUE(next.Connected());
+    next.Send("\x1cREQ=INI");
+    EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1cREQ=INI"; })) << machine.RxBuffer();
+    EXPECT_EQ(log.size(), 1u);
 }
 
 TEST(TCustomMachineTcp, ListenerErrors) {
@@ -747,11 +792,8 @@ TEST(TCustomMachineTcp, AConnectionToTheHostCarriesTheConversationAndItsLossIsRe
     EXPECT_TRUE(WaitFor([&] { return peer->Received == reply; }));
 
     // The peer restarts: the loss is reported once, with what it left unfinished discarded.
-    std::vector<size_t> discarded;
-    machine.OnRxDiscarded = [&](QObject*, size_t length, TRxDiscard reason) {
-        EXPECT_EQ(reason, rdLineLost);
-        discarded.push_back(length);
-    };
+    std::vector<std::pair<size_t, TRxDiscard>> discarded;
+    machine.OnRxDiscarded = [&](QObject*, size_t length, TRxDiscard reason) { discarded.emplace_back(length, reason); };
     peer->Send("\x1cREQ=TRC");
     ASSERT_TRUE(WaitFor([&] { return machine.RxBuffer().ends_with("TRC"); }));
     machine.ConsumeFront(10);
@@ -759,7 +801,7 @@ TEST(TCustomMachineTcp, AConnectionToTheHostCarriesTheConversationAndItsLossIsRe
     ASSERT_TRUE(WaitFor([&] { return link.Events.size() == 2; }));
     EXPECT_EQ(link.Events[1],
               "lost Connection lost on 127.0.0.1:" + std::to_string(port) + ": The remote host closed the connection");
-    EXPECT_EQ(discarded, (std::vector<size_t>{8}));
+    EXPECT_EQ(discarded, (std::vector<std::pair<size_t, TRxDiscard>>{{8, rdLineLost}}));
     EXPECT_FALSE(machine.Active());
     EXPECT_THROW(machine.SendData("late"), ESocketError);
 
@@ -772,10 +814,11 @@ TEST(TCustomMachineTcp, AConnectionToTheHostCarriesTheConversationAndItsLossIsRe
     EXPECT_EQ(link.Events[2], "opened");
     restarted.Send("\x1c");
     EXPECT_TRUE(WaitFor([&] { return machine.RxBuffer() == "\x1c"; }));
-    machine.SetActive(false); // closing is no loss
+    machine.SetActive(false); // closing is no loss, but what it left unfinished goes too
     EXPECT_TRUE(WaitFor([&] { return restarted.Socket->state() == QAbstractSocket::UnconnectedState; }));
     QTest::qWait(50);
     EXPECT_EQ(link.Events.size(), 3u);
+    EXPECT_EQ(discarded, (std::vector<std::pair<size_t, TRxDiscard>>{{8, rdLineLost}, {1, rdLineClosed}}));
 }
 
 TEST(TCustomMachineTcp, AHostThatRefusesOrNeverAnswersFailsTheOpenWithTheReason) {

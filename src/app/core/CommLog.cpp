@@ -6,6 +6,21 @@
 
 #include <algorithm>
 
+namespace {
+// How many of the line's first characters show in at most `room` characters once rendered: a
+// control or 8-bit character shows as a name of up to six.
+std::size_t FittingPrefix(std::string_view line, std::size_t room) {
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        shown += c >= 0x20 && c < 0x7F ? 1 : RenderControlChars(line.substr(i, 1)).size();
+        if (shown > room)
+            return i;
+    }
+    return line.size();
+}
+} // namespace
+
 std::string LeftOutNote(std::size_t count) {
     return " ... (" + std::to_string(count) + " more characters)";
 }
@@ -60,9 +75,11 @@ void TCommLog::AddPacket(TLogDirection direction, std::string_view packet) {
     while (at < packet.size()) {
         const std::size_t end = std::min(packet.find_first_of("\r\n", at), packet.size());
         const std::size_t length = end - at;
-        kept.append(packet.substr(at, std::min(length, MaxLineLength)));
-        if (length > MaxLineLength)
-            entry.Cuts.emplace_back(kept.size(), length - MaxLineLength);
+        // The limit is on what is shown: a line of control characters renders several times longer.
+        const std::size_t keep = FittingPrefix(packet.substr(at, std::min(length, MaxLineLength)), MaxLineLength);
+        kept.append(packet.substr(at, keep));
+        if (length > keep)
+            entry.Cuts.emplace_back(kept.size(), length - keep);
         if (end == packet.size())
             break;
         const std::size_t lineEnd = packet[end] == '\r' && end + 1 < packet.size() && packet[end + 1] == '\n' ? 2 : 1;

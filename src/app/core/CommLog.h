@@ -17,8 +17,8 @@ enum class TLogDirection { InFromTracer, OutToTracer };
 class TCommLog {
 public:
     static constexpr std::size_t MaxLines = 1200;
-    // Characters of one line kept and shown (a packet's record, a message); the rest is named by
-    // its count.
+    // Characters of one line shown (a packet's record as rendered, a message); the rest is named
+    // by its count.
     static constexpr std::size_t MaxLineLength = 1000;
     // Characters of one packet kept and shown; a job of 4096 points per eye in format 1 fits.
     static constexpr std::size_t MaxEntryLength = 65536;

@@ -17,8 +17,10 @@ TRecordList& SettingsList() {
     return list;
 }
 
-bool LoadSettings(TRecordList& list, const std::string& fileName) {
+bool LoadSettings(TRecordList& list, const std::string& fileName, std::string* problem) {
     list.Clear();
+    if (problem)
+        problem->clear();
     try {
         std::string text = ReadWholeFile(fileName);
         // An editor that saves UTF-8 with a byte-order mark would otherwise hide the first key.
@@ -26,9 +28,17 @@ bool LoadSettings(TRecordList& list, const std::string& fileName) {
             text.erase(0, kUtf8ByteOrderMark.size());
         for (std::string& line : SplitLines(text))
             list.Add(std::move(line));
-    } catch (...) {
+    } catch (const std::exception& failure) {
         // A program that never ran has no file; every reader has its default. Nothing found in
         // the file (not a file, too large, out of memory) may keep the program from starting.
+        list.Clear();
+        if (problem && FileExists(fileName))
+            *problem = failure.what();
+        return false;
+    } catch (...) {
+        list.Clear();
+        if (problem && FileExists(fileName))
+            *problem = "Cannot read " + fileName;
         return false;
     }
     return true;

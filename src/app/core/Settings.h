@@ -39,8 +39,10 @@ TRecordList& SettingsList();
 
 // Replaces the list's content by the file's lines (CR, LF or CR LF); a UTF-8 byte-order mark at
 // the start is skipped. A missing or unreadable file, or one that is no regular file or too large
-// (ReadWholeFile), leaves the list empty and returns false; no message, and no exception.
-bool LoadSettings(TRecordList& list, const std::string& fileName);
+// (ReadWholeFile), leaves the list empty and returns false, and never throws. Only when something
+// stands at the name but was not read does `problem` (when given) get the reason; a file that is
+// not there yet is no problem.
+bool LoadSettings(TRecordList& list, const std::string& fileName, std::string* problem = nullptr);
 // Writes every line with CR LF, atomically. Returns false on failure (the old file stays); the
 // reason goes to `error` when given.
 bool SaveSettings(const TRecordList& list, const std::string& fileName, std::string* error = nullptr);

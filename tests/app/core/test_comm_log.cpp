@@ -131,6 +131,14 @@ TEST(CommLog, LongLinesAndPacketsAreCutAndSaySo) {
         {"one long record",
          "A=" + longLine + "\r\nB=1",
          {"A=" + std::string(998, 'x') + LeftOutNote(4002) + "<crlf>", "B=1"}},
+        // Rendering makes a control or 8-bit character up to six characters long; the limit is
+        // on what is shown.
+        {"a record of 8-bit characters",
+         "A=" + std::string(2000, '\xff') + "\r\nB=1",
+         {"A=" + RenderControlChars(std::string(166, '\xff')) + LeftOutNote(1834) + "<crlf>", "B=1"}},
+        {"a record of control characters",
+         std::string(1000, '\x1c'),
+         {RenderControlChars(std::string(250, '\x1c')) + LeftOutNote(750)}},
         {"a packet longer than an entry keeps its first characters", manyLines, {}},
     };
     for (const TCase& c : cases) {

@@ -85,9 +85,16 @@ TEST(Settings, UnusableFileLoadsNothingWithoutWaitingOrThrowing) {
     for (const std::string& name : names) {
         TRecordList list;
         list.Add("Stale=1");
-        EXPECT_FALSE(LoadSettings(list, name)) << name;
+        std::string problem;
+        EXPECT_FALSE(LoadSettings(list, name, &problem)) << name;
         EXPECT_TRUE(list.Empty()) << name;
+        // Said with the file's name and the reason; a file that is not there yet is no problem.
+        EXPECT_EQ(problem.rfind("Cannot read " + name + ": ", 0), 0u) << problem;
     }
+    TRecordList list;
+    std::string problem = "stale";
+    EXPECT_FALSE(LoadSettings(list, folder / "none.txt", &problem));
+    EXPECT_EQ(problem, "");
 }
 
 TEST(Settings, ReadersFallBackToTheirDefaults) {
