@@ -45,6 +45,10 @@ fail() {
 first_line() {
     zcat "$1" | sed -n 1p
 }
+# Whether the text holds the words; the text is a string, not a pipe.
+holds() {
+    grep -qF -- "$2" <<<"$1"
+}
 
 cmake -S . -B "$build" $(./scripts/generator.sh "$build") -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX=/usr -DTRACER_BENCH=OFF -DTRACER_VERSION="$version"
@@ -90,12 +94,12 @@ for program in tracer-interface omatool tracer-sim; do
     [ "$(env -u DISPLAY QT_QPA_PLATFORM=offscreen "$program" --version)" = "$program $version" ] ||
         fail "$program --version does not say $version"
 done
-first_line /usr/share/doc/tracer-interface/changelog.gz | grep -qF "tracer-interface ($version)" ||
+holds "$(first_line /usr/share/doc/tracer-interface/changelog.gz)" "tracer-interface ($version)" ||
     fail "the changelog does not start with $version"
 grep -qF "<release version=\"$version\" date=\"$release_date\"/>" \
     /usr/share/metainfo/org.example.tracer_interface.metainfo.xml || fail "the metainfo's release is not $version of $release_date"
 for page in tracer-interface omatool tracer-sim; do
-    first_line "/usr/share/man/man1/$page.1.gz" | grep -qF "\"$release_date\" \"tracer-interface $version\"" ||
+    holds "$(first_line "/usr/share/man/man1/$page.1.gz")" "\"$release_date\" \"tracer-interface $version\"" ||
         fail "the man page $page does not carry $version of $release_date"
 done
 [ -f /usr/share/tracer-interface/help/tracer-interface.html ] && [ -f /usr/share/tracer-interface/help/main-window.png ] ||
@@ -155,7 +159,7 @@ chgrp dialout "$line"
 chmod 660 "$line"
 refused=$(su - "$user" -c "omatool listen --device $line" 2>&1 || true)
 kill "$sim" 2>/dev/null || true
-echo "$refused" | grep -qF "no permission: join the group dialout, then log in again" ||
+holds "$refused" "no permission: join the group dialout, then log in again" ||
     fail "a user outside dialout is not told why the line does not open: $refused"
 
 dpkg -r tracer-interface
