@@ -20,8 +20,13 @@ release_date=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)
 work=$(mktemp -d)
 chmod 755 "$work"
 installed=no
+sim=
 cleanup() {
     status=$?
+    # The line of the dialout test is this script's own process, not the user's.
+    if [ -n "$sim" ]; then
+        kill "$sim" 2>/dev/null || true
+    fi
     # Only this check runs anything as its own user.
     if id "$user" >/dev/null 2>&1; then
         pkill -KILL -u "$user" 2>/dev/null || true
@@ -72,8 +77,9 @@ if grep -q '^[IPW]:' <<<"$notes"; then
     fail "appstreamcli has notes on the metainfo"
 fi
 
-apt-get install -y "$deb"
+# An install that stops half-way leaves the package behind all the same.
 installed=yes
+apt-get install -y "$deb"
 files=$(dpkg -L tracer-interface | while read -r f; do if [ -f "$f" ]; then echo "$f"; fi; done)
 
 desktop-file-validate /usr/share/applications/tracer-interface.desktop
@@ -159,6 +165,7 @@ chgrp dialout "$line"
 chmod 660 "$line"
 refused=$(su - "$user" -c "omatool listen --device $line" 2>&1 || true)
 kill "$sim" 2>/dev/null || true
+sim=
 holds "$refused" "no permission: join the group dialout, then log in again" ||
     fail "a user outside dialout is not told why the line does not open: $refused"
 
