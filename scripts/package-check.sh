@@ -76,6 +76,8 @@ notes=$(appstreamcli validate --no-net --pedantic "$metainfo" || true)
 if grep -q '^[IPW]:' <<<"$notes"; then
     fail "appstreamcli has notes on the metainfo"
 fi
+# The validator does not ask for a homepage; software centres link to it.
+grep -q '<url type="homepage">https://' "$metainfo" || fail "the metainfo has no homepage"
 
 # An install that stops half-way leaves the package behind all the same.
 installed=yes
