@@ -15,7 +15,6 @@ user=tracer-check
 version=${VERSION:-$(sed -n 's/^set(TRACER_VERSION \([^ ]*\) CACHE.*/\1/p' CMakeLists.txt)}
 # File times and the release's date from the commit built, so that the package is reproducible.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
-release_date=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -98,6 +97,9 @@ for program in tracer-interface omatool tracer-sim; do
 done
 holds "$(first_line /usr/share/doc/tracer-interface/changelog.gz)" "tracer-interface ($version)" ||
     fail "the changelog does not start with $version"
+# The release's day is the one its changelog entry is signed with (for a new version, the build's).
+signed=$(zcat /usr/share/doc/tracer-interface/changelog.gz | sed -n 's/^ -- .*>  //p')
+release_date=$(date -u -d "${signed%%$'\n'*}" +%Y-%m-%d)
 grep -qF "<release version=\"$version\" date=\"$release_date\"/>" \
     /usr/share/metainfo/org.example.tracer_interface.metainfo.xml || fail "the metainfo's release is not $version of $release_date"
 for page in tracer-interface omatool tracer-sim; do
