@@ -112,13 +112,16 @@ clean:
 
 # The Debian package (build-package/tracer-interface_*.deb), and its install-and-run check (root).
 PACKAGE_BUILD ?= build-package
+# The version to package (make package VERSION=x.y.z); given every time, so that a version an
+# earlier build was given does not stay behind in the build folder's cache.
+VERSION ?= $(shell sed -n "s/^set.TRACER_VERSION \\([^ ]*\\) CACHE.*/\\1/p" CMakeLists.txt)
 .PHONY: package package-check
 # File times and the release's date come from the commit built: two builds give the same bytes.
 package: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct)
 package:
 	@./scripts/install-deps.sh dpkg-dev file lintian desktop-file-utils appstream
 	cmake -S . -B $(PACKAGE_BUILD) $$(./scripts/generator.sh $(PACKAGE_BUILD)) -DCMAKE_BUILD_TYPE=Release \
-		-DCMAKE_INSTALL_PREFIX=/usr -DTRACER_BENCH=OFF
+		-DCMAKE_INSTALL_PREFIX=/usr -DTRACER_BENCH=OFF -DTRACER_VERSION=$(VERSION)
 	cmake --build $(PACKAGE_BUILD) -j $(JOBS) --target tracer-interface omatool tracer-sim desktop_files debian_changelog
 	cd $(PACKAGE_BUILD) && rm -f tracer-interface_*.deb && cpack
 

@@ -49,6 +49,7 @@ TSettingsForm::TSettingsForm(QWidget* owner) : QDialog(owner), FUi(std::make_uni
             CheckPort();
     });
     connect(FUi->COMPortComboBox, &QComboBox::activated, this, [this] {
+        ShowPortNameFirst();
         if (FPortsProbed)
             CheckPort();
     });
@@ -159,6 +160,12 @@ std::string TSettingsForm::PortText() const {
     return ToBytes(text);
 }
 
+void TSettingsForm::ShowPortNameFirst() {
+    // A port that does not open carries its reason in the list; the field is too narrow for both,
+    // and the operator must see which port it is before why it does not open.
+    FUi->COMPortComboBox->lineEdit()->setCursorPosition(0);
+}
+
 QString TSettingsForm::PortNote() const {
     return FUi->PortNoteLabel->isHidden() ? QString() : FUi->PortNoteLabel->text();
 }
@@ -240,6 +247,7 @@ void TSettingsForm::FillPorts(const std::vector<TSerialPortEntry>& ports) {
     box->setCurrentIndex(index);
     if (index < 0)
         box->setEditText(QString());
+    ShowPortNameFirst();
     // The stable by-id names are long; the drop-down may be wider than the fixed-size dialog.
     box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0));
     FPortsProbed = true;

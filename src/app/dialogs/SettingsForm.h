@@ -101,6 +101,8 @@ private:
     void FillPorts(const std::vector<TSerialPortEntry>& ports);
     // A port that is not among those that open is kept, and the note says so.
     void CheckPort();
+    // The port field scrolled to its start.
+    void ShowPortNameFirst();
 
     std::unique_ptr<Ui::TSettingsForm> FUi;
     std::string FDeviceFolder = "/dev";

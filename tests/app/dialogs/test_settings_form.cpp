@@ -182,6 +182,8 @@ TEST_F(SettingsDialogTest, APortHeldByAnotherProgramIsListedWithTheReason) {
             ASSERT_GE(index, 0);
             EXPECT_EQ(box->itemText(index), QString::fromStdString(held) + QStringLiteral(": ") + reason);
             EXPECT_EQ(form->PortText(), configured);
+            // The field is narrower than the port and its reason: the port's name shows.
+            EXPECT_EQ(box->lineEdit()->cursorPosition(), 0);
             // The configured port that does not open says why, in the same words.
             EXPECT_EQ(form->PortNote(), configured == held
                                             ? QStringLiteral("Cannot open ") + QString::fromStdString(held) +
