@@ -1,5 +1,7 @@
 #include "app/core/Folders.h"
 
+#include "common/Utf8Path.h"
+
 #include <filesystem>
 
 namespace {
@@ -10,10 +12,10 @@ bool SameFolder(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty())
         return false;
     std::error_code error;
-    const auto left = std::filesystem::weakly_canonical(a, error);
+    const auto left = std::filesystem::weakly_canonical(PathFromUtf8(a), error);
     if (error)
         return false;
-    const auto right = std::filesystem::weakly_canonical(b, error);
+    const auto right = std::filesystem::weakly_canonical(PathFromUtf8(b), error);
     if (error)
         return false;
     return left.lexically_normal() == right.lexically_normal();

@@ -5,6 +5,7 @@
 #include "app/core/JobKeys.h"
 #include "app/core/TextFile.h"
 #include "app/core/TraceImport.h"
+#include "common/Utf8Path.h"
 
 #include <algorithm>
 #include <exception>
@@ -30,25 +31,6 @@ std::string Sentence(std::string reason) {
     if (!reason.empty() && reason[0] >= 'a' && reason[0] <= 'z')
         reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
     return reason;
-}
-
-// The core's 8-bit names are UTF-8 on Windows, where a narrow path would take them for the
-// ANSI code page.
-std::filesystem::path PathOf(const std::string& name) {
-#ifdef _WIN32
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-#else
-    return std::filesystem::path(name);
-#endif
-}
-
-std::string NameOf(const std::filesystem::path& path) {
-#ifdef _WIN32
-    const std::u8string name = path.u8string();
-    return std::string(name.begin(), name.end());
-#else
-    return path.string();
-#endif
 }
 
 } // namespace
@@ -204,10 +186,10 @@ TJobFiles::TOpened TJobFiles::Open(const std::string& fileName) {
 }
 
 std::string TJobFiles::ClipboardText(const std::string& fileName) {
-    std::filesystem::path path = PathOf(fileName);
+    std::filesystem::path path = PathFromUtf8(fileName);
     std::error_code error;
     if (!path.is_absolute())
         if (std::filesystem::path whole = std::filesystem::absolute(path, error); !error)
             path = std::move(whole);
-    return NameOf(path.lexically_normal().make_preferred());
+    return Utf8FromPath(path.lexically_normal().make_preferred());
 }

@@ -6,6 +6,7 @@
 #include "app/core/TextFile.h"
 #include "app/core/TraceImport.h"
 #include "common/Numbers.h"
+#include "common/Utf8Path.h"
 
 #include <algorithm>
 #include <cmath>
@@ -357,7 +358,7 @@ std::string KeepBothName(const std::string& fileName) {
 
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code error;
-    return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), error) && !error;
+    return std::filesystem::equivalent(PathFromUtf8(a), PathFromUtf8(b), error) && !error;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "app/core/TraceImport.h"
 #include "common/Numbers.h"
 #include "common/RecordList.h"
+#include "common/Utf8Path.h"
 #include "trace/EyeShape.h"
 
 #include <algorithm>
@@ -44,8 +45,7 @@ bool SameFolder(std::string_view a, const std::string& b) {
     if (a == b)
         return true;
     std::error_code error;
-    return std::filesystem::equivalent(std::filesystem::path(std::string(a)), std::filesystem::path(b), error) &&
-           !error;
+    return std::filesystem::equivalent(PathFromUtf8(a), PathFromUtf8(b), error) && !error;
 }
 
 // The first value of a "right;left" record.

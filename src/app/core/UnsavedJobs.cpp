@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 namespace {
@@ -20,8 +18,7 @@ std::string FreeName(const std::string& folder, const std::string& baseName) {
     const std::string stem = dot == std::string::npos ? baseName : baseName.substr(0, dot);
     const std::string extension = dot == std::string::npos ? std::string() : baseName.substr(dot);
     std::string fileName = folder + "/" + baseName;
-    std::error_code error;
-    for (int n = 2; std::filesystem::exists(std::filesystem::path(fileName), error) && n < 1000; ++n)
+    for (int n = 2; FileExists(fileName) && n < 1000; ++n)
         fileName = folder + "/" + stem + "-" + std::to_string(n) + extension;
     return fileName;
 }

@@ -127,6 +127,21 @@ TEST_F(JobFiles, JobsTheFolderRefusesAreWrittenLateOrElsewhereAtTheEnd) {
     EXPECT_FALSE(std::filesystem::exists(FFolder / "fallback"));
 }
 
+// A fallback folder named with letters outside ASCII, as a user's own folder may be, is looked
+// into like any other: the job an earlier run left there stays, the new one takes the next name.
+TEST_F(JobFiles, AFallbackFolderNamedOutsideAsciiKeepsTheJobAlreadyThere) {
+    coretest::WriteBytes(Traces(), "a file where the folder should be");
+    EXPECT_NE(FFiles.WriteTracerJob(Arrive("301")), "");
+    const std::string folder = FFolder / "J\xc3\xbcrgen \xc3\x98stby"; // UTF-8, as the program keeps names
+    CreateFolder(folder);
+    WriteFileAtomically(folder + "/301.txt", "JOB=301\r\nkept from an earlier run\r\n");
+    FFiles.SetFallbackFolders({folder});
+    const TUnsavedJobs::TFallback fallback = FFiles.WriteUnsavedElsewhere();
+    EXPECT_EQ(fallback.Files, (std::vector<std::string>{folder + "/301-2.txt"}));
+    EXPECT_EQ(ReadLines(folder + "/301.txt"), (std::vector<std::string>{"JOB=301", "kept from an earlier run"}));
+    EXPECT_TRUE(FileExists(folder + "/301-2.txt"));
+}
+
 // A file that gives no job is refused with a sentence that says why, and changes nothing.
 TEST_F(JobFiles, OpenRefusesFilesWithoutAJobAndTellsOfTheOnesItTakes) {
     ASSERT_EQ(FFiles.WriteTracerJob(Arrive("123")), "");
