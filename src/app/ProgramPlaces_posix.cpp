@@ -4,7 +4,9 @@
 
 #include <QStandardPaths>
 
-void UseStartingTerminal() {}
+bool UseStartingTerminal() {
+    return true;
+}
 
 void SayOnTerminal(std::FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);

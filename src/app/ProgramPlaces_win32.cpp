@@ -24,15 +24,18 @@ bool Connected(FILE* stream) {
 }
 } // namespace
 
-void UseStartingTerminal() {
+bool UseStartingTerminal() {
     const bool outConnected = Connected(stdout);
     const bool errConnected = Connected(stderr);
-    if ((outConnected && errConnected) || !::AttachConsole(ATTACH_PARENT_PROCESS))
-        return;
+    if (outConnected && errConnected)
+        return true;
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS))
+        return errConnected;
     if (!outConnected)
         std::freopen("CONOUT$", "w", stdout);
     if (!errConnected)
         std::freopen("CONOUT$", "w", stderr);
+    return true;
 }
 
 void SayOnTerminal(std::FILE* stream, const QString& text) {

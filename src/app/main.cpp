@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QStringList>
 
 #include <cstdio>
@@ -39,7 +40,7 @@ bool SameFolder(const QString& a, const QString& b) {
 } // namespace
 
 int main(int argc, char** argv) {
-    UseStartingTerminal();
+    const bool terminal = UseStartingTerminal();
     // The options are read before the application exists: printing help or the version needs no
     // display.
     QCoreApplication::setApplicationName(QStringLiteral("tracer-interface"));
@@ -126,6 +127,13 @@ int main(int argc, char** argv) {
         SayOnTerminal(stderr,
                       QStringLiteral("tracer-interface: already running for %1 but not answering; not started again.\n")
                           .arg(QDir::toNativeSeparators(folder)));
+        // A start from the Start menu has no terminal: without a window it would look like a
+        // program that never starts.
+        if (!terminal)
+            QMessageBox::warning(nullptr, QStringLiteral("Tracer Interface"),
+                                 QStringLiteral("Tracer Interface is already running for %1 but does not answer, "
+                                                "so it was not started again.")
+                                     .arg(QDir::toNativeSeparators(folder)));
         return 0;
     }
 
