@@ -4,8 +4,8 @@
 # pseudo-terminal mapped as COM1, and the job files written under wine must be byte for byte those
 # the Linux build writes for the same jobs. The Windows user is named with letters beyond ASCII,
 # and the program keeps settings.txt and the traces in that user's local folder, as installed.
-# A killed program must not keep the next start from running, and a start beside a running one
-# hands over and says so. A screenshot of the program under wine goes to doc/windows-wine.png;
+# A killed program must not keep the next start from running, a start beside a running one
+# hands over and says so, and one refused from the Start menu says so in a window. A screenshot of the program under wine goes to doc/windows-wine.png;
 # the uninstaller must leave nothing of the program folder.
 # Usage: wine-proof.sh WINDOWS_BUILD LINUX_BUILD   (after make windows and make build)
 set -euo pipefail
@@ -142,6 +142,26 @@ said=$(tr -d '\r' <<<"$said")
 [ "$said" = "tracer-interface: already running for $proof_shown; brought it to the front." ] ||
     fail "a second start said: $said"
 kill -0 "$program" 2>/dev/null || fail "the program ended when a second start handed over"
+
+step "a refused start from the Start menu says so in a window"
+# A message box: a window of the program's title that is wide and low (the main window is tall,
+# the splash narrow).
+message_boxes() {
+    local window count=0
+    for window in $(xdotool search --onlyvisible --name '^Tracer Interface$' 2>/dev/null); do
+        WIDTH=0 HEIGHT=0
+        eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null || true)"
+        [ "$WIDTH" -gt 300 ] && [ "$HEIGHT" -lt 200 ] && count=$((count + 1))
+    done
+    echo "$count"
+}
+# A program that holds the folder but cannot answer; start.exe starts the next one as a shortcut
+# does, without a console or a redirection.
+kill -STOP "$program"
+wine start /unix "$installed/tracer-interface.exe"
+for _ in $(seq 300); do [ "$(message_boxes)" -ge 1 ] && break; sleep 0.1; done
+[ "$(message_boxes)" -ge 1 ] || fail "a start refused outside a terminal showed no message"
+kill -CONT "$program"
 wineserver -k 2>/dev/null || true
 
 step "the job files"
