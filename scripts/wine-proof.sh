@@ -2,8 +2,11 @@
 # The Windows program proven under wine, in Xvfb: the installer runs silently, the installed
 # program starts, tracer-sim on the Linux side sends four jobs (formats 1, 2, 3 and 4) over a
 # pseudo-terminal mapped as COM1, and the job files written under wine must be byte for byte those
-# the Linux build writes for the same jobs. A screenshot of the program under wine goes to
-# doc/windows-wine.png; the uninstaller must leave nothing of the program folder.
+# the Linux build writes for the same jobs. The Windows user is named with letters beyond ASCII,
+# and the program keeps settings.txt and the traces in that user's local folder, as installed.
+# A killed program must not keep the next start from running, a start beside a running one
+# hands over and says so, and one refused from the Start menu says so in a window. A screenshot of the program under wine goes to doc/windows-wine.png;
+# the uninstaller must leave nothing of the program folder.
 # Usage: wine-proof.sh WINDOWS_BUILD LINUX_BUILD   (after make windows and make build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -56,6 +59,8 @@ kill -TERM "$program"
 wait "$program" || true
 
 step "a new wine prefix and an X server"
+# Wine names the Windows user after USER.
+export USER='Jörg Ærø'
 wineboot -i >/dev/null 2>&1 || true
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
@@ -89,14 +94,19 @@ start_sim wine
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$sim_pty" /f >/dev/null
 wineserver -w 2>/dev/null || true
 ln -sfn "$sim_pty" "$WINEPREFIX/dosdevices/com1"
-proof=$WINEPREFIX/drive_c/proof
+proof=$WINEPREFIX/drive_c/users/$USER/AppData/Local/tracer-interface
+proof_shown="C:\\users\\$USER\\AppData\\Local\\tracer-interface"
 mkdir -p "$proof"
 printf 'TracerCOMPort=COM1\r\n' >"$proof/settings.txt"
 # Wine's default font engine leaves the text of line edits undrawn (labels draw); FreeType draws
 # them, so the picture shows the job panel's values as Windows would.
-wine "$installed/tracer-interface.exe" --folder 'C:\proof' -platform windows:fontengine=freetype >"$work/wine-program.log" 2>&1 &
-pids+=("$!")
-disown "$!" # ended with the wine server below, without a word from the shell
+start_program() {
+    wine "$installed/tracer-interface.exe" -platform windows:fontengine=freetype >>"$work/wine-program.log" 2>&1 &
+    program=$!
+    pids+=("$program")
+    disown "$program" # ended with the wine server below, without a word from the shell
+}
+start_program
 # The picture while the line is still open (tracer-sim lingers after the last reply).
 for _ in $(seq 300); do [ "$(ls "$proof/traces" 2>/dev/null | wc -l)" -ge 4 ] && break; sleep 0.1; done
 sleep 2
@@ -119,6 +129,39 @@ if command -v import >/dev/null 2>&1; then
         echo "screenshot: doc/windows-wine.png"
 fi
 wait_sim wine
+
+step "a killed program does not keep the next start from running"
+main_windows() { xdotool search --onlyvisible --name '^Tracer Interface$' 2>/dev/null | wc -l; }
+kill -KILL "$program"
+for _ in $(seq 100); do [ "$(main_windows)" -eq 0 ] && break; sleep 0.1; done
+start_program
+for _ in $(seq 300); do [ "$(main_windows)" -ge 1 ] && break; sleep 0.1; done
+[ "$(main_windows)" -ge 1 ] || fail "no window after a start that follows a killed program: $(cat "$work/wine-program.log")"
+said=$(timeout 60 wine "$installed/tracer-interface.exe" 2>&1 >/dev/null) || fail "a second start failed: $said"
+said=$(tr -d '\r' <<<"$said")
+[ "$said" = "tracer-interface: already running for $proof_shown; brought it to the front." ] ||
+    fail "a second start said: $said"
+kill -0 "$program" 2>/dev/null || fail "the program ended when a second start handed over"
+
+step "a refused start from the Start menu says so in a window"
+# A message box: a window of the program's title that is wide and low (the main window is tall,
+# the splash narrow).
+message_boxes() {
+    local window count=0
+    for window in $(xdotool search --onlyvisible --name '^Tracer Interface$' 2>/dev/null); do
+        WIDTH=0 HEIGHT=0
+        eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null || true)"
+        [ "$WIDTH" -gt 300 ] && [ "$HEIGHT" -lt 200 ] && count=$((count + 1))
+    done
+    echo "$count"
+}
+# A program that holds the folder but cannot answer; start.exe starts the next one as a shortcut
+# does, without a console or a redirection.
+kill -STOP "$program"
+wine start /unix "$installed/tracer-interface.exe"
+for _ in $(seq 300); do [ "$(message_boxes)" -ge 1 ] && break; sleep 0.1; done
+[ "$(message_boxes)" -ge 1 ] || fail "a start refused outside a terminal showed no message"
+kill -CONT "$program"
 wineserver -k 2>/dev/null || true
 
 step "the job files"

@@ -1,6 +1,8 @@
 // The general error handler and the application object that installs it around event delivery.
 #include "app/Application.h"
 
+#include "app/NativePath.h"
+
 #include <QMessageBox>
 
 #include <exception>
@@ -55,7 +57,7 @@ void ReportCurrentException() {
         throw;
     } catch (const std::exception& e) {
         // Messages carry the file system's and the instrument's texts as 8-bit strings.
-        Report(QString::fromLocal8Bit(e.what()));
+        Report(FromCoreText(e.what()));
     } catch (...) {
         Report(QStringLiteral("Unknown error"));
     }

@@ -9,3 +9,7 @@
 
 std::string LocalPath(const QString& path);
 QString FromLocalPath(const std::string& path);
+
+// A text of the core for the window (a message, which may name a file): the core's texts are in
+// the encoding of its file names, UTF-8 on Windows, where the local 8-bit code page is another.
+QString FromCoreText(const std::string& text);

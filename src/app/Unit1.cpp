@@ -85,7 +85,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     FPort = new TTracerPort(*FTracer, this);
     FPort->OnState = [this](const TLinkState& state) {
         if (state.Status != TPortStatus::Closed)
-            ShowPortStatus(QString::fromLocal8Bit(PortStatusText(state).c_str()), state.Ready());
+            ShowPortStatus(FromCoreText(PortStatusText(state)), state.Ready());
     };
     FTracer->OnRxDiscarded = [](QObject*, size_t length, TRxDiscard reason) {
         CommLog().Add(TCustomMachine::RxDiscardedText(length, reason));
@@ -143,7 +143,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     // Said before the first job arrives rather than discovered when it is lost.
     if (const std::string problem = FolderWriteProblem(LocalPath(TracesFolder())); !problem.empty())
         FTracesProblem = QStringLiteral("Jobs cannot be saved in ") + QDir::toNativeSeparators(TracesFolder()) +
-                         QStringLiteral(": ") + QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
+                         QStringLiteral(": ") + FromCoreText(problem) + QLatin1Char('.');
     FSettingsFile = FProgramFolder + QLatin1Char('/') + QString::fromLatin1(kSettingsFileName);
 
     SetUpShell();
@@ -234,7 +234,7 @@ void TForm1::SetSettingsFile(const QString& fileName) {
     FSettingsProblem = problem.empty()
                            ? QString()
                            : QStringLiteral("Settings cannot be saved in ") + QDir::toNativeSeparators(folder) +
-                                 QStringLiteral(": ") + QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('.');
+                                 QStringLiteral(": ") + FromCoreText(problem) + QLatin1Char('.');
     ShowPortStatus(FPortText, FPortReady);
 }
 
@@ -277,7 +277,7 @@ std::vector<std::string> TForm1::RetryUnsavedJobs() {
         FSaveRetryTimer->stop();
         FTracesProblem.clear();
     } else if (!retry.SavedLate.empty()) {
-        FTracesProblem = UnsavedProblem(QString::fromLocal8Bit(retry.Problem.c_str()));
+        FTracesProblem = UnsavedProblem(FromCoreText(retry.Problem));
     }
     return std::move(retry.SavedLate);
 }
@@ -363,7 +363,7 @@ void TForm1::ProtocolError(const std::string& message) {
 }
 
 void TForm1::LinkError(const std::string& message) {
-    const QString text = QString::fromLocal8Bit(message.c_str());
+    const QString text = FromCoreText(message);
     CommLog().Add(message);
     SetStatus(text, Qt::red, true);
 }
@@ -438,7 +438,7 @@ void TForm1::WMTraceReady() {
     const std::string fileName = update.Write->FileName;
     const bool shortened = update.Write->NameShortened;
     if (const std::string problem = FJobFiles.WriteTracerJob(std::move(*update.Write)); !problem.empty()) {
-        JobNotSaved(QString::fromLocal8Bit(problem.c_str()));
+        JobNotSaved(FromCoreText(problem));
         return;
     }
     update.Write.reset();
@@ -572,7 +572,7 @@ void TForm1::FlushTraceFile() {
 
 void TForm1::ShowWriteNote(const std::string& note) {
     if (!note.empty())
-        SetStatus(QString::fromLocal8Bit(note.c_str()));
+        SetStatus(FromCoreText(note));
 }
 
 void TForm1::SetFallbackFolders(const QStringList& folders) {

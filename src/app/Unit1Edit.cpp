@@ -71,7 +71,7 @@ void TForm1::OpenJobFile(const QString& fileName) {
     if (!opened.Refusal.empty()) {
         const QString title = QStringLiteral("Error Opening File");
         const QString text = QStringLiteral("Cannot open trace data file ") + QDir::toNativeSeparators(fileName) +
-                             QStringLiteral("\n\n") + QString::fromLocal8Bit(opened.Refusal.c_str());
+                             QStringLiteral("\n\n") + FromCoreText(opened.Refusal);
         if (OnOpenError)
             OnOpenError(title, text);
         else

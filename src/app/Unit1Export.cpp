@@ -112,8 +112,8 @@ void TForm1::PrintButtonClick() {
     try {
         sheet = SheetOf(FSession);
     } catch (const std::exception& e) {
-        ReportExportError(title, QStringLiteral("Cannot print job ") + job + QStringLiteral("\n\n") +
-                                     QString::fromLocal8Bit(e.what()));
+        ReportExportError(title,
+                          QStringLiteral("Cannot print job ") + job + QStringLiteral("\n\n") + FromCoreText(e.what()));
         return;
     }
     QPrinter printer(QPrinter::HighResolution);
@@ -173,7 +173,7 @@ void TForm1::ExportButtonClick() {
                                 suffix == QLatin1String("svg") ? SvgOfJob(sheet) : DxfOfJob(sheet));
         }
     } catch (const std::exception& e) {
-        refuse(QString::fromLocal8Bit(e.what()));
+        refuse(FromCoreText(e.what()));
     }
 }
 

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QStringList>
 
 #include <cstdio>
@@ -39,7 +40,7 @@ bool SameFolder(const QString& a, const QString& b) {
 } // namespace
 
 int main(int argc, char** argv) {
-    UseStartingTerminal();
+    const bool terminal = UseStartingTerminal();
     // The options are read before the application exists: printing help or the version needs no
     // display.
     QCoreApplication::setApplicationName(QStringLiteral("tracer-interface"));
@@ -69,9 +70,8 @@ int main(int argc, char** argv) {
     // once the application has taken its own.
     const bool parsed = parser.parse(arguments);
     if (parsed && parser.isSet(helpOption)) {
-        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                        QCoreApplication::applicationName())),
-                   stdout);
+        SayOnTerminal(stdout, parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                        QCoreApplication::applicationName()));
         return 0;
     }
     if (parsed && parser.isSet(versionOption)) {
@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
     if (parser.isSet(folderOption)) {
         const QString given = parser.value(folderOption);
         if (!QDir().mkpath(given) || !QDir(given).mkpath(QStringLiteral("traces"))) {
-            std::fprintf(stderr, "tracer-interface: cannot create the folder %s\n", qPrintable(given));
+            SayOnTerminal(
+                stderr,
+                QStringLiteral("tracer-interface: cannot create the folder %1\n").arg(QDir::toNativeSeparators(given)));
             return 1;
         }
     }
@@ -122,12 +124,20 @@ int main(int argc, char** argv) {
     case TInstanceManager::TClaim::First:
         break;
     case TInstanceManager::TClaim::HandedOver:
-        std::fprintf(stderr, "tracer-interface: already running for %s; brought it to the front.\n",
-                     qPrintable(QDir::toNativeSeparators(folder)));
+        SayOnTerminal(stderr, QStringLiteral("tracer-interface: already running for %1; brought it to the front.\n")
+                                  .arg(QDir::toNativeSeparators(folder)));
         return 0;
     case TInstanceManager::TClaim::NoAnswer:
-        std::fprintf(stderr, "tracer-interface: already running for %s but not answering; not started again.\n",
-                     qPrintable(QDir::toNativeSeparators(folder)));
+        SayOnTerminal(stderr,
+                      QStringLiteral("tracer-interface: already running for %1 but not answering; not started again.\n")
+                          .arg(QDir::toNativeSeparators(folder)));
+        // A start from the Start menu has no terminal: without a window it would look like a
+        // program that never starts.
+        if (!terminal)
+            QMessageBox::warning(nullptr, QStringLiteral("Tracer Interface"),
+                                 QStringLiteral("Tracer Interface is already running for %1 but does not answer, "
+                                                "so it was not started again.")
+                                     .arg(QDir::toNativeSeparators(folder)));
         return 0;
     }
 

@@ -32,8 +32,14 @@ bool WriteAll(HANDLE file, std::string_view content) {
     return true;
 }
 
+// A name as the operator knows it from Explorer: the program's own names are joined with '/'.
+std::string NativeName(std::string fileName) {
+    std::replace(fileName.begin(), fileName.end(), '/', '\\');
+    return fileName;
+}
+
 [[noreturn]] void RefuseRead(const std::string& fileName, const std::string& reason) {
-    throw EInOutError("Cannot read " + fileName + ": " + reason);
+    throw EInOutError("Cannot read " + NativeName(fileName) + ": " + reason);
 }
 
 constexpr const char* kNotAFile = "not a regular file (a device or a pipe)";
@@ -99,7 +105,7 @@ void WriteFileAtomically(const std::string& fileName, std::string_view content) 
     const auto fail = [&](const std::wstring& removeName, DWORD error) {
         if (!removeName.empty())
             ::DeleteFileW(removeName.c_str());
-        throw EInOutError("Cannot write " + fileName + ": " + Win32ErrorText(error));
+        throw EInOutError("Cannot write " + NativeName(fileName) + ": " + Win32ErrorText(error));
     };
 
     std::mt19937 random(std::random_device{}());

@@ -52,6 +52,14 @@ private:
     std::string FPath;
 };
 
+// A file name as the system's messages show it to the operator: with backslashes on Windows.
+inline std::string Shown(std::string fileName) {
+#ifdef _WIN32
+    std::replace(fileName.begin(), fileName.end(), '/', '\\');
+#endif
+    return fileName;
+}
+
 inline void WriteBytes(const std::string& fileName, const std::string& bytes) {
     std::ofstream out(fileName, std::ios::binary);
     out << bytes;

@@ -154,8 +154,8 @@ TEST_F(JobFiles, OpenRefusesFilesWithoutAJobAndTellsOfTheOnesItTakes) {
     const struct {
         const char* name;
         std::string starts; // the refusal begins so
-    } refused[] = {{"missing.txt", "Cannot read " + FFolder / "missing.txt" + ": "},
-                   {"folder.txt", "Cannot read " + FFolder / "folder.txt" + ": "},
+    } refused[] = {{"missing.txt", "Cannot read " + coretest::Shown(FFolder / "missing.txt") + ": "},
+                   {"folder.txt", "Cannot read " + coretest::Shown(FFolder / "folder.txt") + ": "},
                    {"empty.txt", "The file is empty."},
                    {"notes.txt", "It holds no trace."},
                    {"binary.txt", "It is not a text file."}};

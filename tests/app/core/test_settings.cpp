@@ -51,7 +51,7 @@ TEST(Settings, MissingFileEmptiesTheListAndFailedSaveKeepsTheOldFile) {
     list.SetValue(setting::AllowMod, "Y");
     std::string error;
     EXPECT_FALSE(SaveSettings(list, folder / "missing/settings.txt", &error));
-    EXPECT_NE(error.find("missing/settings.txt: "), std::string::npos) << error;
+    EXPECT_NE(error.find(coretest::Shown(folder / "missing/settings.txt") + ": "), std::string::npos) << error;
     EXPECT_FALSE(SaveSettings(list, folder / "missing/settings.txt"));
 
     // A settings file replaced by a folder cannot be overwritten; nothing is thrown.

@@ -26,6 +26,7 @@
 
 using coretest::FolderEntries;
 using coretest::ReadBytes;
+using coretest::Shown;
 using coretest::TTempFolder;
 using coretest::WriteBytes;
 
@@ -80,7 +81,7 @@ TEST(ReadWholeFile, ReadsBytesUnchangedAndNamesTheFileOnFailure) {
         ReadWholeFile(folder / "missing.txt");
         FAIL() << "no error";
     } catch (const EInOutError& error) {
-        EXPECT_EQ(std::string(error.what()), "Cannot read " + (folder / "missing.txt") + ": " + kNoSuchFile);
+        EXPECT_EQ(std::string(error.what()), "Cannot read " + Shown(folder / "missing.txt") + ": " + kNoSuchFile);
     }
     EXPECT_THROW(ReadLines(folder.Path()), EInOutError); // a folder is no text file
 }
@@ -117,7 +118,7 @@ TEST(ReadWholeFile, RefusesWhatIsNoRegularFileOrTooLarge) {
             ReadLines(c.Name);
             ADD_FAILURE() << "no error reading " << c.Name;
         } catch (const EInOutError& error) {
-            EXPECT_EQ(std::string(error.what()), "Cannot read " + c.Name + ": " + c.Reason);
+            EXPECT_EQ(std::string(error.what()), "Cannot read " + Shown(c.Name) + ": " + c.Reason);
         }
     }
     EXPECT_EQ(ReadWholeFile(largest).size(), kMaxReadFileSize);
@@ -158,7 +159,7 @@ TEST(WriteFileAtomically, FailureLeavesThePreviousFileAndNoTemporaryFile) {
         {folder / "sub", kIsAFolder}, // the target itself is a folder: the rename fails
     };
     for (const auto& c : cases)
-        EXPECT_EQ(MessageOfWrite(c.Target, "new"), "Cannot write " + c.Target + ": " + c.Reason);
+        EXPECT_EQ(MessageOfWrite(c.Target, "new"), "Cannot write " + Shown(c.Target) + ": " + c.Reason);
 
     EXPECT_EQ(ReadBytes(folder / "plain"), "old");
     EXPECT_EQ(FolderEntries(folder.Path()), (TLines{"plain", "sub"}));
