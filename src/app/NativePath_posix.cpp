@@ -13,3 +13,7 @@ QString FromLocalPath(const std::string& path) {
 QString FromCoreText(const std::string& text) {
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+void SayOnTerminal(std::FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}

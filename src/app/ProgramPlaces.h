@@ -5,7 +5,6 @@
 
 #include <QString>
 
-#include <cstdio>
 #include <string>
 
 // Makes standard output and standard error reach the terminal the program was started from, where
@@ -13,10 +12,6 @@
 // false: standard error leads nowhere (a Windows program started from the Start menu or
 // Explorer), so what the operator must learn is shown in a window instead.
 bool UseStartingTerminal();
-
-// Writes text to standard output or standard error so that every letter arrives as written: a
-// Windows console takes it as text, a file or a pipe there gets UTF-8, as the job files do.
-void SayOnTerminal(std::FILE* stream, const QString& text);
 
 // The folder an installed program's executable lives in, or empty when there is none (then the
 // program counts as not installed); programFolder: the running executable's folder.

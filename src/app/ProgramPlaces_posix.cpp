@@ -8,10 +8,6 @@ bool UseStartingTerminal() {
     return true;
 }
 
-void SayOnTerminal(std::FILE* stream, const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stream);
-}
-
 std::string InstallBinFolder(const QString&) {
     return TRACER_INSTALL_BINDIR;
 }

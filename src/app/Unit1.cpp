@@ -323,8 +323,8 @@ void TForm1::SaveUnsavedJobs(bool tellOperator) {
         for (const std::string& file : fallback.Files)
             names << QDir::toNativeSeparators(FromLocalPath(file));
         lines << QString::number(fallback.Files.size()) +
-                     (count == 1 ? QStringLiteral(" job that could not be saved in ")
-                                 : QStringLiteral(" jobs that could not be saved in ")) +
+                     (fallback.Files.size() == 1 ? QStringLiteral(" job that could not be saved in ")
+                                                 : QStringLiteral(" jobs that could not be saved in ")) +
                      QDir::toNativeSeparators(TracesFolder()) + QStringLiteral(" were written to ") +
                      QDir::toNativeSeparators(FromLocalPath(fallback.Folder)) + QStringLiteral(": ") +
                      names.join(QStringLiteral(", "));
@@ -332,7 +332,7 @@ void TForm1::SaveUnsavedJobs(bool tellOperator) {
     if (!fallback.Lost.empty())
         lines << QStringLiteral("Jobs lost, no folder would take them: ") + FromRecord(JobNumberList(fallback.Lost));
     for (const QString& line : lines) {
-        std::fprintf(stderr, "tracer-interface: %s\n", qPrintable(line));
+        SayOnTerminal(stderr, QStringLiteral("tracer-interface: ") + line + QLatin1Char('\n'));
         CommLog().Add(line.toStdString());
     }
     std::fflush(stderr);

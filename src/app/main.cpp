@@ -145,7 +145,8 @@ int main(int argc, char** argv) {
     std::string settingsProblem;
     LoadSettings(SettingsList(), settingsFile, &settingsProblem);
     if (!settingsProblem.empty())
-        std::fprintf(stderr, "tracer-interface: %s; the default settings are used.\n", settingsProblem.c_str());
+        SayOnTerminal(stderr, QStringLiteral("tracer-interface: %1; the default settings are used.\n")
+                                  .arg(FromCoreText(settingsProblem)));
     TakeDecimalSeparator();
 
     int exitCode = 0;
@@ -153,7 +154,7 @@ int main(int argc, char** argv) {
         TForm1 form(folder);
         form.SetSettingsFile(FromLocalPath(settingsFile));
         if (!settingsProblem.empty())
-            form.SettingsNotRead(QString::fromLocal8Bit(settingsProblem.c_str()));
+            form.SettingsNotRead(FromCoreText(settingsProblem));
         instance.OnSecondInstance = [&form] { Guarded([&form] { form.RestoreFromTray(); }); };
         watcher.OnSignal = [&form](int) { form.CloseWithoutAsking(); };
         if (endAsked)
