@@ -32,16 +32,19 @@ std::size_t Count(const std::string& text, char c) {
 
 class JobQueue : public TFormFixture {
 protected:
-    // Reads the program's replies until `count` of them (each begins with ACK) have come.
+    // Reads the program's replies until `count` of them (each begins with ACK) have come. The bound
+    // is generous: a machine busy with builds once took longer than the usual ten seconds.
     std::string AwaitReplies(std::size_t count) {
         std::string replies;
-        WaitUntil([&] {
-            char buffer[4096];
-            ssize_t n;
-            while ((n = ::read(FPty.Master(), buffer, sizeof buffer)) > 0)
-                replies.append(buffer, static_cast<std::size_t>(n));
-            return Count(replies, '\x06') >= count;
-        });
+        WaitUntil(
+            [&] {
+                char buffer[4096];
+                ssize_t n;
+                while ((n = ::read(FPty.Master(), buffer, sizeof buffer)) > 0)
+                    replies.append(buffer, static_cast<std::size_t>(n));
+                return Count(replies, '\x06') >= count;
+            },
+            30000);
         return replies;
     }
     QStringList TraceFiles() const {
