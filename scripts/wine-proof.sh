@@ -112,11 +112,13 @@ for _ in $(seq 300); do [ "$(ls "$proof/traces" 2>/dev/null | wc -l)" -ge 4 ] &&
 sleep 2
 # Without a window manager wine does not redraw what the splash uncovered: a resize of the main
 # window makes it draw all of it again.
+main_window=
 if command -v xdotool >/dev/null 2>&1; then
     for window in $(xdotool search --onlyvisible --name '^Tracer Interface$' 2>/dev/null); do
         WIDTH=0 HEIGHT=0
         eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null || true)"
         if [ "$WIDTH" -gt 400 ]; then
+            main_window=$window
             xdotool windowsize "$window" $((WIDTH + 1)) "$HEIGHT" || true
             sleep 0.5
             xdotool windowsize "$window" "$WIDTH" "$HEIGHT" || true
@@ -124,9 +126,13 @@ if command -v xdotool >/dev/null 2>&1; then
     done
     sleep 1
 fi
+# The main window whole, whatever its size; the screen's middle when it cannot be found.
 if command -v import >/dev/null 2>&1; then
-    import -window root -crop 700x420+290+250 +repage doc/windows-wine.png 2>/dev/null &&
-        echo "screenshot: doc/windows-wine.png"
+    if [ -n "$main_window" ]; then
+        import -window "$main_window" doc/windows-wine.png 2>/dev/null
+    else
+        import -window root -crop 800x420+240+250 +repage doc/windows-wine.png 2>/dev/null
+    fi && echo "screenshot: doc/windows-wine.png"
 fi
 wait_sim wine
 
