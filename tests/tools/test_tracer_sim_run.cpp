@@ -617,11 +617,12 @@ TEST(TracerSimTransport, PtyOutlivesTheProgramRestartingBetweenJobs) {
         EXPECT_EQ(report.JobsDone, 3);
         EXPECT_EQ(results.Jobs, JobNumbers(1, 3));
         EXPECT_EQ(results.ParseErrors, 0);
-        if (!c.AtOnce)
+        if (!c.AtOnce) {
             EXPECT_EQ(pty.Progress,
                       (std::vector<std::string>{"job 1: OK",
                                                 "before job 2: the line was closed; waiting for it to be opened again",
                                                 "before job 2: the line is open again", "job 2: OK", "job 3: OK"}));
+        }
     }
 }
 
