@@ -543,6 +543,17 @@ struct TReopenedPty {
     std::vector<std::string> Progress;
 };
 
+// The conversation against a peer that closes the line on the way: every job reaches the peer
+// once, in order and well formed, and `jobsDone` of them end with the tracer's own check passed.
+void ExpectEveryJobThrough(TReopenedPty& pty, const TSimOptions& options, TScriptedPeer& peer, int jobsDone) {
+    TSimReport report;
+    EXPECT_EQ(RunConversation(*pty.Line, options, report), 0) << report.Error;
+    const TPeerResults results = peer.Stop();
+    EXPECT_EQ(report.JobsDone, jobsDone);
+    EXPECT_EQ(results.Jobs, JobNumbers(1, options.Jobs));
+    EXPECT_EQ(results.ParseErrors, 0);
+}
+
 TEST(TracerSimTransport, PtyOutlivesTheProgramClosingAndReopeningIt) {
     TSimOptions options;
     options.Jobs = 4;
@@ -550,12 +561,7 @@ TEST(TracerSimTransport, PtyOutlivesTheProgramClosingAndReopeningIt) {
     ASSERT_GE(pty.First, 0);
     // The program closes its port on job 2 and opens it again once the simulator has seen it go.
     TScriptedPeer peer(pty.First, rfHangUp, 2, options.MaxNumPoints, pty.Reopen());
-    TSimReport report;
-    EXPECT_EQ(RunConversation(*pty.Line, options, report), 0) << report.Error;
-    const TPeerResults results = peer.Stop();
-    EXPECT_EQ(report.JobsDone, 3);
-    EXPECT_EQ(results.Jobs, JobNumbers(1, 4));
-    EXPECT_EQ(results.ParseErrors, 0);
+    ExpectEveryJobThrough(pty, options, peer, 3);
     EXPECT_EQ(pty.Progress,
               (std::vector<std::string>{"job 1: OK", "job 2: the line was closed; waiting for it to be opened again",
                                         "job 2: the line is open again", "job 3: OK", "job 4: OK"}));
@@ -580,12 +586,7 @@ TEST(TracerSimTransport, PtyOutlivesTheProgramClosingItWhileTheTracerIntroducesI
         TReopenedPty pty(options);
         ASSERT_GE(pty.First, 0);
         TScriptedPeer peer(pty.First, c.Fault, 1, options.MaxNumPoints, pty.Reopen());
-        TSimReport report;
-        EXPECT_EQ(RunConversation(*pty.Line, options, report), 0) << report.Error;
-        const TPeerResults results = peer.Stop();
-        EXPECT_EQ(report.JobsDone, 2);
-        EXPECT_EQ(results.Jobs, JobNumbers(1, 2));
-        EXPECT_EQ(results.ParseErrors, 0);
+        ExpectEveryJobThrough(pty, options, peer, 2);
         EXPECT_EQ(pty.Progress,
                   (std::vector<std::string>{c.Step + ": the line was closed; waiting for it to be opened again",
                                             c.Step + ": the line is open again", "job 1: OK", "job 2: OK"}));
@@ -611,12 +612,7 @@ TEST(TracerSimTransport, PtyOutlivesTheProgramRestartingBetweenJobs) {
         TScriptedPeer peer(pty.First, rfRestartAfterJob, 1, options.MaxNumPoints,
                            c.AtOnce ? std::function<int()>([path] { return ::open(path.c_str(), O_RDWR | O_NOCTTY); })
                                     : pty.Reopen());
-        TSimReport report;
-        EXPECT_EQ(RunConversation(*pty.Line, options, report), 0) << report.Error;
-        const TPeerResults results = peer.Stop();
-        EXPECT_EQ(report.JobsDone, 3);
-        EXPECT_EQ(results.Jobs, JobNumbers(1, 3));
-        EXPECT_EQ(results.ParseErrors, 0);
+        ExpectEveryJobThrough(pty, options, peer, 3);
         if (!c.AtOnce) {
             EXPECT_EQ(pty.Progress,
                       (std::vector<std::string>{"job 1: OK",
