@@ -89,7 +89,7 @@ TEST(Settings, UnusableFileLoadsNothingWithoutWaitingOrThrowing) {
         EXPECT_FALSE(LoadSettings(list, name, &problem)) << name;
         EXPECT_TRUE(list.Empty()) << name;
         // Said with the file's name and the reason; a file that is not there yet is no problem.
-        EXPECT_EQ(problem.rfind("Cannot read " + name + ": ", 0), 0u) << problem;
+        EXPECT_EQ(problem.rfind("Cannot read " + coretest::Shown(name) + ": ", 0), 0u) << problem;
     }
     TRecordList list;
     std::string problem = "stale";
