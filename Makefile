@@ -138,10 +138,13 @@ WINE_ENV = WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wineprefix WINEDEBUG=-all WINED
 windows-build:
 	./scripts/windows-build.sh $(WINDOWS_BUILD) Release -DTRACER_WERROR=$(WERROR)
 
-# A throwaway wine prefix per run; the serial tests map a pseudo-terminal as COM1 in it.
+# A throwaway wine prefix per run; the serial tests map a pseudo-terminal as COM1 in it. The
+# prefix settles (wine's own start-up processes end) before the tests, whose programs must not
+# wait on its first-time work: the single-instance tests give a later start 5 s to be answered.
 test-windows: windows-build
 	rm -rf $(WINDOWS_BUILD)/wineprefix
 	$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
+	$(WINE_ENV) wineserver -w >/dev/null 2>&1 || true
 	cd $(WINDOWS_BUILD) && $(WINE_ENV) ctest --output-on-failure -j $(JOBS) --timeout 300
 
 windows: windows-build
