@@ -346,13 +346,20 @@ std::string BaseName(const std::string& fileName) {
 }
 
 // "1001.txt" kept beside as "1001-2.txt": visible, and opened again it names itself, as its job
-// number keeps the digits at both ends.
-std::string KeepBothName(const std::string& fileName) {
+// number keeps the digits at both ends. A name that already holds this very job is offered again,
+// so a file opened once more leaves no second copy of it.
+std::string KeepBothName(const std::string& fileName, const std::vector<std::string>& lines) {
     const std::string stem = fileName.ends_with(".txt") ? fileName.substr(0, fileName.size() - 4) : fileName;
     for (unsigned n = 2;; ++n) {
         std::string name = stem + "-" + std::to_string(n) + ".txt";
         if (!FileExists(name))
             return name;
+        try {
+            if (ReadLines(name) == lines)
+                return name;
+        } catch (const std::exception&) {
+            // another file, or none that can be read: not this job's
+        }
     }
 }
 
@@ -397,7 +404,7 @@ TSettledWrite TJobSession::SettleWrite(TJobFileWrite file, const TAskReplace& as
         return settled;
     }
     const std::string existing = file.FileName;
-    const std::string keepBoth = KeepBothName(existing);
+    const std::string keepBoth = KeepBothName(existing, file.Records.Lines());
     const TReplaceAnswer answer = ask ? ask(existing, keepBoth) : TReplaceAnswer::DoNotWrite;
     switch (answer) {
     case TReplaceAnswer::Replace:

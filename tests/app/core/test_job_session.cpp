@@ -498,6 +498,30 @@ TEST_F(JobSession, OpenedJobReplacesAnotherSavedJobOnlyWhenTheOperatorSaysSo) {
     EXPECT_EQ(settled.Write->FileName, Traces() + "/123.txt");
 }
 
+// A file opened again after it was kept beside another job is offered the name that already holds
+// it, not one more copy.
+TEST_F(JobSession, KeepBothOffersTheNameThatAlreadyHoldsTheOpenedJob) {
+    const TTempFolder folder;
+    TJobSession session(folder / "traces");
+    CreateFolder(folder / "traces");
+    coretest::WriteBytes(folder / "traces/1001.txt", "another job\r\n");
+    coretest::WriteBytes(folder / "traces/1001-2.txt", "yet another job\r\n");
+    coretest::WriteBytes(folder / "1001.txt", "x"); // the name only matters
+    const TJobUpdate update =
+        session.FileOpened({"REQ=FIL", "FTYP=2", "TRCFMT=1;4;E;R;F", "R=2500;2000;2500;2000"}, folder / "1001.txt");
+    ASSERT_TRUE(update.Write);
+    coretest::WriteBytes(folder / "traces/1001-3.txt", JoinLinesCRLF(update.Write->Records));
+    std::string offered;
+    const TSettledWrite settled =
+        session.SettleWrite(*update.Write, [&](const std::string&, const std::string& keepBoth) {
+            offered = keepBoth;
+            return TReplaceAnswer::KeepBoth;
+        });
+    EXPECT_EQ(offered, folder / "traces/1001-3.txt");
+    ASSERT_TRUE(settled.Write);
+    EXPECT_EQ(settled.Write->FileName, folder / "traces/1001-3.txt");
+}
+
 TEST(ReadTypedNumber, EitherSeparatorWhateverTheUsersIs) {
     for (const char separator : {'.', ','}) {
         const TSeparator users(separator);
