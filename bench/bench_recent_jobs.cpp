@@ -2,6 +2,7 @@
 // (names and times), and the window from creation to its first complete paint, which reads the
 // files of the rows in view (budget 1000 ms). Runs on the offscreen platform unless another is
 // asked for.
+#include "TraceText.h"
 #include "WidgetBench.h"
 #include "app/core/JobFile.h"
 #include "app/core/RecentJobs.h"
@@ -16,12 +17,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <numbers>
 #include <string>
 
 namespace {
@@ -34,15 +32,7 @@ constexpr double kBudgetMsecs = 1000.0;
 class TTracesFolder {
 public:
     TTracesFolder() {
-        std::string radii;
-        for (int i = 0; i < 400; ++i) {
-            const double t = 2 * std::numbers::pi * i / 400;
-            char group[8];
-            std::snprintf(
-                group, sizeof group, "%04d",
-                static_cast<int>(std::lround(2500.0 * 2000.0 / std::hypot(2000 * std::cos(t), 2500 * std::sin(t)))));
-            radii += group;
-        }
+        const std::string radii = trace_text::Ellipse(400, 25, 20); // 50 x 40 mm
         TRecordList records;
         for (const char* line : {"REQ=FIL", "VEN=TAKUBO", "MODEL=T1", "DBL=18.00", "HBOX=50.00;50.00",
                                  "VBOX=40.00;40.00", "CIRC=142.00;142.00", "FTYP=1", "ETYP=1"})

@@ -2,6 +2,7 @@
 // and a scoped decimal separator.
 #pragma once
 
+#include "TraceText.h"
 #include "common/Numbers.h"
 
 #include <gtest/gtest.h>
@@ -80,26 +81,9 @@ inline std::vector<std::string> FolderEntries(const std::string& folder) {
     return names;
 }
 
-// A radii text of `count` points from a radius in mm as a function of the angle.
-inline std::string MakeTrace(std::size_t count, const std::function<double(double)>& radius) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char group[16];
-        std::snprintf(group, sizeof group, "%.4d",
-                      static_cast<int>(std::lround(radius(2 * std::numbers::pi * i / count) * 100)));
-        text += group;
-    }
-    return text;
-}
-
-inline std::string Circle(std::size_t count, double radius) {
-    return MakeTrace(count, [radius](double) { return radius; });
-}
-
-// An ellipse with half-axes a (x) and b (y) in mm.
-inline std::string Ellipse(std::size_t count, double a, double b) {
-    return MakeTrace(count, [a, b](double t) { return a * b / std::hypot(b * std::cos(t), a * std::sin(t)); });
-}
+using trace_text::Circle;
+using trace_text::Ellipse;
+using trace_text::MakeTrace;
 
 // Sets the process's decimal separator for the life of the object.
 class TSeparator {

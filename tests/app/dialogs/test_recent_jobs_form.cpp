@@ -1,6 +1,7 @@
 // The list of recent jobs on real widgets (offscreen) over a real folder: the rows and their
 // values, a file that is no job dropped once in view, search, Enter and a double click showing
 // the job, the file name on the clipboard, a written job on top.
+#include "TraceText.h"
 #include "app/core/JobFile.h"
 #include "app/core/RecentJobs.h"
 #include "app/dialogs/RecentJobsForm.h"
@@ -20,29 +21,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <numbers>
 #include <string>
 #include <vector>
 
 namespace {
 namespace fs = std::filesystem;
-
-// An ellipse of 50 × 40 mm at 36 points as a radii text.
-std::string EllipseRadii() {
-    std::string radii;
-    for (int i = 0; i < 36; ++i) {
-        const double t = 2 * std::numbers::pi * i / 36;
-        char group[8];
-        std::snprintf(
-            group, sizeof group, "%04d",
-            static_cast<int>(std::lround(2500.0 * 2000.0 / std::hypot(2000 * std::cos(t), 2500 * std::sin(t)))));
-        radii += group;
-    }
-    return radii;
-}
 
 void WriteJob(const std::string& fileName, const std::string& dbl, int minutesAgo) {
     TRecordList list;
@@ -51,7 +36,7 @@ void WriteJob(const std::string& fileName, const std::string& dbl, int minutesAg
     list.Add("HBOX=50.00;50.00");
     list.Add("VBOX=40.00;40.00");
     list.Add("TRCFMT=1;36;E;R;F");
-    AddRadiiRecords(list, EllipseRadii());
+    AddRadiiRecords(list, trace_text::Ellipse(36, 25, 20)); // 50 x 40 mm
     std::ofstream out(fileName, std::ios::binary);
     for (const std::string& line : list.Lines())
         out << line << "\r\n";
