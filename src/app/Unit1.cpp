@@ -3,7 +3,6 @@
 #include "app/Unit1.h"
 
 #include "app/Application.h"
-#include "app/FlagScope.h"
 #include "app/NativePath.h"
 #include "app/NumberEdit.h"
 #include "app/core/CommLog.h"
@@ -13,6 +12,7 @@
 #include "app/core/TextFile.h"
 #include "app/dialogs/RecentJobsForm.h"
 #include "app/port/TracerPort.h"
+#include "common/FlagScope.h"
 #include "handler/OMATracer.h"
 #include "trace/TracePanel.h"
 

@@ -4,7 +4,6 @@
 #include "app/Unit1.h"
 
 #include "app/Application.h"
-#include "app/FlagScope.h"
 #include "app/NativePath.h"
 #include "app/core/Settings.h"
 #include "app/dialogs/RecentJobsForm.h"
@@ -17,6 +16,7 @@
 #include "app/shell/Splash.h"
 #include "app/shell/TrayIcon.h"
 #include "app/shell/YesNoBox.h"
+#include "common/FlagScope.h"
 #include "handler/OMATracer.h"
 #include "trace/TracePanel.h"
 

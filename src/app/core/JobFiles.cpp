@@ -5,6 +5,7 @@
 #include "app/core/JobKeys.h"
 #include "app/core/TextFile.h"
 #include "app/core/TraceImport.h"
+#include "common/FlagScope.h"
 #include "common/Utf8Path.h"
 
 #include <algorithm>
@@ -13,18 +14,6 @@
 #include <system_error>
 
 namespace {
-
-// Set for the life of a scope, cleared on every way out.
-class TSetScope {
-public:
-    explicit TSetScope(bool& flag) : FFlag(flag) { FFlag = true; }
-    ~TSetScope() { FFlag = false; }
-    TSetScope(const TSetScope&) = delete;
-    TSetScope& operator=(const TSetScope&) = delete;
-
-private:
-    bool& FFlag;
-};
 
 // A reason as the sentence that follows a file's name in a message.
 std::string Sentence(std::string reason) {
@@ -100,7 +89,7 @@ std::string TJobFiles::Settle(TPending pending, bool keep) {
     TSettledWrite settled;
     {
         // Rewrites asked for while the question is open wait for its answer.
-        const TSetScope asking(FAsking);
+        const TFlagScope asking(FAsking);
         settled = FSession.SettleWrite(std::move(pending.File), OnAskReplace);
     }
     if (FPending && !FFlushWanted) {

@@ -1,5 +1,6 @@
 // TFlagScope: sets a flag for the life of a scope and clears it on every way out, an error
-// included, so a guard flag such as the main window's FAskingToClose never stays set.
+// included, so a guard flag (the main window asking to close, the job files asking to replace)
+// never stays set.
 #pragma once
 
 class TFlagScope {
