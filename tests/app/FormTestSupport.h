@@ -42,6 +42,17 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
     return QTest::qWaitFor(done, timeoutMs);
 }
 
+// Moves the first whole reply packet (up to its GS) of what the tracer's end received into
+// `reply`; false while none has come whole.
+inline bool TakeReply(std::string& received, std::string& reply) {
+    const std::size_t gs = received.find('\x1d');
+    if (gs == std::string::npos)
+        return false;
+    reply = received.substr(0, gs + 1);
+    received.erase(0, gs + 1);
+    return true;
+}
+
 // Lets the events already queued run (deferred handling included).
 inline void Settle() {
     for (int i = 0; i < 5; ++i)
@@ -72,12 +83,7 @@ public:
                 ssize_t n;
                 while ((n = ::read(Master(), buffer, sizeof buffer)) > 0)
                     FReceived.append(buffer, static_cast<std::size_t>(n));
-                const std::size_t gs = FReceived.find('\x1d');
-                if (gs == std::string::npos)
-                    return false;
-                reply = FReceived.substr(0, gs + 1);
-                FReceived.erase(0, gs + 1);
-                return true;
+                return TakeReply(FReceived, reply);
             },
             timeoutMs);
         return reply;

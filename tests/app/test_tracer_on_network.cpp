@@ -40,12 +40,7 @@ public:
                 return false;
             const QByteArray bytes = FSocket->readAll();
             FReceived.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-            const std::size_t gs = FReceived.find('\x1d');
-            if (gs == std::string::npos)
-                return false;
-            reply = FReceived.substr(0, gs + 1);
-            FReceived.erase(0, gs + 1);
-            return true;
+            return TakeReply(FReceived, reply);
         });
         return reply;
     }
